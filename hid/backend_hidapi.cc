@@ -1,0 +1,108 @@
+// The device link's backend on Linux and other hosts with hidapi.
+//
+// hidapi hands over reports of a device without numbered reports as 64 bytes
+// with no identifier, and takes output reports with the identifier byte 0 in
+// front. The link works with reports shaped as on Windows (65 bytes,
+// identifier first, counted whole), so this backend adds and counts that
+// byte on the way in.
+#include <hidapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <unordered_map>
+
+#include "hid/hid_backend.h"
+
+namespace gps {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// hid_read_timeout cannot be interrupted, so a read waits in slices this
+// long and looks at the stop event between them.
+constexpr int kReadSliceMs = 20;
+
+hid_device* Device(HidHandle handle) { return reinterpret_cast<hid_device*>(handle); }
+
+class HidapiBackend : public HidBackend {
+ public:
+  HidapiBackend() { hid_init(); }
+  ~HidapiBackend() override { hid_exit(); }
+
+  std::vector<std::string> EnumerateInterfaces() override {
+    std::vector<std::string> paths;
+    std::lock_guard<std::mutex> lock(mutex_);
+    attributes_.clear();
+    hid_device_info* all = hid_enumerate(0, 0);
+    for (hid_device_info* d = all; d; d = d->next) {
+      paths.emplace_back(d->path);
+      attributes_[d->path] = {d->vendor_id, d->product_id, d->release_number};
+    }
+    hid_free_enumeration(all);
+    return paths;
+  }
+
+  // hidapi reads the identifiers from the system's device records while it
+  // enumerates, without opening the device; they are kept from there.
+  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = attributes_.find(path);
+    if (found == attributes_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  HidHandle OpenData(const std::string& path, HidAccess) override {
+    hid_device* device = hid_open_path(path.c_str());
+    return device ? reinterpret_cast<HidHandle>(device) : kInvalidHidHandle;
+  }
+
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs,
+                          const StopEvent& stop) override {
+    if (length < 2) return {};
+    if (stop.IsSet()) return {TransferStatus::Stopped, 0};
+    if (direction == HidDirection::Write) {
+      // The kernel bounds an interrupt output transfer itself (5 s in usbhid).
+      const int n = hid_write(Device(handle), buffer, length);
+      if (n < 0) return {};
+      // Some hosts count the identifier byte, some do not.
+      const uint32_t count = static_cast<uint32_t>(n) == length - 1 ? length
+                                                                     : static_cast<uint32_t>(n);
+      return {TransferStatus::Completed, count};
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - Clock::now()).count();
+      if (left <= 0) return {TransferStatus::TimedOut, 0};
+      const int slice = static_cast<int>(std::min<int64_t>(left, kReadSliceMs));
+      const int n = hid_read_timeout(Device(handle), buffer + 1, length - 1, slice);
+      if (n < 0) return {};
+      if (n > 0) {
+        buffer[0] = 0x00;
+        return {TransferStatus::Completed, static_cast<uint32_t>(n) + 1};
+      }
+      if (stop.IsSet()) return {TransferStatus::Stopped, 0};
+    }
+  }
+
+  void Cancel(HidHandle) override {
+    // Transfers run to their end inside Transfer; nothing is outstanding.
+  }
+
+  void Close(HidHandle handle) override { hid_close(Device(handle)); }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, HidAttributes> attributes_;
+};
+
+}  // namespace
+
+HidBackend& PlatformHidBackend() {
+  static HidapiBackend backend;
+  return backend;
+}
+
+}  // namespace gps

@@ -1,0 +1,89 @@
+#include "hid/hid_device.h"
+
+#include <algorithm>
+
+namespace gps {
+
+CHidDevice::CHidDevice(const LinkSettings& settings)
+    : m_backend(settings.backend ? *settings.backend : PlatformHidBackend()),
+      m_bounds(settings.bounds),
+      m_hStopEvent(settings.stop ? settings.stop : &m_ownStop) {}
+
+CHidDevice::~CHidDevice() { Close(); }
+
+bool CHidDevice::Open(uint16_t vendorId, uint16_t productId) {
+  Close();  // a link reused for a second Open must not leak the first
+  for (const std::string& path : m_backend.EnumerateInterfaces()) {
+    std::optional<HidAttributes> attributes = m_backend.QueryAttributes(path);
+    if (!attributes || attributes->vendorId != vendorId ||
+        attributes->productId != productId) {
+      continue;
+    }
+    m_path = path;
+    m_hRead = m_backend.OpenData(path, HidAccess::Read);
+    m_hWrite = m_backend.OpenData(path, HidAccess::Write);
+    return true;
+  }
+  return false;
+}
+
+bool CHidDevice::WriteReport(const uint8_t* buffer, uint32_t length,
+                             uint32_t* bytesWritten, uint32_t timeoutMs) {
+  // The backend's transfer takes one buffer type for both directions; a
+  // write never stores into it.
+  return Transfer(m_hWrite, HidDirection::Write, const_cast<uint8_t*>(buffer),
+                  length, bytesWritten, timeoutMs, m_bounds.writeMs);
+}
+
+bool CHidDevice::ReadReport(uint8_t* buffer, uint32_t length, uint32_t* bytesRead,
+                            uint32_t timeoutMs) {
+  return Transfer(m_hRead, HidDirection::Read, buffer, length, bytesRead,
+                  timeoutMs, m_bounds.readMs);
+}
+
+bool CHidDevice::Transfer(HidHandle handle, HidDirection direction,
+                          uint8_t* buffer, uint32_t length, uint32_t* count,
+                          uint32_t timeoutMs, uint32_t boundMs) {
+  if (count) *count = 0;
+  if (handle == kInvalidHidHandle) return false;
+  // The caller's time-out covers the wait once the platform has the
+  // transfer; the bound covers the device taking its time to answer.
+  const TransferResult result =
+      m_backend.Transfer(handle, direction, buffer, length,
+                         std::max(timeoutMs, boundMs), *m_hStopEvent);
+  switch (result.status) {
+    case TransferStatus::Completed:
+      // A stop that arrived while the transfer completed still wins, so that
+      // a stop request is never lost to a busy link.
+      if (m_hStopEvent->IsSet()) {
+        m_hStopEvent->Reset();
+        return false;
+      }
+      if (count) *count = result.count;
+      return true;
+    case TransferStatus::Stopped:
+      m_hStopEvent->Reset();
+      return false;
+    case TransferStatus::Failed:
+    case TransferStatus::TimedOut:
+      return false;
+  }
+  return false;
+}
+
+void CHidDevice::Close() {
+  // Both cancels before both closes: a close must not race a transfer that
+  // the other handle still has outstanding.
+  if (m_hRead != kInvalidHidHandle) m_backend.Cancel(m_hRead);
+  if (m_hWrite != kInvalidHidHandle) m_backend.Cancel(m_hWrite);
+  if (m_hRead != kInvalidHidHandle) {
+    m_backend.Close(m_hRead);
+    m_hRead = kInvalidHidHandle;
+  }
+  if (m_hWrite != kInvalidHidHandle) {
+    m_backend.Close(m_hWrite);
+    m_hWrite = kInvalidHidHandle;
+  }
+}
+
+}  // namespace gps

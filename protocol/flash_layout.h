@@ -1,0 +1,15 @@
+// Where the update puts things in the device's flash.
+#pragma once
+
+#include <cstdint>
+
+namespace gps {
+
+constexpr uint32_t SECTOR_SIZE = 4096;
+constexpr uint32_t PAGE_SIZE = 256;
+constexpr uint32_t HEADER_ADDRESS = 0x8000;    // sector 8, page 128
+constexpr uint32_t DATABASE_ADDRESS = 0xA000;  // sector 10, page 160
+// The image fills the 16 MiB flash from DATABASE_ADDRESS to its end.
+constexpr uint32_t MAX_DATABASE_SIZE = 0xFF6000;
+
+}  // namespace gps

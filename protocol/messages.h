@@ -1,0 +1,34 @@
+// Every text the update shows, in UTF-8. Front ends pass them on unchanged
+// (the Win32 program converts them to UTF-16), so they read the same on every
+// system locale.
+#pragma once
+
+#include <string_view>
+
+namespace gps::text {
+
+// Status line.
+inline constexpr std::string_view kDeviceConnected = "設備連線正常!";
+inline constexpr std::string_view kDeviceConnectFailed = "設備連線失敗! 請檢查USB連接。";
+inline constexpr std::string_view kEraseCommandError = "清除命令錯誤";
+inline constexpr std::string_view kErasing = "正在清除...";
+inline constexpr std::string_view kEraseMessageError = "讀取清除訊息錯誤!";
+inline constexpr std::string_view kWriteCommandError = "寫入命令錯誤";
+inline constexpr std::string_view kWritingDatabase = "正在寫入資料庫...";
+inline constexpr std::string_view kWriteDataError = "寫入資料錯誤";
+inline constexpr std::string_view kRestartCommandError = "復位命令錯誤";
+inline constexpr std::string_view kTooMuchData = "資料量過大!";
+inline constexpr std::string_view kEraseFlashFailed = "寫入資料庫 清除Flash失敗!";
+inline constexpr std::string_view kDatabaseWriteFailed = "資料庫寫入失敗!";
+inline constexpr std::string_view kDatabaseWritten = "資料庫寫入成功!";
+inline constexpr std::string_view kUpdateSucceeded = "更新成功!";
+inline constexpr std::string_view kRestartFailed = "重新啟動設備失敗!";
+
+// Message boxes.
+inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
+inline constexpr std::string_view kCantFindPrefix = "Can't find ";  // + file name
+inline constexpr std::string_view kReadFilePrefix = "讀取 ";       // + file name
+inline constexpr std::string_view kReadFileSuffix = " 錯誤!";
+inline constexpr std::string_view kOutOfMemory = "記憶體不足! 無法載入 ";  // + file name
+
+}  // namespace gps::text

@@ -1,0 +1,274 @@
+#include "protocol/update_job.h"
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "protocol/command_block.h"
+#include "protocol/flash_layout.h"
+#include "protocol/image_header.h"
+#include "protocol/messages.h"
+
+namespace gps {
+namespace {
+
+// The image buffer carries this many bytes after the file: the page write's
+// last page runs up to 256 bytes past the end, and they must be zeros.
+constexpr uint32_t kImageTail = 512;
+
+bool IsOver(const uint8_t* message) { return std::memcmp(message, "over", 4) == 0; }
+
+uint32_t LE32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+         uint32_t{p[3]} << 24;
+}
+
+// The file's name as the user sees it, in UTF-8 on every platform.
+std::string FileName(const std::filesystem::path& file) {
+  const std::u8string name = file.filename().u8string();
+  return std::string(name.begin(), name.end());
+}
+
+}  // namespace
+
+UpdateJob::UpdateJob(UpdateReporter& reporter, LinkSettings link)
+    : m_reporter(reporter), m_link(link) {}
+
+UpdateOutcome UpdateJob::LoadAndUpdate(const std::filesystem::path& file) {
+  const std::string name = FileName(file);
+  const std::string readError =
+      std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
+  std::error_code error;
+  const auto status = std::filesystem::status(file, error);
+  if (!std::filesystem::exists(status)) {
+    m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
+    return UpdateOutcome::FileMissing;
+  }
+  if (std::filesystem::is_directory(status)) {
+    m_reporter.ShowMessage(readError);
+    return UpdateOutcome::FileUnreadable;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
+    return UpdateOutcome::FileMissing;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(file, error);
+  if (error) {
+    m_reporter.ShowMessage(readError);
+    return UpdateOutcome::FileUnreadable;
+  }
+  // The size is checked before anything is read, in 64 bits, so that no
+  // file of any size is loaded only to be refused.
+  if (size > MAX_DATABASE_SIZE) {
+    m_reporter.SetStatusText(text::kTooMuchData);
+    return UpdateOutcome::TooLarge;
+  }
+  const auto length = static_cast<uint32_t>(size);
+  std::vector<uint8_t> image;
+  try {
+    image.resize(std::size_t{length} + kImageTail);  // the tail is zeros
+  } catch (const std::bad_alloc&) {
+    m_reporter.ShowMessage(std::string(text::kOutOfMemory) + name);
+    return UpdateOutcome::FileUnreadable;
+  }
+  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(length));
+  if (static_cast<uint64_t>(in.gcount()) != length) {
+    m_reporter.ShowMessage(readError);
+    return UpdateOutcome::FileUnreadable;
+  }
+  in.close();
+  return UpdateDatabase(image.data(), length);
+}
+
+UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
+  if (length > MAX_DATABASE_SIZE) {
+    m_reporter.SetStatusText(text::kTooMuchData);
+    return UpdateOutcome::TooLarge;
+  }
+  switch (WriteDatabase(data, length, DATABASE_ADDRESS)) {
+    case -1:
+      m_reporter.SetStatusText(text::kEraseFlashFailed);
+      return UpdateOutcome::EraseFailed;
+    case -2:
+      m_reporter.SetStatusText(text::kDatabaseWriteFailed);
+      return UpdateOutcome::WriteFailed;
+    default:
+      m_reporter.SetStatusText(text::kDatabaseWritten);
+  }
+  // Without its header the image is not found by the firmware, so a header
+  // that did not reach the flash is a failed update, not a success.
+  const auto header = HeaderPage(length);
+  if (EraseSectors(HEADER_ADDRESS / SECTOR_SIZE, 1) == 0) {
+    m_reporter.SetStatusText(text::kEraseFlashFailed);
+    return UpdateOutcome::EraseFailed;
+  }
+  if (WritePages(header.data(), HEADER_ADDRESS / PAGE_SIZE, 1) == 0) {
+    m_reporter.SetStatusText(text::kDatabaseWriteFailed);
+    return UpdateOutcome::WriteFailed;
+  }
+  m_reporter.SetStatusText(text::kUpdateSucceeded);
+  if (RestartDevice() != 0) {
+    m_reporter.SetStatusText(text::kRestartFailed);
+    return UpdateOutcome::RestartFailed;
+  }
+  return UpdateOutcome::Succeeded;
+}
+
+int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t address) {
+  const uint32_t sectors = length / SECTOR_SIZE + (length % SECTOR_SIZE != 0 ? 1 : 0);
+  // The monitor's link is opened before the erase command goes out: input
+  // reports that arrive while no handle is open are lost, and the device
+  // may answer at once.
+  CHidTransfer monitor(m_link);
+  const bool monitorOpen = monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID);
+  if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return -1;
+  // No page may be written over flash whose erase was not confirmed.
+  if (WaitEraseDone(monitor, monitorOpen, sectors) < ERASE_MESSAGE_SIZE) return -1;
+  const uint32_t pages = length / PAGE_SIZE + 1;
+  if (WritePages(data, address / PAGE_SIZE, pages) == 0) return -2;
+  return 0;
+}
+
+uint32_t UpdateJob::EraseSectors(uint32_t firstSector, uint32_t sectorCount) {
+  CHidTransfer transfer(m_link);
+  if (!transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
+    m_reporter.SetStatusText(text::kDeviceConnectFailed);
+    return 0;
+  }
+  FrameCommand(CMD_ERASE_SECTORS, firstSector, sectorCount, transfer.m_report);
+  const bool sent =
+      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS);
+  transfer.m_device.Close();
+  if (!sent) {
+    m_reporter.SetStatusText(text::kEraseCommandError);
+    return 0;
+  }
+  return sectorCount;
+}
+
+uint32_t UpdateJob::WaitEraseDone(uint32_t sectorCount) {
+  CHidTransfer monitor(m_link);
+  const bool opened = monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID);
+  return WaitEraseDone(monitor, opened, sectorCount);
+}
+
+uint32_t UpdateJob::WaitEraseDone(CHidTransfer& monitor, bool opened,
+                                  uint32_t sectorCount) {
+  using Clock = std::chrono::steady_clock;
+  uint32_t count = 0;
+  if (!opened) {
+    m_reporter.SetStatusText(text::kDeviceConnectFailed);
+    m_reporter.SetProgressPosition(0);
+    return 0;
+  }
+  m_reporter.SetStatusText(text::kErasing);
+  m_reporter.SetProgressRange(100);
+  m_reporter.SetProgressPosition(0);
+
+  // Holds at most 63 bytes left from earlier reads plus one read's payload.
+  uint8_t message[512];
+  // Reads that bring no payload do not count as a sign of life: the monitor
+  // gives up when none has brought any for the read bound.
+  const auto quiet = std::chrono::milliseconds(m_link.bounds.readMs);
+  Clock::time_point lastPayload = Clock::now();
+  for (;;) {
+    uint32_t bytesRead = 0;
+    if (!monitor.m_device.ReadReport(monitor.m_report, REPORT_SIZE, &bytesRead,
+                                     IO_TIMEOUT_MS)) {
+      m_reporter.SetStatusText(text::kEraseMessageError);
+      break;
+    }
+    const uint32_t payload = bytesRead > 1 ? std::min(bytesRead, REPORT_SIZE) - 1 : 0;
+    if (payload == 0) {
+      if (Clock::now() - lastPayload > quiet) {
+        m_reporter.SetStatusText(text::kEraseMessageError);
+        break;
+      }
+      continue;
+    }
+    lastPayload = Clock::now();
+    std::memcpy(message + count, monitor.m_report + 1, payload);
+    count += payload;
+    if (count < ERASE_MESSAGE_SIZE) continue;
+    if (IsOver(message)) {
+      m_reporter.SetProgressPosition(sectorCount);
+      break;
+    }
+    count = 0;  // bytes beyond the first message are dropped
+    m_reporter.SetProgressPosition(LE32(message));
+  }
+  monitor.m_device.Close();
+  m_reporter.SetProgressPosition(0);
+  return count;
+}
+
+uint32_t UpdateJob::WritePages(const uint8_t* data, uint32_t firstPage,
+                               uint32_t pageCount) {
+  CHidTransfer transfer(m_link);
+  m_reporter.SetProgressRange(pageCount);
+  m_reporter.SetProgressPosition(0);
+  if (!transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
+    m_reporter.SetStatusText(text::kDeviceConnectFailed);
+    m_reporter.SetProgressPosition(0);
+    return 0;
+  }
+  CHidDevice& device = transfer.m_device;
+  uint8_t* const report = transfer.m_report;
+  uint32_t written = 0;
+  bool ok = false;
+  uint64_t bytesSent = 0;
+  FrameCommand(CMD_WRITE_PAGES, firstPage, pageCount, report);
+  if (!device.WriteReport(report, REPORT_SIZE, &written, IO_TIMEOUT_MS)) {
+    m_reporter.SetStatusText(text::kWriteCommandError);
+  } else {
+    m_reporter.SetStatusText(text::kWritingDatabase);
+    const uint64_t total = uint64_t{pageCount} * PAGE_SIZE;
+    uint32_t shownPage = 1;
+    ok = true;
+    while (bytesSent < total) {
+      std::memset(report, REPORT_FILL, REPORT_SIZE);
+      report[0] = 0x00;
+      std::memcpy(report + 1, data + bytesSent, REPORT_SIZE - 1);
+      // HID reports go whole or not at all: a write that claims to have
+      // moved less than the report would shift every byte after it.
+      if (!device.WriteReport(report, REPORT_SIZE, &written, IO_TIMEOUT_MS) ||
+          written < REPORT_SIZE) {
+        m_reporter.SetStatusText(text::kWriteDataError);
+        ok = false;
+        break;
+      }
+      bytesSent += written - 1;
+      if (bytesSent / PAGE_SIZE >= shownPage) {
+        shownPage = std::min(shownPage + 1, pageCount);
+        m_reporter.SetProgressPosition(shownPage);
+      }
+    }
+  }
+  device.Close();
+  m_reporter.SetProgressPosition(0);
+  return ok ? static_cast<uint32_t>(bytesSent) : 0;
+}
+
+int UpdateJob::RestartDevice() {
+  CHidTransfer transfer(m_link);
+  if (!transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
+    m_reporter.SetStatusText(text::kDeviceConnectFailed);
+    return -1;
+  }
+  FrameCommand(CMD_RESTART, RESTART_ARG1, RESTART_ARG2, transfer.m_report);
+  const bool sent =
+      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS);
+  transfer.m_device.Close();
+  if (!sent) {
+    m_reporter.SetStatusText(text::kRestartCommandError);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace gps

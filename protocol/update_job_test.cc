@@ -1,0 +1,347 @@
+#include "protocol/update_job.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "protocol/command_block.h"
+#include "protocol/flash_layout.h"
+#include "protocol/image_header.h"
+#include "protocol/messages.h"
+#include "tests/test_support.h"
+
+namespace gps {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RecordingReporter;
+using testing::SimRig;
+
+std::string S(std::string_view text) { return std::string(text); }
+
+std::vector<uint8_t> Image(uint32_t length) {
+  std::vector<uint8_t> image(length);
+  uint32_t x = 12345;
+  for (uint8_t& b : image) {
+    x = x * 1103515245 + 12345;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return image;
+}
+
+Report CommandReport(uint16_t code, uint32_t a1, uint32_t a2) {
+  Report r;
+  FrameCommand(code, a1, a2, r.data());
+  return r;
+}
+
+// A file in a directory of its own, removed with the fixture.
+class TempDir {
+ public:
+  TempDir() : path_(fs::temp_directory_path() / ("gps-test-" + std::to_string(::getpid()) + "-" +
+                                                 std::to_string(counter_++))) {
+    fs::create_directories(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  fs::path Write(const std::vector<uint8_t>& bytes, const char* name = "code_data.bin") {
+    std::ofstream(path_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path_ / name;
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  static inline int counter_ = 0;
+  fs::path path_;
+};
+
+// The reports a whole update of `image` must put on the wire.
+std::vector<Report> ExpectedReports(const std::vector<uint8_t>& image) {
+  const auto length = static_cast<uint32_t>(image.size());
+  const uint32_t sectors = (length + SECTOR_SIZE - 1) / SECTOR_SIZE;
+  std::vector<Report> out{CommandReport(CMD_ERASE_SECTORS, 10, sectors)};
+  if (sectors == 0) return out;
+  const uint32_t pages = length / PAGE_SIZE + 1;
+  out.push_back(CommandReport(CMD_WRITE_PAGES, 160, pages));
+  std::vector<uint8_t> padded(image);
+  padded.resize(std::size_t{pages} * PAGE_SIZE, 0);  // the tail after the file is zeros
+  auto addData = [&out](const uint8_t* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; i += 64) {
+      Report r;
+      r[0] = 0;
+      std::memcpy(r.data() + 1, data + i, 64);
+      out.push_back(r);
+    }
+  };
+  addData(padded.data(), padded.size());
+  out.push_back(CommandReport(CMD_ERASE_SECTORS, 8, 1));
+  out.push_back(CommandReport(CMD_WRITE_PAGES, 128, 1));
+  addData(HeaderPage(length).data(), PAGE_SIZE);
+  out.push_back(CommandReport(CMD_RESTART, RESTART_ARG1, RESTART_ARG2));
+  return out;
+}
+
+TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
+  const std::vector<std::string> success = {
+      S(text::kErasing), S(text::kWritingDatabase), S(text::kDatabaseWritten),
+      S(text::kWritingDatabase), S(text::kUpdateSucceeded)};
+  for (uint32_t length : {0u, 1u, 255u, 256u, 1000u, 4096u, 0xFF6000u, 0xFF6001u}) {
+    SCOPED_TRACE(length);
+    TempDir dir;
+    const std::vector<uint8_t> image = Image(length);
+    SimRig rig;
+    RecordingReporter reporter;
+    UpdateJob job(reporter, rig.link);
+    const UpdateOutcome outcome = job.LoadAndUpdate(dir.Write(image));
+
+    if (length > MAX_DATABASE_SIZE) {
+      EXPECT_EQ(outcome, UpdateOutcome::TooLarge);
+      EXPECT_EQ(reporter.events, (std::vector<std::string>{"status:" + S(text::kTooMuchData)}));
+      EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+      continue;
+    }
+    const std::vector<Report> reports = rig.device.OutputReports();
+    const std::vector<Report> expected = ExpectedReports(image);
+    ASSERT_EQ(reports.size(), expected.size());
+    for (std::size_t i = 0; i < reports.size(); ++i) ASSERT_EQ(reports[i], expected[i]) << i;
+    EXPECT_EQ(rig.bus.OpenHandles(), 0u);
+
+    if (length == 0) {  // zero sectors erased counts as a failed erase
+      EXPECT_EQ(outcome, UpdateOutcome::EraseFailed);
+      EXPECT_EQ(reporter.Only("status:"),
+                (std::vector<std::string>{S(text::kEraseFlashFailed)}));
+      continue;
+    }
+    EXPECT_EQ(outcome, UpdateOutcome::Succeeded);
+    EXPECT_EQ(reporter.Only("status:"), success);
+    EXPECT_EQ(rig.device.ReadFlash(DATABASE_ADDRESS, length), image);
+    const auto header = HeaderPage(length);
+    EXPECT_EQ(rig.device.ReadFlash(HEADER_ADDRESS, PAGE_SIZE),
+              std::vector<uint8_t>(header.begin(), header.end()));
+    EXPECT_EQ(rig.device.WriteDefects(), 0u);
+    EXPECT_EQ(rig.device.Restarts(), 1);
+  }
+}
+
+TEST(UpdateJob, ReportsEveryStepOfA1000ByteUpdateInOrder) {
+  SimRig rig;
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  std::vector<uint8_t> image = Image(1000);
+  image.resize(1000 + 512, 0);
+  ASSERT_EQ(job.UpdateDatabase(image.data(), 1000), UpdateOutcome::Succeeded);
+  const std::vector<std::string> expected = {
+      "status:" + S(text::kErasing), "range:100", "pos:0", "pos:25", "pos:50", "pos:75",
+      "pos:100", "pos:1", "pos:0",
+      "range:4", "pos:0", "status:" + S(text::kWritingDatabase), "pos:2", "pos:3", "pos:4",
+      "pos:4", "pos:0",
+      "status:" + S(text::kDatabaseWritten),
+      "range:1", "pos:0", "status:" + S(text::kWritingDatabase), "pos:1", "pos:0",
+      "status:" + S(text::kUpdateSucceeded)};
+  EXPECT_EQ(reporter.events, expected);
+}
+
+TEST(ImageHeader, PageOfA1000ByteImage) {
+  const auto page = HeaderPage(1000);
+  const std::vector<uint8_t> first32 = {
+      0x5F, 0x49, 0x4D, 0x47, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x13,
+      0x00, 0x00, 0xA0, 0x00, 0x40, 0x00, 0xA0, 0x00, 0x40, 0xE8, 0x03,
+      0x00, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(page.begin(), page.begin() + 32), first32);
+  EXPECT_EQ(std::vector<uint8_t>(page.begin() + 32, page.end()), std::vector<uint8_t>(224, 0));
+}
+
+// --- the erase monitor ------------------------------------------------------
+
+EraseMessage Progress(uint32_t value) {
+  EraseMessage m{};
+  std::memcpy(m.data(), &value, 4);  // the test hosts are little-endian, as is the wire
+  return m;
+}
+EraseMessage Text(const char* s) {
+  EraseMessage m{};
+  std::memcpy(m.data(), s, std::strlen(s));
+  return m;
+}
+
+struct MonitorCase {
+  const char* name;
+  std::vector<EraseMessage> script;
+  uint32_t readChunk;
+  std::vector<std::string> positions;  // after range:100 and pos:0
+  uint32_t result;
+  std::string lastStatus;
+};
+
+TEST(WaitEraseDone, FollowsTheDevicesMessages) {
+  const MonitorCase cases[] = {
+      {"progress then over", {Progress(25), Progress(50), Text("over")}, 64,
+       {"25", "50", "3", "0"}, 64, S(text::kErasing)},
+      {"only the first four letters count", {Text("overflow")}, 64, {"3", "0"}, 64,
+       S(text::kErasing)},
+      {"a capital O is a number", {Text("Over"), Text("over")}, 64,
+       {std::to_string(0x7265764Fu), "3", "0"}, 64, S(text::kErasing)},
+      {"numbers above 100 pass unchanged", {Progress(250), Text("over")}, 64,
+       {"250", "3", "0"}, 64, S(text::kErasing)},
+      {"two 33-byte reads make one message", {Progress(9), Text("over")}, 32,
+       {"9", "3", "0"}, 64, S(text::kErasing)},
+      {"two 41-byte reads hold 80 bytes; the first four decide",
+       {Text("over"), Progress(5)}, 40, {"3", "0"}, 80, S(text::kErasing)},
+      {"a failed read after progress", {Progress(25)}, 64, {"25", "0"}, 0,
+       S(text::kEraseMessageError)},
+  };
+  for (const MonitorCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimConfig config;
+    config.eraseScript = c.script;
+    config.faults.readChunk = c.readChunk;
+    SimRig rig(config);
+    RecordingReporter reporter;
+    UpdateJob job(reporter, rig.link);
+    CHidTransfer monitor(rig.link);
+    ASSERT_TRUE(monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
+    ASSERT_EQ(job.EraseSectors(10, 3), 3u);
+    EXPECT_EQ(job.WaitEraseDone(monitor, true, 3), c.result);
+    std::vector<std::string> expected = {"status:" + S(text::kErasing), "range:100", "pos:0"};
+    for (const std::string& p : c.positions) expected.push_back("pos:" + p);
+    if (c.lastStatus != S(text::kErasing)) expected.insert(expected.end() - 1, "status:" + c.lastStatus);
+    EXPECT_EQ(reporter.events, expected);
+    EXPECT_EQ(rig.bus.OpenHandles(), 0u);
+  }
+}
+
+TEST(WaitEraseDone, WithoutADeviceSaysSoAndLeavesTheRangeAlone) {
+  SimRig rig;
+  rig.device.Unplug();
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  EXPECT_EQ(job.WaitEraseDone(1), 0u);
+  EXPECT_EQ(reporter.events,
+            (std::vector<std::string>{"status:" + S(text::kDeviceConnectFailed), "pos:0"}));
+}
+
+// --- the single operations ---------------------------------------------------
+
+TEST(DeviceOperations, EraseOfZeroSectorsIsSentButCountsAsNothing) {
+  SimRig rig;
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  EXPECT_EQ(job.EraseSectors(10, 0), 0u);
+  EXPECT_EQ(rig.device.OutputReports(),
+            (std::vector<Report>{CommandReport(CMD_ERASE_SECTORS, 10, 0)}));
+  EXPECT_TRUE(reporter.events.empty());
+}
+
+TEST(DeviceOperations, WithoutADeviceNothingIsSent) {
+  SimRig rig;
+  rig.device.Unplug();
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  const uint8_t page[PAGE_SIZE] = {};
+  EXPECT_EQ(job.EraseSectors(8, 1), 0u);
+  EXPECT_EQ(job.WritePages(page, 128, 1), 0u);
+  EXPECT_EQ(job.RestartDevice(), -1);
+  const std::string failed = "status:" + S(text::kDeviceConnectFailed);
+  EXPECT_EQ(reporter.events,
+            (std::vector<std::string>{failed, "range:1", "pos:0", failed, "pos:0", failed}));
+  EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+}
+
+TEST(DeviceOperations, WritePagesMovesTheBarOnePageAhead) {
+  SimRig rig;
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  const std::vector<uint8_t> data = Image(3 * PAGE_SIZE);
+  EXPECT_EQ(job.WritePages(data.data(), 160, 3), 3 * PAGE_SIZE);
+  EXPECT_EQ(reporter.events,
+            (std::vector<std::string>{"range:3", "pos:0", "status:" + S(text::kWritingDatabase),
+                                      "pos:2", "pos:3", "pos:3", "pos:0"}));
+  EXPECT_EQ(rig.device.OutputReportCount(), 13u);
+}
+
+TEST(DeviceOperations, WritePagesFailures) {
+  struct Case {
+    const char* name;
+    SimFaults faults;
+    std::string status;
+    uint64_t reportsTaken;
+  };
+  SimFaults command, fifth, shortCount;
+  command.failWriteAt = 1;
+  fifth.failWriteAt = 6;  // the fifth data report, after one whole page
+  shortCount.shortCountAt = 3;
+  shortCount.shortCount = 1;  // a write that moved nothing must not loop forever
+  const Case cases[] = {
+      {"command report fails", command, S(text::kWriteCommandError), 0},
+      {"fifth data report fails", fifth, S(text::kWriteDataError), 5},
+      {"a data report claims one byte", shortCount, S(text::kWriteDataError), 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimConfig config;
+    config.faults = c.faults;
+    SimRig rig(config);
+    RecordingReporter reporter;
+    UpdateJob job(reporter, rig.link);
+    const std::vector<uint8_t> data = Image(2 * PAGE_SIZE);
+    EXPECT_EQ(job.WritePages(data.data(), 160, 2), 0u);
+    EXPECT_EQ(reporter.LastStatus(), c.status);
+    EXPECT_EQ(reporter.events.back(), "pos:0");
+    EXPECT_EQ(rig.device.OutputReportCount(), c.reportsTaken);
+    EXPECT_EQ(rig.bus.OpenHandles(), 0u);
+  }
+}
+
+TEST(DeviceOperations, RestartSendsTheFixedReport) {
+  SimRig rig;
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  EXPECT_EQ(job.RestartDevice(), 0);
+  Report expected;
+  expected.fill(REPORT_FILL);
+  const uint8_t head[] = {0x00, 0xA5, 0x0E, 0x78, 0x56, 0x34, 0x12, 0x01, 0xEF, 0xCD,
+                          0xAB, 0x48, 0x49, 0x44, 0x43, 0x47, 0x05, 0x00, 0x00};
+  std::memcpy(expected.data(), head, sizeof head);
+  EXPECT_EQ(rig.device.OutputReports(), std::vector<Report>{expected});
+  EXPECT_EQ(rig.device.Restarts(), 1);
+  EXPECT_TRUE(reporter.events.empty());
+}
+
+// --- the file ------------------------------------------------------------------
+
+TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "folder.bin");
+  {
+    std::ofstream huge(dir.path() / "huge.bin", std::ios::binary);
+  }
+  fs::resize_file(dir.path() / "huge.bin", (uint64_t{1} << 32) + 1000);  // sparse, > 4 GiB
+
+  struct Case {
+    fs::path file;
+    UpdateOutcome outcome;
+    std::string event;
+  };
+  const Case cases[] = {
+      {dir.path() / "code_data.bin", UpdateOutcome::FileMissing,
+       "message:Can't find code_data.bin"},
+      {dir.path() / "folder.bin", UpdateOutcome::FileUnreadable,
+       "message:" + S(text::kReadFilePrefix) + "folder.bin" + S(text::kReadFileSuffix)},
+      {dir.path() / "huge.bin", UpdateOutcome::TooLarge, "status:" + S(text::kTooMuchData)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.string());
+    SimRig rig;
+    RecordingReporter reporter;
+    UpdateJob job(reporter, rig.link);
+    EXPECT_EQ(job.LoadAndUpdate(c.file), c.outcome);
+    EXPECT_EQ(reporter.events, std::vector<std::string>{c.event});
+    EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace gps
