@@ -8,6 +8,7 @@
 #include <hidapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <unordered_map>
@@ -25,6 +26,14 @@ constexpr int kReadSliceMs = 20;
 
 hid_device* Device(HidHandle handle) { return reinterpret_cast<hid_device*>(handle); }
 
+// hidapi gives serial numbers as wide strings; USB serials are ASCII.
+std::string SerialText(const wchar_t* serial) {
+  std::string out;
+  for (; serial && *serial; ++serial)
+    out += *serial < 0x80 ? static_cast<char>(*serial) : '?';
+  return out;
+}
+
 class HidapiBackend : public HidBackend {
  public:
   HidapiBackend() { hid_init(); }
@@ -37,7 +46,8 @@ class HidapiBackend : public HidBackend {
     hid_device_info* all = hid_enumerate(0, 0);
     for (hid_device_info* d = all; d; d = d->next) {
       paths.emplace_back(d->path);
-      attributes_[d->path] = {d->vendor_id, d->product_id, d->release_number};
+      attributes_[d->path] = {d->vendor_id, d->product_id, d->release_number,
+                              SerialText(d->serial_number)};
     }
     hid_free_enumeration(all);
     return paths;
@@ -52,9 +62,20 @@ class HidapiBackend : public HidBackend {
     return found->second;
   }
 
-  HidHandle OpenData(const std::string& path, HidAccess) override {
+  HidOpenResult OpenData(const std::string& path, HidAccess) override {
+    errno = 0;
     hid_device* device = hid_open_path(path.c_str());
-    return device ? reinterpret_cast<HidHandle>(device) : kInvalidHidHandle;
+    if (device) return {reinterpret_cast<HidHandle>(device), HidOpenError::None};
+    // hidapi gives up right after open(2) on /dev/hidraw*, so errno is its.
+    switch (errno) {
+      case EACCES:
+      case EPERM: return {kInvalidHidHandle, HidOpenError::AccessDenied};
+      case EBUSY: return {kInvalidHidHandle, HidOpenError::Busy};
+      case ENOENT:
+      case ENODEV:
+      case ENXIO: return {kInvalidHidHandle, HidOpenError::Gone};
+      default: return {kInvalidHidHandle, HidOpenError::Other};
+    }
   }
 
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,

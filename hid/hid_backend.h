@@ -38,6 +38,21 @@ struct HidAttributes {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   uint16_t version = 0;
+  std::string serial;  // empty where the platform gives none
+};
+
+// Why a data open failed, as far as the platform can tell.
+enum class HidOpenError {
+  None,          // it opened
+  AccessDenied,  // no permission (on Linux, the mode of /dev/hidraw*)
+  Busy,          // another program holds the device exclusively
+  Gone,          // the device left between enumeration and open
+  Other,
+};
+
+struct HidOpenResult {
+  HidHandle handle = kInvalidHidHandle;
+  HidOpenError error = HidOpenError::Other;
 };
 
 enum class HidAccess { Read, Write };
@@ -67,7 +82,7 @@ class HidBackend {
   virtual std::optional<HidAttributes> QueryAttributes(const std::string& path) = 0;
 
   // Opens a data handle, sharing reading and writing with other openers.
-  virtual HidHandle OpenData(const std::string& path, HidAccess access) = 0;
+  virtual HidOpenResult OpenData(const std::string& path, HidAccess access) = 0;
 
   // One report in `direction` on `handle`: `buffer` holds `length` bytes.
   virtual TransferResult Transfer(HidHandle handle, HidDirection direction,

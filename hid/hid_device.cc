@@ -13,6 +13,7 @@ CHidDevice::~CHidDevice() { Close(); }
 
 bool CHidDevice::Open(uint16_t vendorId, uint16_t productId) {
   Close();  // a link reused for a second Open must not leak the first
+  m_openError = HidOpenError::None;
   for (const std::string& path : m_backend.EnumerateInterfaces()) {
     std::optional<HidAttributes> attributes = m_backend.QueryAttributes(path);
     if (!attributes || attributes->vendorId != vendorId ||
@@ -20,8 +21,13 @@ bool CHidDevice::Open(uint16_t vendorId, uint16_t productId) {
       continue;
     }
     m_path = path;
-    m_hRead = m_backend.OpenData(path, HidAccess::Read);
-    m_hWrite = m_backend.OpenData(path, HidAccess::Write);
+    const HidOpenResult read = m_backend.OpenData(path, HidAccess::Read);
+    const HidOpenResult write = m_backend.OpenData(path, HidAccess::Write);
+    m_hRead = read.handle;
+    m_hWrite = write.handle;
+    m_openError = read.handle == kInvalidHidHandle    ? read.error
+                  : write.handle == kInvalidHidHandle ? write.error
+                                                      : HidOpenError::None;
     return true;
   }
   return false;

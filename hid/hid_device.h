@@ -62,6 +62,8 @@ class CHidDevice {
   // Cancels both data handles, then closes both. Any number of calls.
   void Close();
 
+  // Why a data open of the last Open failed: None when both opened.
+  HidOpenError OpenError() const { return m_openError; }
   bool IsReadOpen() const { return m_hRead != kInvalidHidHandle; }
   bool IsWriteOpen() const { return m_hWrite != kInvalidHidHandle; }
   const std::string& Path() const { return m_path; }
@@ -79,6 +81,7 @@ class CHidDevice {
   StopEvent m_ownStop;
   StopEvent* m_hStopEvent;
   std::string m_path;
+  HidOpenError m_openError = HidOpenError::None;
 };
 
 // The link of one device operation and its one report buffer.

@@ -33,12 +33,12 @@ class ScriptedBackend : public HidBackend {
     calls.push_back("query " + path);
     return Find(path).attributes;
   }
-  HidHandle OpenData(const std::string& path, HidAccess access) override {
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     const bool read = access == HidAccess::Read;
     calls.push_back(std::string(read ? "open-read " : "open-write ") + path);
     const Interface& i = Find(path);
-    if (!(read ? i.readOpens : i.writeOpens)) return kInvalidHidHandle;
-    return read ? 10 : 20;
+    if (!(read ? i.readOpens : i.writeOpens)) return {kInvalidHidHandle, HidOpenError::AccessDenied};
+    return {read ? 10 : 20, HidOpenError::None};
   }
   TransferResult Transfer(HidHandle handle, HidDirection, uint8_t*, uint32_t,
                           uint32_t, const StopEvent& stop) override {
@@ -60,7 +60,14 @@ class ScriptedBackend : public HidBackend {
   }
 };
 
-const HidAttributes kOurs{HID_VENDOR_ID, HID_PRODUCT_ID, 1};
+HidAttributes Attr(uint16_t vendorId, uint16_t productId) {
+  HidAttributes a;
+  a.vendorId = vendorId;
+  a.productId = productId;
+  return a;
+}
+
+const HidAttributes kOurs = Attr(HID_VENDOR_ID, HID_PRODUCT_ID);
 
 class LinkTest : public ::testing::Test {
  protected:
@@ -75,7 +82,7 @@ class LinkTest : public ::testing::Test {
 };
 
 TEST_F(LinkTest, WithoutADeviceOpenFailsAndCloseDoesNothing) {
-  backend.interfaces = {{"mouse", HidAttributes{0x046d, 0xc077, 1}}};
+  backend.interfaces = {{"mouse", Attr(0x046d, 0xc077)}};
   {
     CHidDevice device(Settings());
     EXPECT_FALSE(device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
@@ -89,8 +96,8 @@ TEST_F(LinkTest, WithoutADeviceOpenFailsAndCloseDoesNothing) {
 TEST_F(LinkTest, FirstMatchingInterfaceWinsAndNearMissesAreSkipped) {
   backend.interfaces = {
       {"unqueryable", std::nullopt},
-      {"other-product", HidAttributes{HID_VENDOR_ID, 0xB501, 1}},
-      {"other-vendor", HidAttributes{0x0417, HID_PRODUCT_ID, 1}},
+      {"other-product", Attr(HID_VENDOR_ID, 0xB501)},
+      {"other-vendor", Attr(0x0417, HID_PRODUCT_ID)},
       {"first", kOurs},
       {"second", kOurs},
   };
@@ -115,6 +122,7 @@ TEST_F(LinkTest, ADeviceThatRefusesWritingIsFoundButCannotBeWritten) {
   backend.interfaces = {{"dev", kOurs, true, false}};
   CHidDevice device(Settings());
   ASSERT_TRUE(device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
+  EXPECT_EQ(device.OpenError(), HidOpenError::AccessDenied);
   uint8_t report[REPORT_SIZE] = {};
   uint32_t count = 99;
   EXPECT_FALSE(device.WriteReport(report, REPORT_SIZE, &count, IO_TIMEOUT_MS));

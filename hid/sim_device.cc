@@ -222,7 +222,7 @@ void SimBus::AddInterface(SimInterface interface) {
 }
 
 void SimBus::AddDevice(SimDevice& device, std::string path) {
-  AddInterface({std::move(path), HID_VENDOR_ID, HID_PRODUCT_ID, true, &device});
+  AddInterface({std::move(path), HID_VENDOR_ID, HID_PRODUCT_ID, true, &device, ""});
 }
 
 uint64_t SimBus::OpenHandles() const {
@@ -251,13 +251,14 @@ std::optional<HidAttributes> SimBus::QueryAttributes(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   const SimInterface* i = Find(path);
   if (!i || !i->queryable) return std::nullopt;
-  return HidAttributes{i->vendorId, i->productId, 0x0100};
+  return HidAttributes{i->vendorId, i->productId, 0x0100, i->serial};
 }
 
-HidHandle SimBus::OpenData(const std::string& path, HidAccess access) {
+HidOpenResult SimBus::OpenData(const std::string& path, HidAccess access) {
   std::lock_guard<std::mutex> lock(mutex_);
   const SimInterface* i = Find(path);
-  if (!i || !i->device) return kInvalidHidHandle;
+  if (!i) return {kInvalidHidHandle, HidOpenError::Gone};
+  if (!i->device) return {kInvalidHidHandle, HidOpenError::AccessDenied};
   auto handle = std::make_unique<Handle>();
   handle->device = i->device->impl_;
   handle->access = access;
@@ -267,13 +268,13 @@ HidHandle SimBus::OpenData(const std::string& path, HidAccess access) {
     const SimFaults& f = d.config.faults;
     if ((access == HidAccess::Read && f.refuseReadOpen) ||
         (access == HidAccess::Write && f.refuseWriteOpen)) {
-      return kInvalidHidHandle;
+      return {kInvalidHidHandle, f.refusal};
     }
     handle->generation = d.eraseGeneration;
     handle->zeroReadsLeft = f.zeroByteReads;
   }
   handles_.push_back(std::move(handle));
-  return static_cast<HidHandle>(handles_.size() - 1);
+  return {static_cast<HidHandle>(handles_.size() - 1), HidOpenError::None};
 }
 
 TransferResult SimBus::Transfer(HidHandle id, HidDirection direction,

@@ -31,6 +31,7 @@ constexpr uint8_t SIM_UNERASED = 0x00;  // what the flash holds before any erase
 struct SimFaults {
   bool refuseReadOpen = false;
   bool refuseWriteOpen = false;
+  HidOpenError refusal = HidOpenError::AccessDenied;  // what a refused open says
   // The device leaves the bus right after taking this many output reports.
   uint64_t unplugAfterReports = 0;  // 0: never
   // 1-based number of the output report whose write fails, or completes
@@ -86,6 +87,7 @@ struct SimInterface {
   uint16_t productId = 0;
   bool queryable = true;
   SimDevice* device = nullptr;  // null: a foreign interface, never opened
+  std::string serial;
 };
 
 class SimBus : public HidBackend {
@@ -101,7 +103,7 @@ class SimBus : public HidBackend {
 
   std::vector<std::string> EnumerateInterfaces() override;
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
-  HidHandle OpenData(const std::string& path, HidAccess access) override;
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction,
                           uint8_t* buffer, uint32_t length, uint32_t boundMs,
                           const StopEvent& stop) override;
