@@ -24,6 +24,12 @@ inline constexpr std::string_view kDatabaseWritten = "資料庫寫入成功!";
 inline constexpr std::string_view kUpdateSucceeded = "更新成功!";
 inline constexpr std::string_view kRestartFailed = "重新啟動設備失敗!";
 
+// What the probe at start says when the device is there but cannot be used.
+inline constexpr std::string_view kDeviceNoPermission =
+    "設備無存取權限! 請安裝 udev 規則 70-gps-update.rules 後重新插入設備。";
+inline constexpr std::string_view kDeviceBusy = "設備被其他程式佔用! 請關閉該程式後再試。";
+inline constexpr std::string_view kDeviceCannotOpen = "設備無法開啟! 請重新插入設備。";
+
 // Message boxes.
 inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
 inline constexpr std::string_view kCantFindPrefix = "Can't find ";  // + file name
