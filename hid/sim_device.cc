@@ -40,15 +40,13 @@ uint32_t MillisecondsUntil(Clock::time_point t) {
 }  // namespace
 
 struct SimDevice::Impl {
-  explicit Impl(SimConfig c) : config(std::move(c)), sectors(kSectorCount) {}
+  explicit Impl(SimConfig c) : config(std::move(c)), flash(config.flashStorage) {}
 
   mutable std::mutex mutex;
   SimConfig config;
   bool plugged = true;
 
-  // Sectors are allocated when first erased or written, so that a device
-  // that is mostly untouched costs next to nothing. Null means unerased.
-  std::vector<std::unique_ptr<uint8_t[]>> sectors;
+  SimFlash flash;
 
   std::vector<Report> reports;
   uint64_t attempts = 0;  // output reports offered, taken or not
@@ -72,18 +70,9 @@ struct SimDevice::Impl {
     return eraseStart + config.progressGap * static_cast<int64_t>(index + 1);
   }
 
-  uint8_t* Sector(uint32_t index, bool create) {
-    if (!sectors[index] && create) {
-      sectors[index] = std::make_unique<uint8_t[]>(SIM_SECTOR_SIZE);
-      std::memset(sectors[index].get(), SIM_UNERASED, SIM_SECTOR_SIZE);
-    }
-    return sectors[index].get();
-  }
-
   void Erase(uint32_t first, uint32_t count) {
-    for (uint64_t s = first; s < uint64_t{first} + count && s < kSectorCount; ++s) {
-      std::memset(Sector(static_cast<uint32_t>(s), true), 0xFF, SIM_SECTOR_SIZE);
-    }
+    for (uint64_t s = first; s < uint64_t{first} + count && s < kSectorCount; ++s)
+      flash.EraseSector(static_cast<uint32_t>(s));
     messages.clear();
     if (!config.eraseScript.empty()) {
       messages = config.eraseScript;
@@ -97,19 +86,9 @@ struct SimDevice::Impl {
     ++eraseGeneration;
   }
 
-  // NOR flash: programming can only clear bits.
-  void Program(uint32_t address, const uint8_t* data, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i, ++address) {
-      if (address >= SIM_FLASH_SIZE) return;
-      uint8_t* cell = Sector(address / SIM_SECTOR_SIZE, true) + address % SIM_SECTOR_SIZE;
-      if ((*cell & data[i]) != data[i]) ++defects;
-      *cell &= data[i];
-    }
-  }
-
   void Take(const uint8_t* report) {
     if (dataReportsLeft > 0) {
-      Program(writeAddress, report + 1, 64);
+      defects += flash.Program(writeAddress, report + 1);
       writeAddress += 64;
       --dataReportsLeft;
       return;
@@ -145,13 +124,12 @@ SimDevice::SimDevice(SimConfig config)
 
 std::vector<uint8_t> SimDevice::ReadFlash(uint32_t address, uint32_t length) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  std::vector<uint8_t> out(length, SIM_UNERASED);
-  for (uint32_t i = 0; i < length && address + i < SIM_FLASH_SIZE; ++i) {
-    const uint32_t a = address + i;
-    if (const auto& sector = impl_->sectors[a / SIM_SECTOR_SIZE])
-      out[i] = sector[a % SIM_SECTOR_SIZE];
-  }
-  return out;
+  return impl_->flash.Read(address, length);
+}
+
+uint64_t SimDevice::PageDigest(uint32_t page) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->flash.PageDigest(page);
 }
 
 std::vector<Report> SimDevice::OutputReports() const {
@@ -182,6 +160,12 @@ uint64_t SimDevice::WriteDefects() const {
 bool SimDevice::Plugged() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->plugged;
+}
+
+void SimDevice::Receive(const uint8_t* report) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->Take(report);
+  ++impl_->taken;
 }
 
 void SimDevice::SetFaults(const SimFaults& faults) {

@@ -18,15 +18,13 @@
 #include <vector>
 
 #include "hid/hid_backend.h"
+#include "hid/sim_flash.h"
 
 namespace gps {
 
 using Report = std::array<uint8_t, 65>;
 using EraseMessage = std::array<uint8_t, 64>;
 
-constexpr uint32_t SIM_FLASH_SIZE = 16u * 1024 * 1024;
-constexpr uint32_t SIM_SECTOR_SIZE = 4096;
-constexpr uint8_t SIM_UNERASED = 0x00;  // what the flash holds before any erase
 
 struct SimFaults {
   bool refuseReadOpen = false;
@@ -53,6 +51,9 @@ struct SimConfig {
   std::vector<EraseMessage> eraseScript;
   std::chrono::milliseconds progressGap{0};  // pace of the erase messages
   bool recordReports = true;
+  // Bytes: ReadFlash shows the content. Digests: only PageDigest does, and
+  // the flash costs 2.3 MiB instead of 16.
+  SimFlash::Storage flashStorage = SimFlash::Storage::Bytes;
   SimFaults faults;
 };
 
@@ -62,6 +63,7 @@ class SimDevice {
 
   // The device as the host sees it after an update.
   std::vector<uint8_t> ReadFlash(uint32_t address, uint32_t length) const;
+  uint64_t PageDigest(uint32_t page) const;
   std::vector<Report> OutputReports() const;
   uint64_t OutputReportCount() const;
   int Restarts() const;
@@ -69,6 +71,10 @@ class SimDevice {
   // Bytes that a write tried to set to 1 over bits that were not erased.
   uint64_t WriteDefects() const;
   bool Plugged() const;
+
+  // Takes one 65-byte output report as if it had come over the bus, with no
+  // link, faults or recording around it: what the device itself costs.
+  void Receive(const uint8_t* report);
 
   void SetFaults(const SimFaults& faults);
   void Unplug();

@@ -22,6 +22,7 @@ gps::SimConfig DemoDeviceConfig() {
   config.progress = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   config.progressGap = std::chrono::milliseconds(100);
   config.recordReports = false;
+  config.flashStorage = gps::SimFlash::Storage::Digests;  // the host's memory is what counts here
   return config;
 }
 
