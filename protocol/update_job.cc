@@ -20,6 +20,9 @@ namespace {
 // last page runs up to 256 bytes past the end, and they must be zeros.
 constexpr uint32_t kImageTail = 512;
 
+// How long the erase monitor pauses after a read that brought no payload.
+constexpr uint32_t kEmptyReadPauseMs = 10;
+
 bool IsOver(const uint8_t* message) { return std::memcmp(message, "over", 4) == 0; }
 
 uint32_t LE32(const uint8_t* p) {
@@ -189,6 +192,9 @@ uint32_t UpdateJob::WaitEraseDone(CHidTransfer& monitor, bool opened,
         m_reporter.SetStatusText(text::kEraseMessageError);
         break;
       }
+      // A device that answers with empty reads must not keep this thread
+      // busy: pause a little (a stop cuts the pause short) and read again.
+      monitor.m_device.Stop().WaitFor(kEmptyReadPauseMs);
       continue;
     }
     lastPayload = Clock::now();
