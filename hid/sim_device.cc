@@ -270,86 +270,95 @@ TransferResult SimBus::Transfer(HidHandle id, HidDirection direction,
     if (id < 0 || static_cast<std::size_t>(id) >= handles_.size()) return {};
     h = handles_[static_cast<std::size_t>(id)].get();
   }
-  const bool wantRead = direction == HidDirection::Read;
-  if (!h->open || (h->access == HidAccess::Read) != wantRead) return {};
-  SimDevice::Impl& d = *h->device;
+  const bool read = direction == HidDirection::Read;
+  if (!h->open || (h->access == HidAccess::Read) != read) return {};
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+  return read ? Read(*h, buffer, length, deadline, stop)
+              : Write(*h, buffer, length, deadline, stop);
+}
 
-  // Waits for `until` (or the deadline, whichever is first); returns the
-  // outcome that ends the transfer, if any.
-  auto wait = [&](Clock::time_point until) -> std::optional<TransferStatus> {
-    const Clock::time_point end = std::min(until, deadline);
-    if (stop.WaitFor(MillisecondsUntil(end))) return TransferStatus::Stopped;
-    if (Clock::now() >= deadline) return TransferStatus::TimedOut;
-    return std::nullopt;
-  };
+namespace {
 
-  if (!wantRead) {
-    std::unique_lock<std::mutex> lock(d.mutex);
-    if (!d.plugged) return {};
-    const SimFaults& f = d.config.faults;
-    const uint64_t attempt = ++d.attempts;
-    if (attempt == f.failWriteAt) return {};
-    if (attempt == f.stallWriteAt) {
-      lock.unlock();
-      return {wait(deadline).value_or(TransferStatus::TimedOut), 0};
-    }
-    if (length != REPORT_SIZE) return {};
-    if (d.config.recordReports) {
-      Report r;
-      std::memcpy(r.data(), buffer, r.size());
-      d.reports.push_back(r);
-    }
-    d.Take(buffer);
-    ++d.taken;
-    if (d.taken == f.unplugAfterReports) d.plugged = false;
-    const uint32_t count = attempt == f.shortCountAt ? f.shortCount : length;
-    return {TransferStatus::Completed, count};
+// Waits until `until` or the deadline, whichever is first; returns how the
+// transfer ends if it ends there.
+std::optional<TransferStatus> WaitUntil(Clock::time_point until, Clock::time_point deadline,
+                                        const StopEvent& stop) {
+  if (stop.WaitFor(MillisecondsUntil(std::min(until, deadline)))) return TransferStatus::Stopped;
+  if (Clock::now() >= deadline) return TransferStatus::TimedOut;
+  return std::nullopt;
+}
+
+}  // namespace
+
+TransferResult SimBus::Write(Handle& h, const uint8_t* buffer, uint32_t length,
+                             Clock::time_point deadline, const StopEvent& stop) {
+  SimDevice::Impl& d = *h.device;
+  std::unique_lock<std::mutex> lock(d.mutex);
+  if (!d.plugged) return {};
+  const SimFaults& f = d.config.faults;
+  const uint64_t attempt = ++d.attempts;
+  if (attempt == f.failWriteAt) return {};
+  if (attempt == f.stallWriteAt) {
+    lock.unlock();
+    return {WaitUntil(deadline, deadline, stop).value_or(TransferStatus::TimedOut), 0};
   }
+  if (length != REPORT_SIZE) return {};
+  if (d.config.recordReports) {
+    Report r;
+    std::memcpy(r.data(), buffer, r.size());
+    d.reports.push_back(r);
+  }
+  d.Take(buffer);
+  ++d.taken;
+  if (d.taken == f.unplugAfterReports) d.plugged = false;
+  const uint32_t count = attempt == f.shortCountAt ? f.shortCount : length;
+  return {TransferStatus::Completed, count};
+}
 
+TransferResult SimBus::Read(Handle& h, uint8_t* buffer, uint32_t length,
+                            Clock::time_point deadline, const StopEvent& stop) {
+  SimDevice::Impl& d = *h.device;
   for (;;) {
     std::unique_lock<std::mutex> lock(d.mutex);
-    if (!d.plugged || !h->open) return {};
-    if (h->zeroReadsLeft > 0) {
-      --h->zeroReadsLeft;
+    if (!d.plugged || !h.open) return {};
+    if (h.zeroReadsLeft > 0) {
+      --h.zeroReadsLeft;
       return {TransferStatus::Completed, 0};
     }
-    if (h->generation != d.eraseGeneration) {  // a new erase has begun
-      h->generation = d.eraseGeneration;
-      h->message = 0;
-      h->offset = 0;
+    if (h.generation != d.eraseGeneration) {  // a new erase has begun
+      h.generation = d.eraseGeneration;
+      h.message = 0;
+      h.offset = 0;
     }
     // Messages that fell due before this handle was open never reach it.
-    while (h->message < d.messages.size() && d.Due(h->message) < h->openedAt) {
-      ++h->message;
-      h->offset = 0;
+    while (h.message < d.messages.size() && d.Due(h.message) < h.openedAt) {
+      ++h.message;
+      h.offset = 0;
     }
     const Clock::time_point now = Clock::now();
-    if (h->message < d.messages.size() && d.Due(h->message) <= now) {
+    if (h.message < d.messages.size() && d.Due(h.message) <= now) {
       // Payload bytes run on from one message into the next, as far as
       // they are due, up to the read's chunk.
       const uint32_t room = std::min<uint32_t>(d.config.faults.readChunk,
                                                length > 0 ? length - 1 : 0);
       uint32_t n = 0;
       buffer[0] = 0x00;
-      while (n < room && h->message < d.messages.size() &&
-             d.Due(h->message) <= now) {
-        const uint32_t take = std::min<uint32_t>(
-            room - n, static_cast<uint32_t>(64 - h->offset));
-        std::memcpy(buffer + 1 + n, d.messages[h->message].data() + h->offset, take);
+      while (n < room && h.message < d.messages.size() && d.Due(h.message) <= now) {
+        const uint32_t take = std::min<uint32_t>(room - n, static_cast<uint32_t>(64 - h.offset));
+        std::memcpy(buffer + 1 + n, d.messages[h.message].data() + h.offset, take);
         n += take;
-        h->offset += take;
-        if (h->offset == 64) {
-          ++h->message;
-          h->offset = 0;
+        h.offset += take;
+        if (h.offset == 64) {
+          ++h.message;
+          h.offset = 0;
         }
       }
       return {TransferStatus::Completed, n + 1};
     }
     const Clock::time_point next =
-        h->message < d.messages.size() ? d.Due(h->message) : deadline;
+        h.message < d.messages.size() ? d.Due(h.message) : deadline;
     lock.unlock();
-    if (auto end = wait(next)) return {*end, 0};
+    if (auto end = WaitUntil(next, deadline, stop)) return {*end, 0};
   }
 }
 

@@ -118,7 +118,12 @@ class SimBus : public HidBackend {
 
  private:
   struct Handle;
+  using Clock = std::chrono::steady_clock;
   const SimInterface* Find(const std::string& path) const;
+  TransferResult Write(Handle& h, const uint8_t* buffer, uint32_t length,
+                       Clock::time_point deadline, const StopEvent& stop);
+  TransferResult Read(Handle& h, uint8_t* buffer, uint32_t length,
+                      Clock::time_point deadline, const StopEvent& stop);
 
   mutable std::mutex mutex_;
   std::vector<SimInterface> interfaces_;
