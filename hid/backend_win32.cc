@@ -1,0 +1,204 @@
+// The device link's backend on Windows: SetupDi and HidD to find the device,
+// overlapped ReadFile/WriteFile to move its reports.
+//
+// The data handles are opened for overlapped I/O. On a synchronous handle
+// ReadFile returns only when the device sends a report, so a device that has
+// stopped talking would hang the update; here every transfer waits at most
+// its bound, and a transfer that did not finish is cancelled and its
+// cancellation awaited before the caller may touch the buffer again.
+#include "hid/backend_win32.h"
+
+#include <windows.h>
+// windows.h must come first. MinGW's hidsdi.h declares C functions without
+// extern "C" of its own.
+#include <setupapi.h>
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <memory>
+#include <vector>
+
+namespace gps {
+namespace {
+
+// What a HidHandle stands for: the file and the event its transfers signal.
+// Each handle serves one direction, so one event per handle is one event per
+// direction, as the link expects.
+struct DataHandle {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE event = nullptr;
+};
+
+DataHandle* Data(HidHandle handle) {
+  return handle == kInvalidHidHandle ? nullptr : reinterpret_cast<DataHandle*>(handle);
+}
+
+// USB string descriptors hold at most 126 UTF-16 units; HidD wants bytes.
+constexpr DWORD kSerialChars = 127;
+
+HidOpenError OpenErrorFrom(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED: return HidOpenError::AccessDenied;
+    case ERROR_SHARING_VIOLATION: return HidOpenError::Busy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED: return HidOpenError::Gone;
+    default: return HidOpenError::Other;
+  }
+}
+
+// Frees a device information set on every way out of the enumeration.
+struct DeviceInfoSet {
+  HDEVINFO set;
+  ~DeviceInfoSet() {
+    if (set != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set);
+  }
+};
+
+}  // namespace
+
+std::wstring WideFromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::vector<std::string> Win32HidBackend::EnumerateInterfaces() {
+  std::vector<std::string> paths;
+  GUID hidGuid;
+  HidD_GetHidGuid(&hidGuid);
+  DeviceInfoSet info{SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
+                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
+  if (info.set == INVALID_HANDLE_VALUE) return paths;
+
+  SP_DEVICE_INTERFACE_DATA interfaceData{};
+  interfaceData.cbSize = sizeof(interfaceData);
+  std::vector<uint8_t> record;
+  for (DWORD index = 0;
+       SetupDiEnumDeviceInterfaces(info.set, nullptr, &hidGuid, index, &interfaceData);
+       ++index) {
+    DWORD needed = 0;
+    // The size query fails with ERROR_INSUFFICIENT_BUFFER by design.
+    SetupDiGetDeviceInterfaceDetailW(info.set, &interfaceData, nullptr, 0, &needed, nullptr);
+    if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    record.assign(needed, 0);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
+    // cbSize is the size of the fixed part on this platform (8 on x64, 6 on
+    // x86), not of the whole record.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!SetupDiGetDeviceInterfaceDetailW(info.set, &interfaceData, detail, needed, nullptr,
+                                          nullptr)) {
+      continue;
+    }
+    // The path is held whole, however long it is.
+    paths.push_back(Utf8FromWide(detail->DevicePath));
+  }
+  return paths;
+}
+
+std::optional<HidAttributes> Win32HidBackend::QueryAttributes(const std::string& path) {
+  // Access 0 opens even a device that another program or the system (a
+  // keyboard, a mouse) holds for reading: enough to read its attributes.
+  HANDLE query = CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  if (query == INVALID_HANDLE_VALUE) return std::nullopt;
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof(attributes);
+  const bool ok = HidD_GetAttributes(query, &attributes);
+  std::optional<HidAttributes> result;
+  if (ok) {
+    result = HidAttributes{attributes.VendorID, attributes.ProductID, attributes.VersionNumber,
+                           {}};
+    wchar_t serial[kSerialChars + 1] = {};
+    if (HidD_GetSerialNumberString(query, serial, kSerialChars * sizeof(wchar_t)))
+      result->serial = Utf8FromWide(serial);
+  }
+  CloseHandle(query);
+  return result;
+}
+
+HidOpenResult Win32HidBackend::OpenData(const std::string& path, HidAccess access) {
+  HANDLE file = CreateFileW(WideFromUtf8(path).c_str(),
+                            access == HidAccess::Read ? GENERIC_READ : GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {kInvalidHidHandle, OpenErrorFrom(GetLastError())};
+  // Manual reset, as the completion event of an overlapped transfer must be.
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!event) {
+    CloseHandle(file);
+    return {kInvalidHidHandle, HidOpenError::Other};
+  }
+  auto* data = new DataHandle{file, event};
+  return {reinterpret_cast<HidHandle>(data), HidOpenError::None};
+}
+
+TransferResult Win32HidBackend::Transfer(HidHandle handle, HidDirection direction,
+                                         uint8_t* buffer, uint32_t length, uint32_t boundMs,
+                                         const StopEvent& stop) {
+  DataHandle* data = Data(handle);
+  if (!data) return {};
+  // A stop that is already there keeps the report from going out at all.
+  if (stop.IsSet()) return {TransferStatus::Stopped, 0};
+
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = data->event;
+  ResetEvent(data->event);
+  const BOOL started = direction == HidDirection::Read
+                           ? ReadFile(data->file, buffer, length, nullptr, &overlapped)
+                           : WriteFile(data->file, buffer, length, nullptr, &overlapped);
+  if (!started && GetLastError() != ERROR_IO_PENDING) return {};
+
+  // The stop event comes first: when both are set, the wait reports it.
+  HANDLE pair[2] = {static_cast<HANDLE>(stop.NativeHandle()), data->event};
+  const DWORD wait = WaitForMultipleObjects(2, pair, FALSE, boundMs);
+  DWORD count = 0;
+  if (wait == WAIT_OBJECT_0 + 1) {
+    const BOOL done = GetOverlappedResult(data->file, &overlapped, &count, TRUE);
+    ResetEvent(data->event);
+    if (!done) return {};
+    return {TransferStatus::Completed, count};
+  }
+  // Stopped, out of time, or the wait itself failed: the platform must be
+  // done with the buffer and the OVERLAPPED record (on this stack) before
+  // they go. CancelIo asks, and the blocking GetOverlappedResult waits until
+  // the transfer has ended, cancelled or completed after all.
+  CancelIo(data->file);
+  GetOverlappedResult(data->file, &overlapped, &count, TRUE);
+  ResetEvent(data->event);
+  if (wait == WAIT_OBJECT_0) return {TransferStatus::Stopped, 0};
+  if (wait == WAIT_TIMEOUT) return {TransferStatus::TimedOut, 0};
+  return {};
+}
+
+void Win32HidBackend::Cancel(HidHandle handle) {
+  if (DataHandle* data = Data(handle)) CancelIo(data->file);
+}
+
+void Win32HidBackend::Close(HidHandle handle) {
+  std::unique_ptr<DataHandle> data(Data(handle));
+  if (!data) return;
+  CloseHandle(data->file);
+  CloseHandle(data->event);
+}
+
+HidBackend& PlatformHidBackend() {
+  static Win32HidBackend backend;
+  return backend;
+}
+
+}  // namespace gps
