@@ -197,6 +197,7 @@ struct SimBus::Handle {
   uint32_t zeroReadsLeft = 0;
 };
 
+SimBus::SimBus() = default;
 SimBus::SimBus(SimDevice& device) { AddDevice(device); }
 SimBus::~SimBus() = default;
 

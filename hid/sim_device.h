@@ -98,7 +98,7 @@ struct SimInterface {
 
 class SimBus : public HidBackend {
  public:
-  SimBus() = default;
+  SimBus();
   // A bus with one device on it, at "sim:0416:b500".
   explicit SimBus(SimDevice& device);
   ~SimBus() override;

@@ -1,0 +1,107 @@
+#include "hid/tracing_backend.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace gps {
+namespace {
+
+std::string Hex(const uint8_t* bytes, uint32_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(std::size_t{count} * 3);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i > 0) out += ' ';
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+const char* OpenErrorText(HidOpenError error) {
+  switch (error) {
+    case HidOpenError::None: return "ok";
+    case HidOpenError::AccessDenied: return "access denied";
+    case HidOpenError::Busy: return "busy";
+    case HidOpenError::Gone: return "gone";
+    case HidOpenError::Other: return "failed";
+  }
+  return "failed";
+}
+
+const char* StatusText(TransferStatus status) {
+  switch (status) {
+    case TransferStatus::Completed: return "completed";
+    case TransferStatus::Failed: return "failed";
+    case TransferStatus::TimedOut: return "timed out";
+    case TransferStatus::Stopped: return "stopped";
+  }
+  return "failed";
+}
+
+}  // namespace
+
+TracingBackend::TracingBackend(HidBackend& inner, std::ostream& out)
+    : inner_(inner), out_(out), start_(std::chrono::steady_clock::now()) {}
+
+// Enumeration and attribute queries are not written down: a program that
+// waits for the device makes them several times a second.
+std::vector<std::string> TracingBackend::EnumerateInterfaces() {
+  return inner_.EnumerateInterfaces();
+}
+
+std::optional<HidAttributes> TracingBackend::QueryAttributes(const std::string& path) {
+  return inner_.QueryAttributes(path);
+}
+
+HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access) {
+  const HidOpenResult result = inner_.OpenData(path, access);
+  std::string line = std::string("open ") + (access == HidAccess::Read ? "read " : "write ") +
+                     path + ": ";
+  if (result.handle != kInvalidHidHandle)
+    line += "handle " + std::to_string(result.handle);
+  else
+    line += OpenErrorText(result.error);
+  Line(line);
+  return result;
+}
+
+TransferResult TracingBackend::Transfer(HidHandle handle, HidDirection direction,
+                                        uint8_t* buffer, uint32_t length, uint32_t boundMs,
+                                        const StopEvent& stop) {
+  const TransferResult result = inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  const bool write = direction == HidDirection::Write;
+  std::string line = write ? "out " : "in ";
+  if (result.status == TransferStatus::Completed)
+    line += std::to_string(result.count);
+  else
+    line += StatusText(result.status);
+  // What went out is the whole buffer whatever became of it; what came in is
+  // only what the platform delivered.
+  const uint32_t shown = write ? length
+                         : result.status == TransferStatus::Completed
+                             ? std::min(result.count, length)
+                             : 0;
+  if (shown > 0) line += ": " + Hex(buffer, shown);
+  Line(line);
+  return result;
+}
+
+void TracingBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }
+
+void TracingBackend::Close(HidHandle handle) {
+  inner_.Close(handle);
+  Line("close handle " + std::to_string(handle));
+}
+
+void TracingBackend::Line(const std::string& text) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start_).count();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%5lld.%06lld] ", static_cast<long long>(elapsed / 1000000),
+                static_cast<long long>(elapsed % 1000000));
+  std::lock_guard<std::mutex> lock(mutex_);
+  out_ << stamp << text << '\n' << std::flush;
+}
+
+}  // namespace gps

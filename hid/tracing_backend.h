@@ -1,0 +1,44 @@
+// A backend that passes every call on to another one and writes down what
+// went over the link: each open and close, and each report sent or received
+// in hex, one line with a time stamp each. Support asks for this when a
+// device misbehaves; a front end wraps its backend in it only when the user
+// asked for a trace, so an update without one pays nothing for it.
+//
+// A line looks like
+//   [    0.004211] out 65: 00 48 49 44 43 ...
+//   [    0.104711] in 65: 00 19 00 00 00 ...
+//   [    0.304711] in timed out
+// The time stamp counts seconds since the backend was made.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "hid/hid_backend.h"
+
+namespace gps {
+
+class TracingBackend : public HidBackend {
+ public:
+  TracingBackend(HidBackend& inner, std::ostream& out);
+
+  std::vector<std::string> EnumerateInterfaces() override;
+  std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override;
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
+  void Cancel(HidHandle handle) override;
+  void Close(HidHandle handle) override;
+
+ private:
+  void Line(const std::string& text);
+
+  HidBackend& inner_;
+  std::ostream& out_;
+  std::mutex mutex_;  // one line at a time, whichever thread writes it
+  const std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace gps

@@ -1,0 +1,65 @@
+#include "hid/tracing_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "tests/test_support.h"
+
+namespace gps {
+namespace {
+
+// The trace without its time stamps, one entry per line.
+std::vector<std::string> Entries(const std::string& trace) {
+  const std::regex stamped(R"(\[ *\d+\.\d{6}\] (.*))");
+  std::vector<std::string> entries;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, stamped)) << line;
+    entries.push_back(m[1]);
+  }
+  return entries;
+}
+
+// The update's own tests show the completed transfers; here are the ways a
+// link can go wrong, as support would read them.
+TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
+  SimConfig config;
+  config.faults.refuseWriteOpen = true;
+  config.faults.refusal = HidOpenError::Busy;
+  testing::SimRig rig(config);
+  std::ostringstream out;
+  TracingBackend tracer(rig.bus, out);
+  rig.link.backend = &tracer;
+  rig.link.bounds.readMs = 20;
+
+  CHidTransfer transfer(rig.link);
+  ASSERT_TRUE(transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
+  uint8_t report[REPORT_SIZE] = {0x00, 0xAB, 0x01};
+  EXPECT_FALSE(transfer.m_device.ReadReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS));
+  transfer.m_device.Close();
+
+  SimFaults failing;
+  failing.failWriteAt = 1;
+  rig.device.SetFaults(failing);
+  ASSERT_TRUE(transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
+  EXPECT_FALSE(transfer.m_device.WriteReport(report, 3, nullptr, IO_TIMEOUT_MS));
+  transfer.m_device.Close();
+
+  EXPECT_EQ(Entries(out.str()), (std::vector<std::string>{
+                                    "open read sim:0416:b500: handle 0",
+                                    "open write sim:0416:b500: busy",
+                                    "in timed out",
+                                    "close handle 0",
+                                    "open read sim:0416:b500: handle 1",
+                                    "open write sim:0416:b500: handle 2",
+                                    "out failed: 00 ab 01",
+                                    "close handle 1",
+                                    "close handle 2",
+                                }));
+}
+
+}  // namespace
+}  // namespace gps
