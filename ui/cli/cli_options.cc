@@ -1,6 +1,56 @@
 #include "ui/cli/cli_options.h"
 
+#include <cstdint>
+
+#include "protocol/messages.h"
+
 namespace gps {
+namespace {
+
+// SECONDS of --wait=SECONDS: a whole number from 1 to kLongestWait.
+std::optional<std::chrono::milliseconds> ParseSeconds(std::string_view digits) {
+  if (digits.empty() || digits.size() > 6) return std::nullopt;
+  int64_t seconds = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds < 1 || seconds > kLongestWait.count()) return std::nullopt;
+  return std::chrono::seconds(seconds);
+}
+
+std::string Text(std::string_view text) { return std::string(text); }
+
+// Breaks `words` at spaces into lines of at most `width` columns: the first
+// goes on after `first`, the others start with `indent` spaces.
+std::string Wrap(const std::string& first, const std::string& words, std::size_t width,
+                 std::size_t indent) {
+  std::string out = first;
+  std::size_t column = first.size();
+  bool lineStart = true;
+  std::size_t at = 0;
+  while (at < words.size()) {
+    std::size_t end = words.find(' ', at);
+    if (end == std::string::npos) end = words.size();
+    const std::string word = words.substr(at, end - at);
+    if (!lineStart && column + 1 + word.size() > width) {
+      out += "\n" + std::string(indent, ' ');
+      column = indent;
+      lineStart = true;
+    }
+    if (!lineStart) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+    lineStart = false;
+    at = end + 1;
+  }
+  return out + "\n";
+}
+
+}  // namespace
 
 int ExitStatusFor(UpdateOutcome outcome) {
   switch (outcome) {
@@ -15,9 +65,38 @@ int ExitStatusFor(UpdateOutcome outcome) {
   return kExitWrite;
 }
 
+const std::vector<ExitStatusRow>& ExitStatusTable() {
+  static const std::vector<ExitStatusRow> table = {
+      {kExitSuccess,
+       "the update succeeded and the device was told to restart; with --list, devices were found",
+       Text(text::kUpdateSucceeded)},
+      {kExitAlreadyRunning, "another copy of the updater is running", Text(text::kSoftwareInUse)},
+      {kExitUsage, "the command line could not be understood", ""},
+      {kExitFile, "FILE is missing or could not be read",
+       Text(text::kCantFindPrefix) + "FILE / " + Text(text::kReadFilePrefix) + "FILE" +
+           Text(text::kReadFileSuffix)},
+      {kExitSize, "FILE is larger than the device takes (0xFF6000 bytes)",
+       Text(text::kTooMuchData)},
+      {kExitErase, "no device, or erasing the flash failed", Text(text::kEraseFlashFailed)},
+      {kExitWrite, "writing the image or its header failed", Text(text::kDatabaseWriteFailed)},
+      {kExitRestart, "the restart command failed", Text(text::kRestartFailed)},
+      {kExitNoPermission,
+       "the device is there but this user may not open it; nothing was sent",
+       Text(text::kDeviceNoPermission)},
+      {kExitBusy, "the device is there but another program holds it; nothing was sent",
+       Text(text::kDeviceBusy)},
+      {kExitCannotOpen, "the device is there but would not open; nothing was sent",
+       Text(text::kDeviceCannotOpen)},
+      {kExitWaitTimedOut, "--wait: no device was connected in time", Text(cli_text::kWaitTimedOut)},
+      {kExitInterrupted, "--wait: interrupted (Ctrl+C) before a device was connected",
+       Text(cli_text::kWaitInterrupted)},
+      {kExitNoDevice, "--list: no device is connected", Text(text::kDeviceConnectFailed)},
+  };
+  return table;
+}
+
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
   CliOptions options;
-  bool haveFile = false;
   bool endOfOptions = false;
   for (const std::string& arg : args) {
     if (!endOfOptions && arg == "--") {
@@ -28,40 +107,62 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       options.version = true;
     } else if (!endOfOptions && arg == "--simulate") {
       options.simulate = true;
+    } else if (!endOfOptions && arg == "--list") {
+      options.list = true;
+    } else if (!endOfOptions && arg == "--trace") {
+      options.trace = true;
+    } else if (!endOfOptions && arg == "--wait") {
+      options.wait = kDefaultWait;
+    } else if (!endOfOptions && arg.rfind("--wait=", 0) == 0) {
+      options.wait = ParseSeconds(std::string_view(arg).substr(7));
+      if (!options.wait)
+        options.error = "--wait takes a whole number of seconds from 1 to " +
+                        std::to_string(kLongestWait.count()) + ": " + arg;
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
       options.error = "unknown option: " + arg;
-    } else if (haveFile) {
+    } else if (options.fileGiven) {
       options.error = "only one FILE may be given";
     } else {
       options.file = std::filesystem::u8path(arg);
-      haveFile = true;
+      options.fileGiven = true;
     }
+    if (!options.error.empty()) return options;
   }
+  if (options.list && (options.fileGiven || options.wait))
+    options.error = "--list takes no FILE and no --wait";
   return options;
 }
 
 std::string HelpText() {
-  return R"(Usage: gps-update-cli [OPTION]... [FILE]
+  std::string help = R"(Usage: gps-update-cli [OPTION]... [FILE]
 Writes the database image FILE (default: code_data.bin in the current
 directory) into the road-safety warning device on USB (0416:b500), then
 restarts the device. Each step is printed as a line on standard output;
 a progress bar goes to standard error when it is a terminal.
 
-Options:
-  --simulate   run against a simulated device instead of the USB device
-  --version    print the version and exit
-  -h, --help   print this help and exit
+Before anything is sent, the program looks for the device. A device that is
+connected but cannot be used (no permission, held by another program) is
+reported with its cause, and nothing is sent.
 
-Exit status:
-  0  the update succeeded ("更新成功!") and the device was told to restart
-  1  another copy of the updater is running ("軟體正在使用中")
-  2  the command line could not be understood
-  3  FILE is missing or could not be read
-  4  FILE is larger than the device takes ("資料量過大!")
-  5  no device, or erasing the flash failed ("寫入資料庫 清除Flash失敗!")
-  6  writing the image or its header failed ("資料庫寫入失敗!")
-  7  the restart command failed ("重新啟動設備失敗!")
+Options:
+  --wait[=SECONDS]  if no device is connected, wait for one to be plugged in,
+                    at most SECONDS (default 30)
+  --list            print every connected device, one per line: its path and,
+                    after a tab, its serial number where the system gives one
+  --trace           print every report sent and received, in hex with a time
+                    stamp, on standard error
+  --simulate        run against a simulated device instead of the USB device
+  --version         print the version and exit
+  -h, --help        print this help and exit
+
+Exit status (and the last text shown):
 )";
+  for (const ExitStatusRow& row : ExitStatusTable()) {
+    const std::string number = std::to_string(row.status);
+    help += Wrap(std::string(4 - number.size(), ' ') + number + "  ", row.meaning, 78, 6);
+    if (!row.text.empty()) help += "        " + row.text + "\n";
+  }
+  return help;
 }
 
 std::string VersionText() { return "gps-update-cli 1.0.0.1\n"; }

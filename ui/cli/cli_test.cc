@@ -1,65 +1,23 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <regex>
+#include <string>
 
 #include "protocol/messages.h"
 #include "ui/cli/cli_options.h"
-#include "ui/cli/terminal_reporter.h"
 #include "ui/common/instance_guard.h"
 
 namespace gps {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(CliOptions, Parsing) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string file;
-    bool simulate;
-    bool error;
-  };
-  const Case cases[] = {
-      {{}, "code_data.bin", false, false},
-      {{"image.bin"}, "image.bin", false, false},
-      {{"--simulate", "image.bin"}, "image.bin", true, false},
-      {{"--", "-odd-name.bin"}, "-odd-name.bin", false, false},
-      {{"a.bin", "b.bin"}, "", false, true},
-      {{"--frobnicate"}, "", false, true},
-  };
-  for (const Case& c : cases) {
-    const CliOptions o = ParseCliOptions(c.args);
-    EXPECT_EQ(!o.error.empty(), c.error) << o.error;
-    if (c.error) continue;
-    EXPECT_EQ(o.file, fs::path(c.file));
-    EXPECT_EQ(o.simulate, c.simulate);
-  }
-}
-
-TEST(TerminalReporter, StatusLinesOnOutputAndABarOnlyOnATerminal) {
-  std::ostringstream out, err, plainErr;
-  TerminalReporter bar(out, err, true);
-  bar.SetProgressRange(4);
-  bar.SetProgressPosition(2);
-  bar.SetProgressPosition(2);  // unchanged: not drawn again
-  bar.SetStatusText("正在寫入資料庫...");
-  bar.ShowMessage("Can't find code_data.bin");
-  EXPECT_EQ(out.str(), "正在寫入資料庫...\n");
-  EXPECT_EQ(err.str(), "\r[" + std::string(0, '#') + std::string(40, ' ') + "] 0%" +
-                           "\r[" + std::string(20, '#') + std::string(20, ' ') + "] 50%" +
-                           "\r\033[K" + "Can't find code_data.bin\n");
-
-  std::ostringstream out2;
-  TerminalReporter plain(out2, plainErr, false);
-  plain.SetProgressRange(4);
-  plain.SetProgressPosition(9);
-  EXPECT_EQ(plainErr.str(), "");
-}
 
 // Runs the built program in `dir` and returns its exit status; its output
 // lands in dir/out and dir/err.
@@ -105,9 +63,71 @@ TEST_F(CliProgram, ExitStatusesOfTheFailingStages) {
   EXPECT_EQ(Slurp(dir_ / "out"), std::string(text::kDeviceConnectFailed) + "\n" +
                                      std::string(text::kEraseFlashFailed) + "\n");
 
+  EXPECT_EQ(RunCli(dir_, "--list"), kExitNoDevice);
+  EXPECT_EQ(Slurp(dir_ / "err"), std::string(text::kDeviceConnectFailed) + "\n");
+  EXPECT_EQ(RunCli(dir_, "--list --simulate"), kExitSuccess);
+  EXPECT_EQ(Slurp(dir_ / "out"), "sim:0416:b500\n");
+
   EXPECT_EQ(RunCli(dir_, "--no-such-option"), kExitUsage);
   EXPECT_EQ(RunCli(dir_, "--help"), kExitSuccess);
-  EXPECT_NE(Slurp(dir_ / "out").find("Exit status:"), std::string::npos);
+  EXPECT_EQ(Slurp(dir_ / "out"), HelpText());
+}
+
+// Ctrl+C while the program waits for the device ends the wait at once, with
+// its own text and status, instead of killing the program.
+TEST_F(CliProgram, AnInterruptEndsTheWait) {
+  WriteImage(100);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const std::string command = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                              dir_.string() + "' exec '" GPS_CLI_PATH "' --wait=60 2>err";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  // Reads what the program prints until `until` shows or the pipe closes;
+  // every read is bounded.
+  std::string out;
+  auto readUntil = [&](const std::string& until) {
+    pollfd p{pipeEnds[0], POLLIN, 0};
+    char buffer[256];
+    while (out.find(until) == std::string::npos && poll(&p, 1, 10000) > 0) {
+      const ssize_t n = read(pipeEnds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  readUntil(std::string(cli_text::kWaitingForDevice) + "\n");
+  kill(child, SIGINT);
+  readUntil(std::string(cli_text::kWaitInterrupted) + "\n");
+  close(pipeEnds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << Slurp(dir_ / "err");
+  EXPECT_EQ(out, std::string(cli_text::kWaitingForDevice) + "\n" +
+                     std::string(cli_text::kWaitInterrupted) + "\n");
+}
+
+// The README's table of exit statuses is the one the program has.
+TEST(CliDocumentation, TheReadmeTableMatchesTheProgram) {
+  std::vector<std::string> expected;
+  for (const ExitStatusRow& row : ExitStatusTable())
+    expected.push_back("| " + std::to_string(row.status) + " | " + row.meaning + " |" +
+                       (row.text.empty() ? "" : " " + row.text) + " |");
+  std::vector<std::string> found;
+  std::ifstream readme(GPS_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(readme);
+  const std::regex statusRow(R"(\| \d+ \|.*)");
+  for (std::string line; std::getline(readme, line);)
+    if (std::regex_match(line, statusRow)) found.push_back(line);
+  EXPECT_EQ(found, expected);
 }
 
 TEST_F(CliProgram, ASecondCopyIsRefused) {

@@ -1,4 +1,8 @@
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "ui/cli/terminal.h"
 
@@ -7,5 +11,31 @@ namespace gps {
 void PrepareConsole() {}
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+// A signal handler may not touch the event's mutex, so the signals are
+// blocked in every thread and one thread of its own takes them with sigwait.
+StopEvent& StopOnInterrupt() {
+  // Never destroyed: the signal thread may use it while the process exits.
+  static StopEvent* const event = [] {
+    auto* stop = new StopEvent;
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([stop, signals] {
+      int sig = 0;
+      sigwait(&signals, &sig);
+      stop->Set();
+      // The second one gets the default action: the program ends.
+      sigwait(&signals, &sig);
+      ::signal(sig, SIG_DFL);
+      pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+      raise(sig);
+    }).detach();
+    return stop;
+  }();
+  return *event;
+}
 
 }  // namespace gps

@@ -1,13 +1,41 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
+
 #include "ui/cli/terminal.h"
 
 namespace gps {
+namespace {
+
+StopEvent* g_interrupt = nullptr;
+std::atomic<int> g_interrupts{0};
+
+// The system calls this on a thread of its own; setting the event (a Win32
+// event object) is safe there. FALSE hands the event on to the default
+// handler, which ends the process.
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  if (g_interrupts.fetch_add(1) > 0) return FALSE;
+  g_interrupt->Set();
+  return TRUE;
+}
+
+}  // namespace
 
 // The texts are UTF-8; the console shows them right only in code page 65001.
 void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+StopEvent& StopOnInterrupt() {
+  // Never destroyed: the handler may run while the process exits.
+  static StopEvent* const event = [] {
+    g_interrupt = new StopEvent;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    return g_interrupt;
+  }();
+  return *event;
+}
 
 }  // namespace gps

@@ -1,0 +1,369 @@
+// The command-line program run in-process on the simulated bus. Nothing here
+// needs POSIX, so these tests also run in the Windows build.
+#include "ui/cli/cli_program.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "protocol/messages.h"
+#include "tests/test_support.h"
+#include "ui/cli/terminal_reporter.h"
+
+namespace gps {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+std::string Lines(std::initializer_list<std::string_view> lines) {
+  std::string out;
+  for (std::string_view line : lines) out += std::string(line) + "\n";
+  return out;
+}
+
+const std::string kUpdateLines = Lines({text::kErasing, text::kWritingDatabase,
+                                        text::kDatabaseWritten, text::kWritingDatabase,
+                                        text::kUpdateSucceeded});
+
+// What the parser made of a command line, in a few words.
+std::string Summary(const CliOptions& o) {
+  if (!o.error.empty()) return "error";
+  std::string s = o.file.string();
+  if (o.simulate) s += " simulate";
+  if (o.list) s += " list";
+  if (o.trace) s += " trace";
+  if (o.wait) s += " wait=" + std::to_string(o.wait->count()) + "ms";
+  return s;
+}
+
+TEST(CliOptions, Parsing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string parsed;
+  };
+  const Case cases[] = {
+      {{}, "code_data.bin"},
+      {{"image.bin"}, "image.bin"},
+      {{"--simulate", "image.bin"}, "image.bin simulate"},
+      {{"--", "-odd-name.bin"}, "-odd-name.bin"},
+      {{"--list", "--trace"}, "code_data.bin list trace"},
+      {{"--wait"}, "code_data.bin wait=30000ms"},
+      {{"--wait=7", "a.bin"}, "a.bin wait=7000ms"},
+      {{"--wait=86400"}, "code_data.bin wait=86400000ms"},
+      {{"--wait", "5"}, "5 wait=30000ms"},  // the number belongs to --wait only after '='
+      {{"a.bin", "b.bin"}, "error"},
+      {{"--frobnicate"}, "error"},
+      {{"--wait=0"}, "error"},
+      {{"--wait=86401"}, "error"},
+      {{"--wait="}, "error"},
+      {{"--wait=5s"}, "error"},
+      {{"--wait=-5"}, "error"},
+      {{"--list", "a.bin"}, "error"},
+      {{"--list", "--wait"}, "error"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    EXPECT_EQ(Summary(ParseCliOptions(c.args)), c.parsed) << line;
+  }
+}
+
+TEST(CliOptions, HelpCarriesEveryExitStatusWithItsText) {
+  const std::string help = HelpText();
+  int expected = 0;
+  for (const ExitStatusRow& row : ExitStatusTable()) {
+    EXPECT_EQ(row.status, expected++) << "the table runs in order, without gaps";
+    const std::string number = std::to_string(row.status);
+    EXPECT_NE(help.find("\n" + std::string(4 - number.size(), ' ') + number + "  "),
+              std::string::npos) << row.status;
+    if (!row.text.empty()) {
+      EXPECT_NE(help.find(row.text), std::string::npos) << row.status;
+    }
+  }
+  EXPECT_EQ(expected, kExitNoDevice + 1);
+  // Every line fits a terminal of 80 columns (the texts count two per character).
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\xE3") == std::string::npos) {
+      EXPECT_LE(line.size(), 80u) << line;
+    }
+  }
+}
+
+TEST(TerminalReporter, StatusLinesOnOutputAndABarOnlyOnATerminal) {
+  std::ostringstream out, err, plainErr;
+  TerminalReporter bar(out, err, true);
+  bar.SetProgressRange(4);
+  bar.SetProgressPosition(2);
+  bar.SetProgressPosition(2);  // unchanged: not drawn again
+  bar.SetStatusText("正在寫入資料庫...");
+  bar.ShowMessage("Can't find code_data.bin");
+  EXPECT_EQ(out.str(), "正在寫入資料庫...\n");
+  EXPECT_EQ(err.str(), "\r[" + std::string(0, '#') + std::string(40, ' ') + "] 0%" +
+                           "\r[" + std::string(20, '#') + std::string(20, ' ') + "] 50%" +
+                           "\r\033[K" + "Can't find code_data.bin\n");
+
+  std::ostringstream out2;
+  TerminalReporter plain(out2, plainErr, false);
+  plain.SetProgressRange(4);
+  plain.SetProgressPosition(9);
+  EXPECT_EQ(plainErr.str(), "");
+}
+
+// Passes everything on to the simulated bus and signals each time the
+// program has looked at the bus, so that a test can change the bus between
+// two looks without sleeping.
+class WatchedBus : public HidBackend {
+ public:
+  explicit WatchedBus(SimBus& bus) : bus_(bus) {}
+  StopEvent looked;
+
+  std::vector<std::string> EnumerateInterfaces() override {
+    std::vector<std::string> paths = bus_.EnumerateInterfaces();
+    looked.Set();
+    return paths;
+  }
+  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
+    return bus_.QueryAttributes(path);
+  }
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
+    return bus_.OpenData(path, access);
+  }
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+    return bus_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  void Cancel(HidHandle handle) override { bus_.Cancel(handle); }
+  void Close(HidHandle handle) override { bus_.Close(handle); }
+
+ private:
+  SimBus& bus_;
+};
+
+// The program on a simulated device, with an image file of its own.
+class CliRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("gps-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(300, 'x');
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  int Run(const std::vector<std::string>& args, HidBackend* backend = nullptr) {
+    CliOptions options = ParseCliOptions(args);
+    if (!options.fileGiven) options.file = dir_ / "code_data.bin";
+    return RunOptions(options, backend);
+  }
+  int RunOptions(const CliOptions& options, HidBackend* backend = nullptr) {
+    CliContext context(out, err);
+    context.backend = backend ? backend : &watched;
+    context.interrupt = &interrupt;
+    context.bounds = testing::ShortBounds();
+    context.pollInterval = milliseconds(10);
+    context.settleTime = milliseconds(100);
+    return RunCli(options, context);
+  }
+  // Runs `change` on a thread of its own once the program has looked at the
+  // bus for the first time.
+  std::thread AfterFirstLook(std::function<void()> change) {
+    return std::thread([this, change] {
+      if (watched.looked.WaitFor(10000)) change();
+    });
+  }
+
+  fs::path dir_;
+  SimDevice device;
+  SimBus bus{device};
+  WatchedBus watched{bus};
+  StopEvent interrupt;
+  std::ostringstream out, err;
+};
+
+TEST_F(CliRun, TheProbeDecidesWhetherTheUpdateRuns) {
+  struct Case {
+    const char* name;
+    bool plugged;
+    bool refuseRead;
+    HidOpenError refusal;
+    int status;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"present", true, false, HidOpenError::None, kExitSuccess, kUpdateLines},
+      // No device: the update runs and tells of it in its own words.
+      {"absent", false, false, HidOpenError::None, kExitErase,
+       Lines({text::kDeviceConnectFailed, text::kEraseFlashFailed})},
+      {"no permission", true, true, HidOpenError::AccessDenied, kExitNoPermission,
+       Lines({text::kDeviceNoPermission})},
+      // Only the write handle is refused: the probe still sees it.
+      {"held by another program", true, false, HidOpenError::Busy, kExitBusy,
+       Lines({text::kDeviceBusy})},
+      {"would not open", true, true, HidOpenError::Other, kExitCannotOpen,
+       Lines({text::kDeviceCannotOpen})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimDevice dev;
+    SimBus one(dev);
+    if (!c.plugged) dev.Unplug();
+    if (c.refusal != HidOpenError::None) {
+      SimFaults f;
+      f.refuseReadOpen = c.refuseRead;
+      f.refuseWriteOpen = true;
+      f.refusal = c.refusal;
+      dev.SetFaults(f);
+    }
+    out.str("");
+    EXPECT_EQ(Run({}, &one), c.status) << err.str();
+    EXPECT_EQ(out.str(), c.out);
+    EXPECT_EQ(dev.OutputReportCount() > 0, c.status == kExitSuccess);
+    EXPECT_EQ(one.OpenHandles(), 0u);
+  }
+}
+
+TEST_F(CliRun, AMissingFileIsReportedWithoutLookingForTheDevice) {
+  device.Unplug();
+  EXPECT_EQ(Run({"--wait", (dir_ / "nothing.bin").string()}), kExitFile);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "Can't find nothing.bin\n");
+}
+
+TEST_F(CliRun, WaitsForADeviceThatArrivesLate) {
+  device.Unplug();
+  std::thread plug = AfterFirstLook([this] { device.Plug(); });
+  EXPECT_EQ(Run({"--wait=10"}), kExitSuccess) << err.str();
+  plug.join();
+  EXPECT_EQ(out.str(), Lines({cli_text::kWaitingForDevice, text::kDeviceConnected}) + kUpdateLines);
+  EXPECT_EQ(device.Restarts(), 1);
+}
+
+TEST_F(CliRun, AWaitEndsWhenItsTimeRunsOut) {
+  device.Unplug();
+  CliOptions options;
+  options.file = dir_ / "code_data.bin";
+  options.wait = milliseconds(60);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunOptions(options), kExitWaitTimedOut);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(60));
+  EXPECT_EQ(out.str(), Lines({cli_text::kWaitingForDevice, cli_text::kWaitTimedOut}));
+  EXPECT_EQ(device.OutputReportCount(), 0u);
+}
+
+TEST_F(CliRun, AnInterruptCutsTheWaitShort) {
+  device.Unplug();
+  std::thread stop = AfterFirstLook([this] { interrupt.Set(); });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--wait=60"}), kExitInterrupted);
+  stop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(out.str(), Lines({cli_text::kWaitingForDevice, cli_text::kWaitInterrupted}));
+}
+
+// udev applies its rules a moment after the device node appears: a device
+// that arrives without permission may still become usable.
+TEST_F(CliRun, WhileWaitingAnUnusableDeviceGetsTimeToSettle) {
+  SimFaults refused;
+  refused.refuseReadOpen = refused.refuseWriteOpen = true;
+  refused.refusal = HidOpenError::AccessDenied;
+
+  device.SetFaults(refused);
+  std::thread fix = AfterFirstLook([this] { device.SetFaults({}); });
+  EXPECT_EQ(Run({"--wait=60"}), kExitSuccess) << out.str();
+  fix.join();
+  EXPECT_EQ(out.str(), Lines({text::kDeviceConnected}) + kUpdateLines);
+
+  // It stays refused: the cause is told after the settle time, not at the
+  // end of the whole wait.
+  SimDevice stuck;
+  stuck.SetFaults(refused);
+  SimBus stuckBus(stuck);
+  out.str("");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--wait=60"}, &stuckBus), kExitNoPermission);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(out.str(), Lines({text::kDeviceNoPermission}));
+  EXPECT_EQ(stuck.OutputReportCount(), 0u);
+}
+
+TEST_F(CliRun, ListsEveryMatchingDeviceAndSkipsTheRest) {
+  SimDevice a, b, gone, d;
+  gone.Unplug();
+  SimBus many;
+  many.AddInterface({"sim:keyboard", 0x046D, 0xC31C, true, nullptr, "K1"});
+  many.AddInterface({"sim:a", HID_VENDOR_ID, HID_PRODUCT_ID, true, &a, "A-0001"});
+  many.AddInterface({"sim:other-product", HID_VENDOR_ID, 0x1234, true, nullptr, ""});
+  many.AddDevice(b, "sim:b");
+  many.AddInterface({"sim:unqueryable", HID_VENDOR_ID, HID_PRODUCT_ID, false, nullptr, ""});
+  many.AddInterface({"sim:other-vendor", 0x1234, HID_PRODUCT_ID, true, nullptr, ""});
+  many.AddDevice(gone, "sim:gone");
+  many.AddInterface({"sim:d", HID_VENDOR_ID, HID_PRODUCT_ID, true, &d, "D-0004"});
+
+  EXPECT_EQ(Run({"--list"}, &many), kExitSuccess);
+  EXPECT_EQ(out.str(), "sim:a\tA-0001\nsim:b\nsim:d\tD-0004\n");
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(many.OpenHandles(), 0u);
+
+  SimBus empty;
+  empty.AddInterface({"sim:keyboard", 0x046D, 0xC31C, true, nullptr, ""});
+  out.str("");
+  EXPECT_EQ(Run({"--list"}, &empty), kExitNoDevice);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), std::string(text::kDeviceConnectFailed) + "\n");
+}
+
+std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  std::istringstream in(hex);
+  for (std::string byte; in >> byte;) bytes.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
+  return bytes;
+}
+
+TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
+  ASSERT_EQ(Run({"--trace"}), kExitSuccess) << err.str();
+  EXPECT_EQ(out.str(), kUpdateLines);
+
+  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close) (.*))");
+  std::vector<Report> sent;
+  std::vector<std::vector<uint8_t>> received;
+  long long last = -1;
+  std::istringstream trace(err.str());
+  for (std::string text; std::getline(trace, text);) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+    const long long micros = std::stoll(m[1]) * 1000000 + std::stoll(m[2]);
+    EXPECT_GE(micros, last) << text;
+    last = micros;
+    const std::string what = m[3], rest = m[4];
+    if (what == "out") {
+      ASSERT_EQ(rest.rfind("65: ", 0), 0u) << text;
+      const std::vector<uint8_t> bytes = FromHex(rest.substr(4));
+      ASSERT_EQ(bytes.size(), 65u) << text;
+      Report r;
+      std::copy(bytes.begin(), bytes.end(), r.begin());
+      sent.push_back(r);
+    } else if (what == "in") {
+      ASSERT_EQ(rest.rfind("65: ", 0), 0u) << text;
+      received.push_back(FromHex(rest.substr(4)));
+    }
+  }
+  EXPECT_EQ(sent, device.OutputReports());
+  // The erase monitor's reads: four progress messages and "over".
+  ASSERT_EQ(received.size(), 5u);
+  EXPECT_EQ(received[0][1], 25);
+  EXPECT_EQ(std::string(received[4].begin() + 1, received[4].begin() + 5), "over");
+}
+
+}  // namespace
+}  // namespace gps
