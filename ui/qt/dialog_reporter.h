@@ -1,0 +1,107 @@
+// The update's reporting surface in the Qt dialog: the status line, the
+// progress bar and the message box, fed from the worker thread.
+//
+// Status texts, ranges and messages are synchronous requests: the worker
+// posts one to the UI thread and waits until it has been served (a message
+// until the user has closed its box). Progress positions come once per page,
+// 65,377 times for the largest image, and a round trip each would cost the
+// update more than the page itself; so the worker only stores the latest
+// position and posts one event when none is pending, and the UI thread shows
+// whatever is latest when the event arrives. Before it serves any
+// synchronous request the UI thread shows the pending position first, so the
+// user sees positions and texts in the order the job set them.
+//
+// The bar behaves as the Windows progress control does: the range keeps only
+// the low 16 bits of its upper bound, and a position outside the range is
+// clamped to it (a QProgressBar alone would ignore such a position).
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string_view>
+
+#include "protocol/update_reporter.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace gps {
+
+class DialogReporter : public QObject, public UpdateReporter {
+  Q_OBJECT
+
+ public:
+  // Shows `text` in a box and calls `closed` once the user has closed it.
+  // It must not wait for the box itself: the request stays open, and the
+  // worker waits, until `closed` runs.
+  using MessagePresenter =
+      std::function<void(const QString& text, std::function<void()> closed)>;
+
+  // Lives on the UI thread, with the widgets; they must outlive it.
+  DialogReporter(QLabel& status, QProgressBar& bar, MessagePresenter presenter,
+                 QObject* parent = nullptr);
+  ~DialogReporter() override;
+
+  // Worker thread.
+  void SetStatusText(std::string_view text) override;
+  void SetProgressRange(uint32_t upper) override;
+  void SetProgressPosition(uint32_t position) override;
+  void ShowMessage(std::string_view text) override;
+
+  // UI thread: from now on every request returns at once without touching a
+  // widget, and a worker waiting on one is released. For a dialog that goes
+  // away while its worker still runs.
+  void Detach();
+
+  // UI thread: what the requests do to the bar once they arrive.
+  void ShowRange(uint32_t upper);
+  void ShowPosition(uint32_t position);
+  uint32_t Upper() const { return m_upper; }
+  uint32_t Position() const { return m_position; }
+
+ signals:
+  // After a status text or a range has been shown (for observers and tests;
+  // positions show through the bar's own valueChanged).
+  void StatusShown(const QString& text);
+  void RangeShown(uint32_t upper);
+
+ protected:
+  void customEvent(QEvent* event) override;
+
+ private:
+  enum class Kind { Status, Range, Message };
+  class RequestEvent;
+
+  // Posts a request and waits until the UI thread has completed it.
+  void Request(Kind kind, QString text, uint32_t value);
+  void Complete(uint64_t id);
+  void ShowPendingPosition();
+
+  QLabel& m_status;
+  QProgressBar& m_bar;
+  MessagePresenter m_presenter;
+
+  // The bar's logical state, as the Windows control would hold it.
+  uint32_t m_upper = 100;
+  uint32_t m_position = 0;
+
+  // Positions: the latest from the worker, and whether an event for it is
+  // on its way.
+  std::atomic<uint32_t> m_latestPosition{0};
+  std::atomic<bool> m_positionPending{false};
+
+  // Synchronous requests: issued and completed in order, one at a time.
+  std::mutex m_mutex;
+  std::condition_variable m_completedChanged;
+  uint64_t m_issued = 0;     // guarded by m_mutex
+  uint64_t m_completed = 0;  // guarded by m_mutex
+  std::atomic<bool> m_detached{false};
+};
+
+}  // namespace gps

@@ -1,0 +1,186 @@
+#include "ui/qt/update_dlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+
+#include <utility>
+
+#include "protocol/device_probe.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/dialog_units.h"
+
+namespace gps {
+namespace {
+
+const char kConfirmClose[] =
+    "更新正在進行中。現在關閉會中斷更新，設備可能因此沒有完整的資料庫，"
+    "須重新更新才能正常使用。\n\n確定要中斷更新並關閉嗎?";
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* parent)
+    : QDialog(parent), m_link(link), m_file(std::move(file)) {
+  m_link.stop = &m_stop;
+  setObjectName("update_dialog");
+  setWindowTitle(QStringLiteral("道路安全警示系統更新介面"));
+  // The program's only window: a taskbar entry and a minimise box of its
+  // own, fixed in size.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(DluX(348), DluY(214));
+
+  // Made in tab order: "取消" first, so that it has the focus at start and
+  // Enter closes the program.
+  m_cancel = new QPushButton(QStringLiteral("取消"), this);
+  m_cancel->setObjectName("cancel");
+  m_cancel->setGeometry(DluRect(250, 177, 76, 23));
+  m_cancel->setDefault(true);
+  connect(m_cancel, &QPushButton::clicked, this, &QDialog::accept);
+
+  m_picture = new QLabel(this);
+  m_picture->setObjectName("picture");
+  const QPixmap background(QStringLiteral(":/background.bmp"));
+  m_picture->setPixmap(background);
+  m_picture->setGeometry(QRect(DluRect(16, 12, 0, 0).topLeft(), background.size()));
+
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName("progress");
+  m_progress->setGeometry(DluRect(7, 144, 334, 13));
+
+  m_update = new QPushButton(QStringLiteral("更新"), this);
+  m_update->setObjectName("update");
+  m_update->setGeometry(DluRect(26, 177, 75, 22));
+  connect(m_update, &QPushButton::clicked, this, &CUpdateDlg::OnUpdate);
+
+  m_status = new QLabel(this);
+  m_status->setObjectName("status");
+  m_status->setTextFormat(Qt::PlainText);
+  m_status->setGeometry(DluRect(7, 162, 334, 11));
+
+  setTabOrder(m_cancel, m_update);
+  m_cancel->setFocus();
+
+  m_reporter = std::make_unique<DialogReporter>(
+      *m_status, *m_progress,
+      [this](const QString& text, std::function<void()> closed) {
+        PresentMessage(text, std::move(closed));
+      });
+
+  // The probe opens the device and closes it again before the dialog shows.
+  m_status->setText(QString::fromUtf8(ProbeDevice(m_link).text));
+}
+
+CUpdateDlg::~CUpdateDlg() {
+  if (m_confirm) delete m_confirm.data();
+  if (m_worker) {
+    // The worker may be waiting on a request that will never be served now.
+    m_reporter->Detach();
+    m_stop.Set();
+    m_worker->wait();
+    delete m_worker;
+  }
+}
+
+void CUpdateDlg::OnUpdate() {
+  if (m_worker) return;  // one update at a time
+  m_update->setEnabled(false);
+  m_stop.Reset();  // a stop meant for an earlier update is void
+  m_outcome = std::make_shared<UpdateOutcome>(UpdateOutcome::Succeeded);
+  // The worker gets the reporter and copies of what it needs, never the
+  // dialog itself.
+  m_worker = QThread::create(
+      [reporter = m_reporter.get(), link = m_link, file = m_file, outcome = m_outcome] {
+        UpdateJob job(*reporter, link);
+        *outcome = job.LoadAndUpdate(file);
+      });
+  connect(m_worker, &QThread::finished, this, &CUpdateDlg::OnWorkerFinished);
+  m_worker->start();
+}
+
+void CUpdateDlg::OnWorkerFinished() {
+  if (!m_worker) return;
+  m_worker->wait();
+  delete m_worker;
+  m_worker = nullptr;
+  m_update->setEnabled(!m_closing);
+  emit UpdateFinished(*m_outcome);
+  if (m_closing) QDialog::done(m_closeResult);
+}
+
+void CUpdateDlg::done(int result) {
+  if (!m_worker) {
+    QDialog::done(result);
+    return;
+  }
+  if (m_closing || m_confirm) return;  // already asked, or already stopping
+  auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
+                              QString::fromUtf8(kConfirmClose), QMessageBox::NoButton, this);
+  box->setObjectName("confirm_close");
+  QPushButton* stop = box->addButton(QStringLiteral("中斷更新"), QMessageBox::DestructiveRole);
+  QPushButton* keep = box->addButton(QStringLiteral("繼續更新"), QMessageBox::RejectRole);
+  box->setDefaultButton(keep);
+  box->setEscapeButton(keep);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::finished, this, [this, box, stop, result] {
+    m_confirm = nullptr;  // the box goes later; the question is answered now
+    if (box->clickedButton() == stop) StopAndClose(result);
+  });
+  m_confirm = box;
+  box->open();
+}
+
+void CUpdateDlg::StopAndClose(int result) {
+  if (!m_worker) {  // it ended while the user was asked
+    QDialog::done(result);
+    return;
+  }
+  m_closing = true;
+  m_closeResult = result;
+  m_update->setEnabled(false);
+  m_cancel->setEnabled(false);
+  // The transfer under way ends at once and the job stops with its failure
+  // texts; OnWorkerFinished then closes the dialog.
+  m_stop.Set();
+}
+
+void CUpdateDlg::PresentMessage(const QString& text, std::function<void()> closed) {
+  auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
+                              QMessageBox::NoButton, this);
+  box->setObjectName("message");
+  box->setDefaultButton(box->addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::finished, m_reporter.get(), [closed = std::move(closed)] {
+    closed();
+  });
+  box->open();
+}
+
+void CUpdateDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // Window managers give applications no system menu to add to, so the
+  // About entry lives here.
+  auto* menu = new QMenu(this);
+  menu->setObjectName("context_menu");
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  QAction* about = menu->addAction(QStringLiteral("關於 Update(&A)..."));
+  connect(about, &QAction::triggered, this, &CUpdateDlg::OnAbout);
+  menu->popup(event->globalPos());
+}
+
+void CUpdateDlg::OnAbout() {
+  // A fresh box each time; the main dialog stays blocked while it is open,
+  // and the worker's requests go on being served behind it.
+  auto* about = new CAboutDlg(this);
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->open();
+}
+
+}  // namespace gps

@@ -1,0 +1,82 @@
+// The main dialog: the picture, the progress bar, the status line, "更新"
+// and "取消".
+//
+// When it opens it probes the device and shows what it found. "更新" runs
+// the update job on a worker thread, which reports through a DialogReporter;
+// the UI thread never waits for the worker. A close while an update runs
+// asks first, then stops the update through the link's stop event and
+// closes once the worker has ended. The dialog outlives its worker in every
+// case: its destructor releases the worker's pending request, stops it and
+// joins it.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+#include <filesystem>
+#include <memory>
+
+#include "hid/hid_device.h"
+#include "hid/stop_event.h"
+#include "protocol/update_job.h"
+#include "ui/qt/dialog_reporter.h"
+
+class QLabel;
+class QMessageBox;
+class QProgressBar;
+class QPushButton;
+class QThread;
+
+namespace gps {
+
+class CUpdateDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `link` chooses the device (its backend: null for the platform's) and
+  // its bounds; the stop event is the dialog's own. `file` is the image.
+  explicit CUpdateDlg(LinkSettings link = {},
+                      std::filesystem::path file = "code_data.bin",
+                      QWidget* parent = nullptr);
+  ~CUpdateDlg() override;
+
+  bool IsUpdating() const { return m_worker != nullptr; }
+  DialogReporter& Reporter() { return *m_reporter; }
+
+  // "取消", Esc and the close box all end here. While an update runs, the
+  // user is asked first.
+  void done(int result) override;
+
+ signals:
+  // On the UI thread, once the worker has ended.
+  void UpdateFinished(gps::UpdateOutcome outcome);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void OnUpdate();
+  void OnAbout();
+  void OnWorkerFinished();
+  void StopAndClose(int result);
+  void PresentMessage(const QString& text, std::function<void()> closed);
+
+  LinkSettings m_link;
+  const std::filesystem::path m_file;
+  StopEvent m_stop;
+
+  QLabel* m_picture;
+  QProgressBar* m_progress;
+  QLabel* m_status;
+  QPushButton* m_cancel;
+  QPushButton* m_update;
+  std::unique_ptr<DialogReporter> m_reporter;
+
+  QThread* m_worker = nullptr;
+  std::shared_ptr<UpdateOutcome> m_outcome;
+  QPointer<QMessageBox> m_confirm;
+  bool m_closing = false;  // stopping the update, to close when it has ended
+  int m_closeResult = 0;
+};
+
+}  // namespace gps

@@ -1,0 +1,464 @@
+// The desktop dialog on the offscreen platform, against the simulated device.
+//
+// Run with no arguments it is the QTest program. Run as
+// `gps_qt_tests --as-program [ARGS]` it is the program itself (its guard,
+// probe and dialog), printing instead of showing boxes: the second-instance
+// test starts it as a child.
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "hid/sim_device.h"
+#include "protocol/flash_layout.h"
+#include "protocol/messages.h"
+#include "tests/test_support.h"
+#include "ui/common/instance_guard.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/app.h"
+#include "ui/qt/dialog_reporter.h"
+#include "ui/qt/update_dlg.h"
+
+namespace gps {
+namespace {
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::vector<uint8_t> Image(uint32_t size) {
+  std::vector<uint8_t> image(size);
+  for (uint32_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>(i * 131 + (i >> 8));
+  return image;
+}
+
+void WriteImage(const std::vector<uint8_t>& image, const QString& name = "code_data.bin") {
+  QFile file(name);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+}
+
+// A device whose erase takes `steps` messages `gapMs` apart.
+SimConfig PacedDevice(int steps, int gapMs) {
+  SimConfig config;
+  for (int i = 1; i <= steps; ++i) config.progress.push_back(static_cast<uint32_t>(i * 100 / steps));
+  config.progressGap = std::chrono::milliseconds(gapMs);
+  return config;
+}
+
+// What the user saw, in order: "status:…", "range:N" and "pos:N" lines.
+struct Observer {
+  explicit Observer(CUpdateDlg& dialog) {
+    DialogReporter& reporter = dialog.Reporter();
+    QObject::connect(&reporter, &DialogReporter::StatusShown, &reporter,
+                     [this](const QString& text) { seen << "status:" + text; });
+    QObject::connect(&reporter, &DialogReporter::RangeShown, &reporter,
+                     [this](uint32_t upper) { seen << QStringLiteral("range:%1").arg(upper); });
+    QObject::connect(dialog.findChild<QProgressBar*>("progress"), &QProgressBar::valueChanged,
+                     &reporter, [this](int value) { seen << QStringLiteral("pos:%1").arg(value); });
+  }
+  QStringList Only(const QString& kind) const {
+    QStringList out;
+    for (const QString& line : seen)
+      if (line.startsWith(kind)) out << line.mid(kind.size());
+    return out;
+  }
+  QStringList seen;
+};
+
+QLabel* Status(CUpdateDlg& dialog) { return dialog.findChild<QLabel*>("status"); }
+QPushButton* Button(QWidget& dialog, const char* name) {
+  return dialog.findChild<QPushButton*>(name);
+}
+
+// The visible box of that object name among the dialog's children, if any.
+QMessageBox* OpenBox(QWidget& dialog, const char* name) {
+  for (QMessageBox* box : dialog.findChildren<QMessageBox*>(name))
+    if (box->isVisible()) return box;
+  return nullptr;
+}
+
+QPushButton* BoxButton(QMessageBox* box, const QString& text) {
+  for (QAbstractButton* b : box->buttons())
+    if (b->text() == text) return qobject_cast<QPushButton*>(b);
+  return nullptr;
+}
+
+}  // namespace
+
+class UpdateDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_oldDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+  }
+
+  void cleanup() {
+    QDir::setCurrent(m_oldDir);
+    m_dir.reset();
+  }
+
+  void ProbeShowsWhatItFound_data() {
+    QTest::addColumn<bool>("plugged");
+    QTest::addColumn<bool>("refuse");
+    QTest::addColumn<int>("refusal");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("present") << true << false << 0 << Q(text::kDeviceConnected);
+    QTest::newRow("absent") << false << false << 0 << Q(text::kDeviceConnectFailed);
+    QTest::newRow("no permission") << true << true << int(HidOpenError::AccessDenied)
+                                   << Q(text::kDeviceNoPermission);
+    QTest::newRow("held by another program")
+        << true << true << int(HidOpenError::Busy) << Q(text::kDeviceBusy);
+  }
+
+  void ProbeShowsWhatItFound() {
+    QFETCH(bool, plugged);
+    QFETCH(bool, refuse);
+    QFETCH(int, refusal);
+    QFETCH(QString, text);
+    SimConfig config;
+    config.faults.refuseReadOpen = refuse;
+    config.faults.refusal = static_cast<HidOpenError>(refusal);
+    testing::SimRig rig(config);
+    if (!plugged) rig.device.Unplug();
+    CUpdateDlg dialog(rig.link);
+    QCOMPARE(Status(dialog)->text(), text);
+    QCOMPARE(rig.bus.OpenHandles(), 0u);  // nothing stays open once the dialog is up
+    QVERIFY(Button(dialog, "update")->isEnabled());
+  }
+
+  // The whole update as the user sees it: every status text and range the
+  // job set, and its positions (the UI may skip some, never reorder them),
+  // in the job's order; the button disabled meanwhile; "更新成功!" at the end.
+  void WholeUpdateShowsEveryStepInOrder() {
+    const auto image = Image(5000);  // 2 sectors, 20 pages
+    WriteImage(image);
+    const SimConfig config = PacedDevice(10, 10);
+
+    testing::SimRig reference(config);
+    testing::RecordingReporter recorder;
+    QCOMPARE(UpdateJob(recorder, reference.link).LoadAndUpdate("code_data.bin"),
+             UpdateOutcome::Succeeded);
+    QStringList expected;
+    for (const std::string& e : recorder.events) expected << QString::fromStdString(e);
+
+    testing::SimRig rig(config);
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    Observer observer(dialog);
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QPushButton* update = Button(dialog, "update");
+    QTest::mouseClick(update, Qt::LeftButton);
+    QVERIFY(dialog.IsUpdating());
+    QVERIFY(!update->isEnabled());
+    QTest::mouseClick(update, Qt::LeftButton);  // ignored: one update at a time
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+    QVERIFY(update->isEnabled());
+
+    QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
+    QCOMPARE(rig.device.Restarts(), 1);
+    const auto written = rig.device.ReadFlash(DATABASE_ADDRESS, static_cast<uint32_t>(image.size()));
+    QVERIFY(written == image);
+
+    // Every text and range, in order; the bar's values a subsequence of the
+    // job's positions.
+    QStringList expectedShown;
+    for (const QString& e : expected)
+      if (e.startsWith("status:") || e.startsWith("range:")) expectedShown << e;
+    QStringList seenShown;
+    for (const QString& e : observer.seen)
+      if (e.startsWith("status:") || e.startsWith("range:")) seenShown << e;
+    QCOMPARE(seenShown, expectedShown);
+    qsizetype at = 0;
+    for (const QString& e : observer.seen) {
+      while (at < expected.size() && expected[at] != e) ++at;
+      QVERIFY2(at < expected.size(), qPrintable("shown out of the job's order: " + e +
+                                                "\nshown: " + observer.seen.join(' ')));
+      ++at;
+    }
+    // The erase's progress and each page's were shown, not only the ends.
+    QVERIFY(observer.Only("pos:").contains("50"));
+
+  }
+
+  void UnplugDuringPageWriteEndsWithItsTexts() {
+    WriteImage(Image(5000));
+    SimConfig config;
+    config.faults.unplugAfterReports = 10;  // erase, write command, 8 data reports
+    testing::SimRig rig(config);
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    Observer observer(dialog);
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::WriteFailed);
+    QCOMPARE(observer.Only("status:").mid(observer.Only("status:").size() - 3),
+             QStringList({Q(text::kWritingDatabase), Q(text::kWriteDataError),
+                          Q(text::kDatabaseWriteFailed)}));
+    QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 0);
+    QVERIFY(Button(dialog, "update")->isEnabled());
+    QCOMPARE(rig.device.Restarts(), 0);
+  }
+
+  // The box is captioned with the program's name, has one "確定" button and
+  // no icon, and the worker waits until it is closed.
+  void MissingFileShowsItsMessage() {
+    testing::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = OpenBox(dialog, "message")) != nullptr);
+    QCOMPARE(box->text(), QStringLiteral("Can't find code_data.bin"));
+    QCOMPARE(box->windowTitle(), QStringLiteral("gps-update"));
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    QCOMPARE(box->buttons().size(), 1);
+    // A worker that did not wait for the box would end now.
+    QVERIFY(!QTest::qWaitFor([&] { return !finished.isEmpty(); }, 100));
+    QVERIFY(dialog.IsUpdating());
+    QTest::mouseClick(BoxButton(box, "確定"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::FileMissing);
+    QCOMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));  // the probe's text stays
+    QCOMPARE(rig.device.OutputReportCount(), 0u);
+  }
+
+  // A close asks first; "繼續更新" leaves the update running, "中斷更新"
+  // stops it at once and closes when the worker has ended.
+  void CloseDuringUpdateAsksThenStops() {
+    WriteImage(Image(5000));
+    testing::SimRig rig(PacedDevice(100, 50));  // a 5 s erase
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kErasing));
+
+    dialog.reject();  // Esc
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = OpenBox(dialog, "confirm_close")) != nullptr);
+    QTest::mouseClick(BoxButton(box, "繼續更新"), Qt::LeftButton);
+    QTRY_VERIFY(!OpenBox(dialog, "confirm_close"));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.IsUpdating());
+
+    dialog.close();  // the close box
+    QTRY_VERIFY((box = OpenBox(dialog, "confirm_close")) != nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(BoxButton(box, "中斷更新"), Qt::LeftButton);
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY2(clock.elapsed() < 2000, "the stop did not end the erase wait");
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::EraseFailed);
+    QVERIFY(!dialog.IsUpdating());
+    QCOMPARE(rig.device.Restarts(), 0);
+    QCOMPARE(rig.bus.OpenHandles(), 0u);
+  }
+
+  // The dialog going away under a running worker neither hangs nor lets the
+  // worker touch it: during the erase, and while the worker waits on a box.
+  void DestroyedDuringUpdate_data() {
+    QTest::addColumn<bool>("withFile");
+    QTest::newRow("erasing") << true;
+    QTest::newRow("waiting on a message box") << false;
+  }
+
+  void DestroyedDuringUpdate() {
+    QFETCH(bool, withFile);
+    if (withFile) WriteImage(Image(5000));
+    testing::SimRig rig(PacedDevice(100, 50));
+    auto dialog = std::make_unique<CUpdateDlg>(rig.link);
+    dialog->show();
+    QTest::mouseClick(Button(*dialog, "update"), Qt::LeftButton);
+    if (withFile)
+      QTRY_COMPARE(Status(*dialog)->text(), Q(text::kErasing));
+    else
+      QTRY_VERIFY(OpenBox(*dialog, "message"));
+    QElapsedTimer clock;
+    clock.start();
+    dialog.reset();
+    QVERIFY(clock.elapsed() < 2000);
+    QCOMPARE(rig.bus.OpenHandles(), 0u);
+  }
+
+  // The About box comes from the context menu's entry (by its mnemonic), is
+  // modal over the dialog, and the update goes on showing behind it.
+  void AboutFromContextMenuDuringUpdate() {
+    WriteImage(Image(5000));
+    testing::SimRig rig(PacedDevice(10, 30));
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kErasing));
+
+    QPointer<CAboutDlg> first;
+    for (int round = 0; round < 2; ++round) {
+      QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20),
+                              dialog.mapToGlobal(QPoint(20, 20)));
+      QApplication::sendEvent(&dialog, &event);
+      QPointer<QMenu> menu;
+      QTRY_VERIFY((menu = dialog.findChild<QMenu*>("context_menu")) && menu->isVisible());
+      QCOMPARE(menu->actions().size(), 1);
+      QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("關於 Update(&A)..."));
+      QTest::keyClick(menu, Qt::Key_A);
+      QPointer<CAboutDlg> about;
+      QTRY_VERIFY((about = dialog.findChild<CAboutDlg*>()) && about->isVisible());
+      QVERIFY(about != first);  // a fresh box each time
+      QCOMPARE(about->windowTitle(), QStringLiteral("關於 Update"));
+      QCOMPARE(about->findChild<QLabel*>("version")->text(), QStringLiteral("Update 1.0 版"));
+      QVERIFY(!about->findChild<QLabel*>("purpose")->text().isEmpty());
+      QVERIFY(!about->findChild<QLabel*>("icon")->pixmap().isNull());
+      QVERIFY(about->isModal());
+      if (round == 0) {
+        // Served behind the box: the update runs to its end.
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
+        QVERIFY(about->isVisible());
+        first = about;
+      }
+      QTest::mouseClick(about->findChild<QPushButton*>("ok"), Qt::LeftButton);
+      QTRY_VERIFY(!about);  // closed and gone
+    }
+  }
+
+  void EnterRightAfterStartCloses() {
+    testing::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QPushButton* cancel = Button(dialog, "cancel");
+    QCOMPARE(QApplication::focusWidget(), cancel);
+    QVERIFY(cancel->isDefault());
+    QTest::keyClick(cancel, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Button(dialog, "update"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(rig.device.OutputReportCount(), 0u);
+  }
+
+  // The bar behaves as the Windows control: 16-bit ranges, clamped positions.
+  void ProgressBarActsAsTheWindowsControl_data() {
+    QTest::addColumn<uint>("range");
+    QTest::addColumn<uint>("position");
+    QTest::addColumn<uint>("laterRange");
+    QTest::addColumn<uint>("upper");
+    QTest::addColumn<int>("value");
+    QTest::newRow("largest range carried whole") << 65377u << 65000u << 65377u << 65377u << 65000;
+    QTest::newRow("position above the range") << 100u << 250u << 100u << 100u << 100;
+    QTest::newRow("range loses its high bits") << 70000u << 9000u << 70000u << 4464u << 4464;
+    QTest::newRow("range of 65536 is empty") << 65536u << 5u << 65536u << 0u << 0;
+    QTest::newRow("smaller range keeps the position in it") << 100u << 80u << 50u << 50u << 50;
+    QTest::newRow("larger range keeps the position") << 10u << 7u << 100u << 100u << 7;
+  }
+
+  void ProgressBarActsAsTheWindowsControl() {
+    QFETCH(uint, range);
+    QFETCH(uint, position);
+    QFETCH(uint, laterRange);
+    QFETCH(uint, upper);
+    QFETCH(int, value);
+    QLabel status;
+    QProgressBar bar;
+    DialogReporter reporter(status, bar, {});
+    reporter.ShowRange(range);
+    reporter.ShowPosition(position);
+    reporter.ShowRange(laterRange);
+    QCOMPARE(reporter.Upper(), upper);
+    QCOMPARE(bar.value(), value);
+    QVERIFY(bar.maximum() > bar.minimum());  // never Qt's busy indicator
+    QCOMPARE(bar.minimum(), 0);
+  }
+
+  // A second copy, started while one holds the guard, says so and ends with
+  // status 1 without a dialog; one started after it has gone runs.
+  void SecondInstanceRefused() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    auto guard = InstanceGuard::Acquire();
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    QCOMPARE(guard->state(), InstanceGuard::State::Held);
+
+    auto run = [&](QByteArray* output) {
+      QProcess child;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("XDG_RUNTIME_DIR", runtime.path());
+      child.setProcessEnvironment(env);
+      child.start(QCoreApplication::applicationFilePath(), {"--as-program", "--simulate"});
+      if (!child.waitForFinished(60000)) return -1;
+      *output = child.readAllStandardOutput();
+      return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    };
+    QByteArray output;
+    QCOMPARE(run(&output), 1);
+    QCOMPARE(QString::fromUtf8(output), "in use: " + Q(text::kSoftwareInUse) + "\n");
+
+    guard.reset();
+    QCOMPARE(run(&output), 0);
+    QCOMPARE(QString::fromUtf8(output), "dialog: " + Q(text::kDeviceConnected) + "\n");
+  }
+
+ private:
+  std::unique_ptr<QTemporaryDir> m_dir;
+  QString m_oldDir;
+};
+
+}  // namespace gps
+
+namespace {
+
+// The program as main.cc runs it, with its boxes and its dialog's loop
+// replaced by lines on standard output.
+int RunAsProgram(int argc, char** argv) {
+  QApplication app(argc, argv);
+  gps::SetUpApplication();
+  const gps::AppOptions options = gps::ParseAppOptions(QApplication::arguments().mid(2));
+  gps::AppHooks hooks;
+  hooks.showInUse = [](const QString& text) {
+    std::printf("in use: %s\n", text.toUtf8().constData());
+  };
+  hooks.runDialog = [](gps::CUpdateDlg& dialog) {
+    std::printf("dialog: %s\n",
+                dialog.findChild<QLabel*>("status")->text().toUtf8().constData());
+    return 0;
+  };
+  return gps::RunUpdateApp(options, hooks);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--as-program") == 0) return RunAsProgram(argc, argv);
+  QApplication app(argc, argv);
+  gps::SetUpApplication();
+  gps::UpdateDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "update_dlg_test.moc"
