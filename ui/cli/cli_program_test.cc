@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -151,8 +152,10 @@ class WatchedBus : public HidBackend {
 class CliRun : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Other builds may run the same test at the same time.
     dir_ = fs::temp_directory_path() /
-           ("gps-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("gps-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir_);
     std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(300, 'x');
   }
