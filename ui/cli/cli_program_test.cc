@@ -124,11 +124,12 @@ TEST(TerminalReporter, StatusLinesOnOutputAndABarOnlyOnATerminal) {
 class WatchedBus : public HidBackend {
  public:
   explicit WatchedBus(SimBus& bus) : bus_(bus) {}
-  StopEvent looked;
+  StopEvent looked;       // the program has enumerated the bus
+  StopEvent lookedAgain;  // it has done so a second time: the first look is over
 
   std::vector<std::string> EnumerateInterfaces() override {
     std::vector<std::string> paths = bus_.EnumerateInterfaces();
-    looked.Set();
+    (looked.IsSet() ? lookedAgain : looked).Set();
     return paths;
   }
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
@@ -175,14 +176,19 @@ class CliRun : public ::testing::Test {
     context.interrupt = &interrupt;
     context.bounds = testing::ShortBounds();
     context.pollInterval = milliseconds(10);
-    context.settleTime = milliseconds(100);
+    context.settleTime = settleTime;
     return RunCli(options, context);
   }
   // Runs `change` on a thread of its own once the program has looked at the
-  // bus for the first time.
+  // bus for the first (or second) time.
   std::thread AfterFirstLook(std::function<void()> change) {
     return std::thread([this, change] {
       if (watched.looked.WaitFor(10000)) change();
+    });
+  }
+  std::thread AfterSecondLook(std::function<void()> change) {
+    return std::thread([this, change] {
+      if (watched.lookedAgain.WaitFor(10000)) change();
     });
   }
 
@@ -191,6 +197,7 @@ class CliRun : public ::testing::Test {
   SimBus bus{device};
   WatchedBus watched{bus};
   StopEvent interrupt;
+  milliseconds settleTime{100};
   std::ostringstream out, err;
 };
 
@@ -281,8 +288,11 @@ TEST_F(CliRun, WhileWaitingAnUnusableDeviceGetsTimeToSettle) {
   refused.refuseReadOpen = refused.refuseWriteOpen = true;
   refused.refusal = HidOpenError::AccessDenied;
 
+  // The first look finds it refused; the rule applies while the program
+  // waits, well within the settle time.
   device.SetFaults(refused);
-  std::thread fix = AfterFirstLook([this] { device.SetFaults({}); });
+  settleTime = milliseconds(10000);
+  std::thread fix = AfterSecondLook([this] { device.SetFaults({}); });
   EXPECT_EQ(Run({"--wait=60"}), kExitSuccess) << out.str();
   fix.join();
   EXPECT_EQ(out.str(), Lines({text::kDeviceConnected}) + kUpdateLines);
@@ -292,6 +302,7 @@ TEST_F(CliRun, WhileWaitingAnUnusableDeviceGetsTimeToSettle) {
   SimDevice stuck;
   stuck.SetFaults(refused);
   SimBus stuckBus(stuck);
+  settleTime = milliseconds(100);
   out.str("");
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Run({"--wait=60"}, &stuckBus), kExitNoPermission);
