@@ -20,6 +20,26 @@
 namespace gps {
 namespace {
 
+// A device that has just arrived may not be usable yet: udev applies its
+// rules (and so the user's access) a moment after the device appears. For
+// this long after a change, a device that would not open is probed again.
+constexpr qint64 kSettleMs = 2000;
+constexpr int kWatchIntervalMs = 500;
+
+// The interfaces with our vendor and product, from the system's device list:
+// nothing is opened.
+std::vector<std::string> MatchingInterfaces(HidBackend& backend) {
+  std::vector<std::string> paths;
+  for (const std::string& path : backend.EnumerateInterfaces()) {
+    const auto attributes = backend.QueryAttributes(path);
+    if (attributes && attributes->vendorId == HID_VENDOR_ID &&
+        attributes->productId == HID_PRODUCT_ID) {
+      paths.push_back(path);
+    }
+  }
+  return paths;
+}
+
 const char kConfirmClose[] =
     "更新正在進行中。現在關閉會中斷更新，設備可能因此沒有完整的資料庫，"
     "須重新更新才能正常使用。\n\n確定要中斷更新並關閉嗎?";
@@ -75,8 +95,41 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
         PresentMessage(text, std::move(closed));
       });
 
+  // Any text of the update ends the following of the device: the update's
+  // last message stays.
+  connect(m_reporter.get(), &DialogReporter::StatusShown, this,
+          [this] { m_statusFromProbe = false; });
+
+  // The list first, then the probe: a device that arrives in between is
+  // then seen as a change at the next look.
+  m_present = MatchingInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
   // The probe opens the device and closes it again before the dialog shows.
-  m_status->setText(QString::fromUtf8(ProbeDevice(m_link).text));
+  Probe();
+  m_watch.setInterval(kWatchIntervalMs);
+  connect(&m_watch, &QTimer::timeout, this, &CUpdateDlg::OnWatch);
+  m_watch.start();
+}
+
+void CUpdateDlg::Probe() {
+  const ProbeResult probe = ProbeDevice(m_link);
+  m_lastProbe = probe.outcome;
+  m_status->setText(QString::fromUtf8(probe.text));
+  m_statusFromProbe = true;
+}
+
+void CUpdateDlg::OnWatch() {
+  // Nothing of this may touch the device while the update has it.
+  if (m_worker || !m_statusFromProbe) return;
+  std::vector<std::string> present =
+      MatchingInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
+  const bool changed = present != m_present;
+  m_present = std::move(present);
+  if (changed) m_sinceChange.start();
+  const bool unusable =
+      m_lastProbe != ProbeOutcome::Present && m_lastProbe != ProbeOutcome::Absent;
+  if (changed || (unusable && m_sinceChange.isValid() && m_sinceChange.elapsed() < kSettleMs))
+    Probe();
+  emit DeviceListLooked();
 }
 
 CUpdateDlg::~CUpdateDlg() {
@@ -93,6 +146,7 @@ CUpdateDlg::~CUpdateDlg() {
 void CUpdateDlg::OnUpdate() {
   if (m_worker) return;  // one update at a time
   m_update->setEnabled(false);
+  m_watch.stop();
   m_stop.Reset();  // a stop meant for an earlier update is void
   m_outcome = std::make_shared<UpdateOutcome>(UpdateOutcome::Succeeded);
   // The worker gets the reporter and copies of what it needs, never the
@@ -112,6 +166,9 @@ void CUpdateDlg::OnWorkerFinished() {
   delete m_worker;
   m_worker = nullptr;
   m_update->setEnabled(!m_closing);
+  // An update that set no text (a missing file) leaves the probe's text, and
+  // the device is followed again.
+  if (!m_closing && m_statusFromProbe) m_watch.start();
   emit UpdateFinished(*m_outcome);
   if (m_closing) QDialog::done(m_closeResult);
 }

@@ -1,7 +1,11 @@
 // The main dialog: the picture, the progress bar, the status line, "更新"
 // and "取消".
 //
-// When it opens it probes the device and shows what it found. "更新" runs
+// When it opens it probes the device and shows what it found; while the
+// status line still shows a probe's text and no update runs, it follows the
+// device as it arrives and leaves (a look at the system's device list twice a
+// second, which opens nothing; the device is opened for a probe only when
+// that list changed). "更新" runs
 // the update job on a worker thread, which reports through a DialogReporter;
 // the UI thread never waits for the worker. A close while an update runs
 // asks first, then stops the update through the link's stop event and
@@ -11,13 +15,18 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
+#include "protocol/device_probe.h"
 #include "protocol/update_job.h"
 #include "ui/qt/dialog_reporter.h"
 
@@ -42,6 +51,8 @@ class CUpdateDlg : public QDialog {
 
   bool IsUpdating() const { return m_worker != nullptr; }
   DialogReporter& Reporter() { return *m_reporter; }
+  // How often the device list is looked at while the dialog waits.
+  void SetDeviceWatchInterval(int milliseconds) { m_watch.setInterval(milliseconds); }
 
   // "取消", Esc and the close box all end here. While an update runs, the
   // user is asked first.
@@ -50,6 +61,8 @@ class CUpdateDlg : public QDialog {
  signals:
   // On the UI thread, once the worker has ended.
   void UpdateFinished(gps::UpdateOutcome outcome);
+  // After each look at the device list while the dialog waits.
+  void DeviceListLooked();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -60,6 +73,8 @@ class CUpdateDlg : public QDialog {
   void OnWorkerFinished();
   void StopAndClose(int result);
   void PresentMessage(const QString& text, std::function<void()> closed);
+  void Probe();
+  void OnWatch();
 
   LinkSettings m_link;
   const std::filesystem::path m_file;
@@ -77,6 +92,13 @@ class CUpdateDlg : public QDialog {
   QPointer<QMessageBox> m_confirm;
   bool m_closing = false;  // stopping the update, to close when it has ended
   int m_closeResult = 0;
+
+  // Following the device while the status line shows a probe's text.
+  QTimer m_watch;
+  bool m_statusFromProbe = false;
+  ProbeOutcome m_lastProbe = ProbeOutcome::Absent;
+  std::vector<std::string> m_present;  // matching interfaces at the last look
+  QElapsedTimer m_sinceChange;
 };
 
 }  // namespace gps

@@ -18,7 +18,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -99,6 +101,37 @@ QPushButton* BoxButton(QMessageBox* box, const QString& text) {
   return nullptr;
 }
 
+// A bus that counts what the UI thread asks of it: looks at the device list
+// and opens of the device.
+class WatchedBus : public HidBackend {
+ public:
+  explicit WatchedBus(HidBackend& inner) : inner_(inner) {}
+  std::vector<std::string> EnumerateInterfaces() override {
+    if (OnUiThread()) ++uiLooks;
+    return inner_.EnumerateInterfaces();
+  }
+  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
+    return inner_.QueryAttributes(path);
+  }
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
+    if (OnUiThread()) ++uiOpens;
+    return inner_.OpenData(path, access);
+  }
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+    return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
+  void Close(HidHandle handle) override { inner_.Close(handle); }
+
+  std::atomic<int> uiLooks{0};
+  std::atomic<int> uiOpens{0};
+
+ private:
+  static bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
+  HidBackend& inner_;
+};
+
 }  // namespace
 
 class UpdateDialogTest : public QObject {
@@ -152,7 +185,7 @@ class UpdateDialogTest : public QObject {
   void WholeUpdateShowsEveryStepInOrder() {
     const auto image = Image(5000);  // 2 sectors, 20 pages
     WriteImage(image);
-    const SimConfig config = PacedDevice(10, 10);
+    const SimConfig config = PacedDevice(10, 20);
 
     testing::SimRig reference(config);
     testing::RecordingReporter recorder;
@@ -196,8 +229,11 @@ class UpdateDialogTest : public QObject {
                                                 "\nshown: " + observer.seen.join(' ')));
       ++at;
     }
-    // The erase's progress and each page's were shown, not only the ends.
-    QVERIFY(observer.Only("pos:").contains("50"));
+    // The erase's progress was shown as it went, not only its end.
+    int erasePositions = 0;
+    for (const QString& e : observer.seen.mid(0, observer.seen.indexOf("range:20")))
+      if (e.startsWith("pos:") && e != "pos:0") ++erasePositions;
+    QVERIFY2(erasePositions >= 3, qPrintable(observer.seen.join(' ')));
 
   }
 
@@ -342,6 +378,99 @@ class UpdateDialogTest : public QObject {
       }
       QTest::mouseClick(about->findChild<QPushButton*>("ok"), Qt::LeftButton);
       QTRY_VERIFY(!about);  // closed and gone
+    }
+  }
+
+  // While the dialog waits, the status line follows the device; only a
+  // change in the device list leads to opening it.
+  void FollowsTheDeviceWhileIdle() {
+    testing::SimRig rig;
+    rig.device.Unplug();
+    WatchedBus bus(rig.bus);
+    LinkSettings link = rig.link;
+    link.backend = &bus;
+    CUpdateDlg dialog(link);
+    dialog.SetDeviceWatchInterval(20);
+    QSignalSpy looked(&dialog, &CUpdateDlg::DeviceListLooked);
+    QCOMPARE(Status(dialog)->text(), Q(text::kDeviceConnectFailed));
+
+    rig.device.Plug();
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));
+    QCOMPARE(rig.bus.OpenHandles(), 0u);
+    const int opens = bus.uiOpens;
+    looked.clear();
+    QTRY_VERIFY(looked.size() >= 5);
+    QCOMPARE(bus.uiOpens.load(), opens);  // no change, no open
+
+    rig.device.Unplug();
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnectFailed));
+    rig.device.Plug();
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));
+  }
+
+  // udev grants the user's access a moment after the device appears: a
+  // device that arrives without permission is looked at again for a while.
+  void ArrivalGetsItsPermissionLate() {
+    testing::SimRig rig;
+    rig.device.Unplug();
+    SimFaults refused;
+    refused.refuseReadOpen = true;
+    refused.refusal = HidOpenError::AccessDenied;
+    rig.device.SetFaults(refused);
+    CUpdateDlg dialog(rig.link);
+    dialog.SetDeviceWatchInterval(20);
+    rig.device.Plug();
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceNoPermission));
+    rig.device.SetFaults({});
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));
+  }
+
+  // During an update nothing looks at the device list from the UI thread;
+  // after it, the update's last message stays whatever the device does, and
+  // the probe's text (left by an update that set none) follows the device.
+  void WatchPausesForTheUpdateAndKeepsItsLastMessage_data() {
+    QTest::addColumn<bool>("withFile");
+    QTest::newRow("update succeeded") << true;
+    QTest::newRow("file missing") << false;
+  }
+
+  void WatchPausesForTheUpdateAndKeepsItsLastMessage() {
+    QFETCH(bool, withFile);
+    if (withFile) WriteImage(Image(5000));
+    testing::SimRig rig(PacedDevice(10, 30));
+    WatchedBus bus(rig.bus);
+    LinkSettings link = rig.link;
+    link.backend = &bus;
+    CUpdateDlg dialog(link);
+    dialog.SetDeviceWatchInterval(10);
+    dialog.show();
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    int looksAtEnd = -1;
+    int opensAtEnd = -1;
+    connect(&dialog, &CUpdateDlg::UpdateFinished, this, [&] {
+      looksAtEnd = bus.uiLooks;
+      opensAtEnd = bus.uiOpens;
+    });
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    const int looks = bus.uiLooks;
+    const int opens = bus.uiOpens;
+    if (!withFile) {
+      QMessageBox* box = nullptr;
+      QTRY_VERIFY((box = OpenBox(dialog, "message")) != nullptr);
+      QVERIFY(!QTest::qWaitFor([&] { return bus.uiLooks != looks; }, 100));
+      QTest::mouseClick(BoxButton(box, "確定"), Qt::LeftButton);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(looksAtEnd, looks);
+    QCOMPARE(opensAtEnd, opens);
+
+    rig.device.Unplug();
+    if (withFile) {
+      QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
+      QVERIFY(!QTest::qWaitFor([&] { return Status(dialog)->text() != Q(text::kUpdateSucceeded); },
+                               200));
+    } else {
+      QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnectFailed));
     }
   }
 
