@@ -34,7 +34,8 @@ std::string Wrap(const std::string& first, const std::string& words, std::size_t
     if (end == std::string::npos) end = words.size();
     const std::string word = words.substr(at, end - at);
     if (!lineStart && column + 1 + word.size() > width) {
-      out += "\n" + std::string(indent, ' ');
+      out += '\n';
+      out.append(indent, ' ');
       column = indent;
       lineStart = true;
     }

@@ -1,0 +1,91 @@
+#include "bench/qt_reporting.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "hid/sim_device.h"
+#include "protocol/update_job.h"
+#include "ui/qt/dialog_reporter.h"
+
+namespace gps {
+
+QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t length,
+                                   int runs) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int argc = 1;
+  char name[] = "gps_bench";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* bar = new QProgressBar;
+  auto* status = new QLabel;
+  layout->addWidget(bar);
+  layout->addWidget(status);
+  window.show();
+  DialogReporter reporter(*status, *bar, [](const QString&, std::function<void()> closed) {
+    closed();
+  });
+  uint64_t positions = 0;
+  QObject::connect(bar, &QProgressBar::valueChanged, [&positions] { ++positions; });
+
+  // A heartbeat on the UI thread: the longest gap between two beats is the
+  // longest the event loop went without serving its events.
+  QElapsedTimer clock;
+  clock.start();
+  qint64 lastBeat = 0;
+  qint64 longestGapNs = 0;
+  QTimer heartbeat;
+  heartbeat.setTimerType(Qt::PreciseTimer);
+  heartbeat.setInterval(1);
+  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    longestGapNs = std::max(longestGapNs, now - lastBeat);
+    lastBeat = now;
+  });
+
+  QtReportingCost cost;
+  cost.updateSeconds = 1e300;
+  for (int run = 0; run < runs; ++run) {
+    SimConfig config;
+    config.recordReports = false;
+    SimDevice device(config);
+    SimBus bus(device);
+    LinkSettings link;
+    link.backend = &bus;
+    positions = 0;
+    double seconds = 0;
+    std::thread worker([&] {
+      UpdateJob job(reporter, link);
+      const auto start = std::chrono::steady_clock::now();
+      job.UpdateDatabase(image.data(), length);
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
+    });
+    lastBeat = clock.nsecsElapsed();
+    heartbeat.start();
+    app.exec();
+    heartbeat.stop();
+    worker.join();
+    app.processEvents();  // the last position the worker posted
+    if (seconds < cost.updateSeconds) {
+      cost.updateSeconds = seconds;
+      cost.positionsShown = positions;
+    }
+  }
+  cost.longestUiGapMs = static_cast<double>(longestGapNs) / 1e6;
+  return cost;
+}
+
+}  // namespace gps
