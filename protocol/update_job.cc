@@ -137,21 +137,25 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
   return 0;
 }
 
-uint32_t UpdateJob::EraseSectors(uint32_t firstSector, uint32_t sectorCount) {
+bool UpdateJob::SendCommand(uint16_t code, uint32_t arg1, uint32_t arg2,
+                            std::string_view failure) {
   CHidTransfer transfer(m_link);
   if (!transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
     m_reporter.SetStatusText(text::kDeviceConnectFailed);
-    return 0;
+    return false;
   }
-  FrameCommand(CMD_ERASE_SECTORS, firstSector, sectorCount, transfer.m_report);
+  FrameCommand(code, arg1, arg2, transfer.m_report);
   const bool sent =
       transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS);
   transfer.m_device.Close();
-  if (!sent) {
-    m_reporter.SetStatusText(text::kEraseCommandError);
-    return 0;
-  }
-  return sectorCount;
+  if (!sent) m_reporter.SetStatusText(failure);
+  return sent;
+}
+
+uint32_t UpdateJob::EraseSectors(uint32_t firstSector, uint32_t sectorCount) {
+  return SendCommand(CMD_ERASE_SECTORS, firstSector, sectorCount, text::kEraseCommandError)
+             ? sectorCount
+             : 0;
 }
 
 uint32_t UpdateJob::WaitEraseDone(uint32_t sectorCount) {
@@ -261,20 +265,8 @@ uint32_t UpdateJob::WritePages(const uint8_t* data, uint32_t firstPage,
 }
 
 int UpdateJob::RestartDevice() {
-  CHidTransfer transfer(m_link);
-  if (!transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
-    m_reporter.SetStatusText(text::kDeviceConnectFailed);
-    return -1;
-  }
-  FrameCommand(CMD_RESTART, RESTART_ARG1, RESTART_ARG2, transfer.m_report);
-  const bool sent =
-      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS);
-  transfer.m_device.Close();
-  if (!sent) {
-    m_reporter.SetStatusText(text::kRestartCommandError);
-    return -1;
-  }
-  return 0;
+  return SendCommand(CMD_RESTART, RESTART_ARG1, RESTART_ARG2, text::kRestartCommandError) ? 0
+                                                                                         : -1;
 }
 
 }  // namespace gps

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 #include "hid/hid_device.h"
 #include "protocol/update_reporter.h"
@@ -63,6 +64,10 @@ class UpdateJob {
   int RestartDevice();
 
  private:
+  // Sends one command report on a link of its own. On failure the status
+  // line says why: no device, or `failure` when the report did not go out.
+  bool SendCommand(uint16_t code, uint32_t arg1, uint32_t arg2, std::string_view failure);
+
   UpdateReporter& m_reporter;
   LinkSettings m_link;
 };
