@@ -1,0 +1,27 @@
+#include "ui/win32/dialog_reporter.h"
+
+#include <string>
+
+#include "hid/backend_win32.h"
+
+namespace gps {
+
+void CDialogReporter::SetStatusText(std::string_view text) {
+  const std::wstring wide = WideFromUtf8(std::string(text));
+  SendMessageW(m_dialog, WM_APP_SET_STATUS, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+void CDialogReporter::SetProgressRange(uint32_t upper) {
+  SendMessageW(m_dialog, WM_APP_SET_RANGE, upper, 0);
+}
+
+void CDialogReporter::SetProgressPosition(uint32_t position) {
+  SendMessageW(m_dialog, WM_APP_SET_POSITION, position, 0);
+}
+
+void CDialogReporter::ShowMessage(std::string_view text) {
+  const std::wstring wide = WideFromUtf8(std::string(text));
+  SendMessageW(m_dialog, WM_APP_SHOW_MESSAGE, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+}  // namespace gps

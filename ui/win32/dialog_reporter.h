@@ -1,0 +1,39 @@
+// The update's reports, carried from the worker thread to the main dialog.
+//
+// Each of the four operations is a synchronous request: SendMessageW of a
+// private message to the dialog, which its user-interface thread serves from
+// whatever loop it runs at the time (the main dialog's, the About box's or a
+// message box's). The worker waits until the request has taken effect, so
+// the user sees the texts and positions in the order the update sets them.
+#pragma once
+
+#include <windows.h>
+
+#include "protocol/update_reporter.h"
+
+namespace gps {
+
+// The private messages; the texts travel as UTF-16 in lParam and live on the
+// worker's stack until SendMessageW returns.
+enum : UINT {
+  WM_APP_SET_STATUS = WM_APP + 1,  // lParam: const wchar_t*
+  WM_APP_SET_RANGE,                // wParam: upper bound
+  WM_APP_SET_POSITION,             // wParam: position
+  WM_APP_SHOW_MESSAGE,             // lParam: const wchar_t*
+  WM_APP_WORKER_DONE,              // posted once, when the worker's job has ended
+};
+
+class CDialogReporter : public UpdateReporter {
+ public:
+  explicit CDialogReporter(HWND dialog) : m_dialog(dialog) {}
+
+  void SetStatusText(std::string_view text) override;
+  void SetProgressRange(uint32_t upper) override;
+  void SetProgressPosition(uint32_t position) override;
+  void ShowMessage(std::string_view text) override;
+
+ private:
+  HWND m_dialog;
+};
+
+}  // namespace gps

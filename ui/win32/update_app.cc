@@ -1,0 +1,50 @@
+#include "ui/win32/update_app.h"
+
+#include <commctrl.h>
+
+#include "ui/win32/device_link.h"
+#include "ui/win32/update_dlg.h"
+
+namespace gps {
+
+CUpdateApp theApp;
+
+namespace {
+
+std::wstring ExecutableStem() {
+  wchar_t path[MAX_PATH * 4] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  std::wstring name(path, n);
+  const size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  const size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+}  // namespace
+
+int CUpdateApp::Run(HINSTANCE instance) {
+  m_hInstance = instance;
+  m_appName = ExecutableStem();
+  InitInstance();
+  return 0;
+}
+
+BOOL CUpdateApp::InitInstance() {
+  // The progress bar's window class comes from the common controls library.
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  CUpdateDlg dlg(UpdateBackend());
+  dlg.DoModal();
+  m_pMainWnd = nullptr;
+  return FALSE;
+}
+
+InstanceGuard::State CUpdateApp::TakeInstanceGuard() {
+  if (!m_guard) m_guard = InstanceGuard::Acquire();
+  return m_guard->state();
+}
+
+}  // namespace gps

@@ -1,0 +1,40 @@
+// The application object: starts the program, runs the main dialog modally,
+// and ends the process when the dialog closes.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "ui/common/instance_guard.h"
+
+namespace gps {
+
+class CUpdateApp {
+ public:
+  // The program's entry; returns the process's exit status.
+  int Run(HINSTANCE instance);
+  // Creates the main dialog and runs it until it closes. FALSE: the program
+  // has no message loop of its own and ends with the dialog.
+  BOOL InitInstance();
+
+  // Takes the single-instance guard and holds it until the process ends.
+  InstanceGuard::State TakeInstanceGuard();
+
+  HINSTANCE Instance() const { return m_hInstance; }
+  // Caption of the program's message boxes: the executable's file name
+  // without its extension ("Update").
+  const std::wstring& AppName() const { return m_appName; }
+
+  HWND m_pMainWnd = nullptr;
+
+ private:
+  HINSTANCE m_hInstance = nullptr;
+  std::wstring m_appName;
+  std::unique_ptr<InstanceGuard> m_guard;
+};
+
+extern CUpdateApp theApp;
+
+}  // namespace gps

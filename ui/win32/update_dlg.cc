@@ -1,0 +1,219 @@
+#include "ui/win32/update_dlg.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+
+#include "hid/backend_win32.h"
+#include "protocol/device_probe.h"
+#include "protocol/messages.h"
+#include "protocol/update_job.h"
+#include "res/resource.h"
+#include "ui/win32/about_dlg.h"
+#include "ui/win32/dialog_reporter.h"
+#include "ui/win32/update_app.h"
+
+namespace gps {
+namespace {
+
+// Asked when the user closes the dialog while an update runs.
+constexpr wchar_t kConfirmClose[] =
+    L"更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
+    L"需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(HidBackend& backend)
+    : CDialog(IDD_UPDATE_DIALOG, nullptr),
+      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {
+  m_link.backend = &backend;
+  m_link.stop = &m_stop;
+}
+
+CUpdateDlg::~CUpdateDlg() {
+  // The dialog ends only after its worker, but should that ever fail, the
+  // worker must not outlive the object it was given.
+  if (m_worker) {
+    m_stop.Set();
+    WaitForSingleObject(m_worker, INFINITE);
+    CloseHandle(m_worker);
+  }
+}
+
+BOOL CUpdateDlg::OnInitDialog() {
+  m_status = GetDlgItem(m_hWnd, IDC_STATUS);
+  m_progress = GetDlgItem(m_hWnd, IDC_PROGRESS1);
+  theApp.m_pMainWnd = m_hWnd;
+
+  // Before anything else, and before the dialog is first shown: a second
+  // copy says so and ends without showing its window or touching the device.
+  if (theApp.TakeInstanceGuard() == InstanceGuard::State::AlreadyRunning) {
+    const std::wstring text = WideFromUtf8(std::string(text::kSoftwareInUse));
+    MessageBoxW(m_hWnd, text.c_str(), theApp.AppName().c_str(), MB_OK);
+    std::exit(1);
+  }
+
+  if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
+    const wchar_t* about = nullptr;
+    // With a zero length LoadStringW hands out the resource's own text,
+    // which is not zero-terminated.
+    const int length = LoadStringW(theApp.Instance(), IDS_ABOUTBOX,
+                                   reinterpret_cast<LPWSTR>(&about), 0);
+    if (length > 0) {
+      const std::wstring entry(about, static_cast<size_t>(length));
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
+    }
+  }
+
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+  // Opens the device once and closes it again; its text tells the user
+  // whether an update can start.
+  const ProbeResult probe = ProbeDevice(m_link);
+  SetStatusText(WideFromUtf8(std::string(probe.text)).c_str());
+  return TRUE;
+}
+
+bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  switch (message) {
+    case WM_SYSCOMMAND:
+      result = TRUE;
+      return OnSysCommand(static_cast<UINT>(wParam), lParam);
+    case WM_PAINT:
+      result = TRUE;
+      return OnPaint();
+    case WM_QUERYDRAGICON:
+      result = reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+      return true;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_UPDATE && HIWORD(wParam) == BN_CLICKED) {
+        OnUpdate();
+        result = TRUE;
+        return true;
+      }
+      return CDialog::OnMessage(message, wParam, lParam, result);
+    case WM_APP_SET_STATUS:
+      SetStatusText(reinterpret_cast<const wchar_t*>(lParam));
+      return true;
+    case WM_APP_SET_RANGE:
+      SetProgressRange(static_cast<uint32_t>(wParam));
+      return true;
+    case WM_APP_SET_POSITION:
+      SetProgressPosition(static_cast<uint32_t>(wParam));
+      return true;
+    case WM_APP_SHOW_MESSAGE:
+      ShowMessage(reinterpret_cast<const wchar_t*>(lParam));
+      return true;
+    case WM_APP_WORKER_DONE:
+      OnWorkerDone();
+      return true;
+    default:
+      return CDialog::OnMessage(message, wParam, lParam, result);
+  }
+}
+
+void CUpdateDlg::SetStatusText(const wchar_t* text) { SetWindowTextW(m_status, text); }
+
+void CUpdateDlg::SetProgressRange(uint32_t upper) {
+  // The control's range holds 16 bits; the update never sets more.
+  SendMessageW(m_progress, PBM_SETRANGE, 0, MAKELPARAM(0, upper & 0xFFFF));
+}
+
+void CUpdateDlg::SetProgressPosition(uint32_t position) {
+  SendMessageW(m_progress, PBM_SETPOS, position, 0);
+}
+
+void CUpdateDlg::ShowMessage(const wchar_t* text) {
+  // A user who has chosen to close is not kept by a message of the update
+  // being stopped.
+  if (m_closeCode != 0) return;
+  MessageBoxW(m_hWnd, text, theApp.AppName().c_str(), MB_OK);
+}
+
+bool CUpdateDlg::OnSysCommand(UINT nID, LPARAM) {
+  if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
+  CAboutDlg dlgAbout(m_hWnd);
+  dlgAbout.DoModal();
+  return true;
+}
+
+bool CUpdateDlg::OnPaint() {
+  if (!IsIconic(m_hWnd)) return false;
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(m_hWnd, &paint);
+  SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  // The icon, centred in the client rectangle.
+  const int cxIcon = GetSystemMetrics(SM_CXICON);
+  const int cyIcon = GetSystemMetrics(SM_CYICON);
+  RECT rect;
+  GetClientRect(m_hWnd, &rect);
+  const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+  const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+  DrawIcon(dc, x, y, m_hIcon);
+  EndPaint(m_hWnd, &paint);
+  return true;
+}
+
+void CUpdateDlg::OnUpdate() {
+  // One update at a time: the button stays disabled until the worker ends.
+  if (m_worker || m_closeCode != 0) return;
+  HWND button = GetDlgItem(m_hWnd, IDC_UPDATE);
+  // A disabled control keeps no focus: give it to "取消" first.
+  if (GetFocus() == button)
+    SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_hWnd, IDOK)),
+                 TRUE);
+  EnableWindow(button, FALSE);
+  m_stop.Reset();
+  m_worker = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
+  if (!m_worker) EnableWindow(button, TRUE);
+}
+
+DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
+  auto* dlg = static_cast<CUpdateDlg*>(parameter);
+  {
+    CDialogReporter reporter(dlg->m_hWnd);
+    UpdateJob job(reporter, dlg->m_link);
+    job.LoadAndUpdate();
+  }
+  // The last thing the worker does with the dialog: it never touches it after.
+  PostMessageW(dlg->m_hWnd, WM_APP_WORKER_DONE, 0, 0);
+  return 0;
+}
+
+void CUpdateDlg::OnWorkerDone() {
+  if (!m_worker) return;
+  // The worker has posted its last message and is returning.
+  WaitForSingleObject(m_worker, INFINITE);
+  CloseHandle(m_worker);
+  m_worker = nullptr;
+  if (m_closeCode != 0) {
+    EndDialog(m_hWnd, m_closeCode);
+    return;
+  }
+  EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), TRUE);
+}
+
+void CUpdateDlg::OnClose(int code) {
+  if (!m_worker) {
+    EndDialog(m_hWnd, code);
+    return;
+  }
+  if (m_closeCode != 0) return;  // already stopping
+  const int answer = MessageBoxW(m_hWnd, kConfirmClose, theApp.AppName().c_str(),
+                                 MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  if (answer != IDYES) return;
+  // The update may have ended while the question was open.
+  if (!m_worker) {
+    EndDialog(m_hWnd, code);
+    return;
+  }
+  // The worker's next transfer ends at once; the dialog closes when the
+  // worker tells it has ended, and serves its last reports until then.
+  m_closeCode = code;
+  m_stop.Set();
+  EnableWindow(GetDlgItem(m_hWnd, IDOK), FALSE);
+}
+
+}  // namespace gps

@@ -1,0 +1,57 @@
+// The main dialog: the picture, the progress bar, the status line, "更新"
+// and "取消". It probes the device when it opens, runs each update on a
+// worker thread, and serves the worker's reports on its own thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "hid/hid_device.h"
+#include "hid/stop_event.h"
+#include "ui/win32/dialog.h"
+
+namespace gps {
+
+class CUpdateDlg : public CDialog {
+ public:
+  // Probes and updates through `backend`; the dialog has no owner.
+  explicit CUpdateDlg(HidBackend& backend);
+  ~CUpdateDlg() override;
+
+  // The four operations the update reports through, on the UI thread.
+  void SetStatusText(const wchar_t* text);
+  void SetProgressRange(uint32_t upper);
+  void SetProgressPosition(uint32_t position);
+  void ShowMessage(const wchar_t* text);
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  void OnOK() override { OnClose(IDOK); }
+  void OnCancel() override { OnClose(IDCANCEL); }
+
+ private:
+  // Returns true when it handled the command (the About entry).
+  bool OnSysCommand(UINT nID, LPARAM lParam);
+  // Returns true when it painted (the minimised window's icon).
+  bool OnPaint();
+  HCURSOR OnQueryDragIcon() const { return m_hIcon; }
+  void OnUpdate();
+  void OnWorkerDone();
+  // Ends the dialog with `code`; while an update runs, only once the user
+  // has confirmed and the worker has stopped.
+  void OnClose(int code);
+
+  static DWORD WINAPI UpdateThreadProc(LPVOID parameter);
+
+  HWND m_status = nullptr;    // IDC_STATUS
+  HWND m_progress = nullptr;  // IDC_PROGRESS1
+  HICON m_hIcon;
+  StopEvent m_stop;    // stops the running update's transfers
+  LinkSettings m_link; // the probe's and every update's device link
+  HANDLE m_worker = nullptr;  // the running update, or null
+  int m_closeCode = 0;        // non-zero: close once the worker has ended
+};
+
+}  // namespace gps
