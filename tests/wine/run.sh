@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Runs the tests of the Windows build under Wine, on a virtual X display:
+# the core's unit tests with the Win32 backend's (gps_tests.exe) and the
+# end-to-end tests of the dialog (update_dialog_tests.exe), through ctest.
+#
+#   tests/wine/run.sh                      build/windows must be built
+#   tests/wine/run.sh --screenshot FILE    also photograph the dialog in the
+#                                          middle of an update into FILE (PNG)
+#
+# The Wine prefix is made afresh once per run in build/windows/wineprefix
+# (the path the windows test preset names), with what the tests need:
+#   - font substitutes, so that the dialogs' fonts "微軟正黑體" and "標楷體"
+#     resolve to a CJK font that is installed (fonts-wqy-microhei), and a
+#     font link that gives the captions and message boxes the same glyphs;
+#   - a virtual desktop, in which Wine draws the window frames itself;
+#   - Wine's Marlett font in the prefix, for the caption buttons.
+set -euo pipefail
+
+screenshot=""
+if [ "${1:-}" = "--screenshot" ]; then
+  screenshot=$(realpath -m "${2:?--screenshot needs a file}")
+fi
+cd "$(dirname "$0")/../.."
+
+build=$PWD/build/windows
+export WINEPREFIX=$build/wineprefix
+export WINEDEBUG=-all
+# No downloads of Mono or Gecko: the programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# Debian's wine64 keeps its loader and server off PATH; elsewhere they are on it.
+if [ -x /usr/lib/wine/wine64 ]; then
+  WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver
+else
+  WINE=$(command -v wine64 || command -v wine) WINESERVER=$(command -v wineserver)
+fi
+
+# Writes a registry file as regedit reads it: UTF-16 with a byte order mark.
+reg_file() {  # FILE, then the text on stdin
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } > "$1"
+}
+
+# hex(7): a REG_MULTI_SZ value in UTF-16.
+multi_sz() {
+  printf '%s\0\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
+    tr -s ' \n' ',' | sed 's/^,//; s/,$//'
+}
+
+make_prefix() {
+  "$WINESERVER" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  echo "== creating the Wine prefix $WINEPREFIX"
+  "$WINE" wineboot -i >/dev/null 2>&1
+  local link
+  link=$(multi_sz "wqy-microhei.ttc,WenQuanYi Micro Hei")
+  reg_file "$WINEPREFIX/drive_c/gps-tests.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]
+"微軟正黑體"="WenQuanYi Micro Hei"
+"標楷體"="WenQuanYi Micro Hei"
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]
+"Tahoma"=hex(7):$link
+"MS Shell Dlg"=hex(7):$link
+"Microsoft Sans Serif"=hex(7):$link
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
+"Default"="800x520"
+EOF
+  "$WINE" regedit /S 'C:\gps-tests.reg'
+  rm "$WINEPREFIX/drive_c/gps-tests.reg"
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  [ -f "$marlett" ] && cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+  "$WINESERVER" -w
+}
+
+# The rest runs with a display: Xvfb of our own unless one is given.
+if [ -z "${GPS_IN_XVFB:-}" ]; then
+  make_prefix
+  exec env GPS_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+    "$PWD/tests/wine/run.sh" ${screenshot:+--screenshot "$screenshot"}
+fi
+
+# One wine server for the whole run, so that each program starts quickly.
+# Wine's own services start here, away from ctest's output pipes: a process
+# that inherits them keeps ctest waiting for their end.
+"$WINESERVER" -p
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+"$WINE" wineboot >/dev/null 2>&1
+
+ctest --preset windows
+
+if [ -n "$screenshot" ]; then
+  signals=$(mktemp -d)
+  echo "== screenshot of the dialog in the middle of an update"
+  GPS_SCREENSHOT_DIR="Z:$(echo "$signals" | tr / '\\')" \
+    "$WINE" "$build/ui/win32/update_dialog_tests.exe" --gtest_also_run_disabled_tests \
+    --gtest_filter='*HoldMidUpdateForAScreenshot' --gtest_brief=1 &
+  driver=$!
+  for _ in $(seq 300); do [ -f "$signals/ready" ] && break; sleep 0.1; done
+  read -r x y w h < "$signals/ready"
+  mkdir -p "$(dirname "$screenshot")"
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$screenshot"
+  touch "$signals/done"
+  wait "$driver"
+  rm -rf "$signals"
+  echo "== wrote $screenshot"
+fi
