@@ -1,8 +1,9 @@
 // Update.exe: the Windows program that writes code_data.bin into the device.
 #include <windows.h>
 
+#include "ui/win32/device_link.h"
 #include "ui/win32/update_app.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  return gps::theApp.Run(instance);
+  return gps::theApp.Run(instance, gps::UpdateBackend());
 }

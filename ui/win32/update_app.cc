@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "ui/win32/device_link.h"
 #include "ui/win32/update_dlg.h"
 
 namespace gps {
@@ -24,8 +23,9 @@ std::wstring ExecutableStem() {
 
 }  // namespace
 
-int CUpdateApp::Run(HINSTANCE instance) {
+int CUpdateApp::Run(HINSTANCE instance, HidBackend& backend) {
   m_hInstance = instance;
+  m_backend = &backend;
   m_appName = ExecutableStem();
   InitInstance();
   return 0;
@@ -36,7 +36,7 @@ BOOL CUpdateApp::InitInstance() {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
-  CUpdateDlg dlg(UpdateBackend());
+  CUpdateDlg dlg(*m_backend);
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return FALSE;

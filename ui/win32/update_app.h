@@ -7,14 +7,16 @@
 #include <memory>
 #include <string>
 
+#include "hid/hid_backend.h"
 #include "ui/common/instance_guard.h"
 
 namespace gps {
 
 class CUpdateApp {
  public:
-  // The program's entry; returns the process's exit status.
-  int Run(HINSTANCE instance);
+  // The program's entry; returns the process's exit status. The dialog
+  // probes and updates the device through `backend`.
+  int Run(HINSTANCE instance, HidBackend& backend);
   // Creates the main dialog and runs it until it closes. FALSE: the program
   // has no message loop of its own and ends with the dialog.
   BOOL InitInstance();
@@ -22,7 +24,8 @@ class CUpdateApp {
   // Takes the single-instance guard and holds it until the process ends.
   InstanceGuard::State TakeInstanceGuard();
 
-  HINSTANCE Instance() const { return m_hInstance; }
+  // The module with the resources: the executable.
+  HINSTANCE Instance() const { return m_hInstance ? m_hInstance : GetModuleHandleW(nullptr); }
   // Caption of the program's message boxes: the executable's file name
   // without its extension ("Update").
   const std::wstring& AppName() const { return m_appName; }
@@ -31,6 +34,7 @@ class CUpdateApp {
 
  private:
   HINSTANCE m_hInstance = nullptr;
+  HidBackend* m_backend = nullptr;
   std::wstring m_appName;
   std::unique_ptr<InstanceGuard> m_guard;
 };

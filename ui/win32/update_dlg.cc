@@ -1,6 +1,9 @@
 #include "ui/win32/update_dlg.h"
 
 #include <commctrl.h>
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <cstdlib>
 
@@ -15,6 +18,12 @@
 
 namespace gps {
 namespace {
+
+// On Windows a HID device that will not open for reading and writing is
+// one that the system or a policy keeps from this user; the probe's own text
+// names the fix on Linux.
+constexpr wchar_t kDeviceNoPermission[] =
+    L"設備無存取權限! 請洽系統管理員開放此USB設備的存取權限。";
 
 // Asked when the user closes the dialog while an update runs.
 constexpr wchar_t kConfirmClose[] =
@@ -69,11 +78,36 @@ BOOL CUpdateDlg::OnInitDialog() {
   SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
+  // Arrivals and removals of HID interfaces, so that the status line can
+  // follow the device while the user plugs it in.
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof(filter);
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  HidD_GetHidGuid(&filter.dbcc_classguid);
+  m_deviceNotify = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+
+  Probe();
+  return TRUE;
+}
+
+void CUpdateDlg::Probe() {
   // Opens the device once and closes it again; its text tells the user
   // whether an update can start.
   const ProbeResult probe = ProbeDevice(m_link);
-  SetStatusText(WideFromUtf8(std::string(probe.text)).c_str());
-  return TRUE;
+  const std::wstring text = probe.outcome == ProbeOutcome::NoPermission
+                                ? std::wstring(kDeviceNoPermission)
+                                : WideFromUtf8(std::string(probe.text));
+  SetStatusText(text.c_str());
+  m_statusFromProbe = true;
+}
+
+void CUpdateDlg::OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header) {
+  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
+  if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+  // Nothing of this touches the device while an update has it, and an
+  // update's last message stays.
+  if (m_worker || m_closeCode != 0 || !m_statusFromProbe) return;
+  Probe();
 }
 
 bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -96,6 +130,7 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       return CDialog::OnMessage(message, wParam, lParam, result);
     case WM_APP_SET_STATUS:
       SetStatusText(reinterpret_cast<const wchar_t*>(lParam));
+      m_statusFromProbe = false;
       return true;
     case WM_APP_SET_RANGE:
       SetProgressRange(static_cast<uint32_t>(wParam));
@@ -109,6 +144,14 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_APP_WORKER_DONE:
       OnWorkerDone();
       return true;
+    case WM_DEVICECHANGE:
+      OnDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
+      result = TRUE;
+      return true;
+    case WM_DESTROY:
+      if (m_deviceNotify) UnregisterDeviceNotification(m_deviceNotify);
+      m_deviceNotify = nullptr;
+      return false;
     default:
       return CDialog::OnMessage(message, wParam, lParam, result);
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <dbt.h>
 
 #include <string>
 
@@ -36,6 +37,10 @@ class CUpdateDlg : public CDialog {
   bool OnSysCommand(UINT nID, LPARAM lParam);
   // Returns true when it painted (the minimised window's icon).
   bool OnPaint();
+  // A HID interface arrived or left.
+  void OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header);
+  // Opens the device once, closes it again, and shows what it found.
+  void Probe();
   HCURSOR OnQueryDragIcon() const { return m_hIcon; }
   void OnUpdate();
   void OnWorkerDone();
@@ -52,6 +57,10 @@ class CUpdateDlg : public CDialog {
   LinkSettings m_link; // the probe's and every update's device link
   HANDLE m_worker = nullptr;  // the running update, or null
   int m_closeCode = 0;        // non-zero: close once the worker has ended
+  // The status line shows the probe's text: arrivals and removals of the
+  // device update it. An update's own text ends that.
+  bool m_statusFromProbe = false;
+  HDEVNOTIFY m_deviceNotify = nullptr;
 };
 
 }  // namespace gps

@@ -1,0 +1,287 @@
+// The main dialog in this process, on a simulated device the test controls:
+// the test's thread runs the dialog's modal loop, as the program does, and a
+// second thread plays the user and the system (device arrivals and removals
+// reach the dialog as the WM_DEVICECHANGE messages Windows sends).
+#include <windows.h>
+#include <dbt.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "hid/sim_device.h"
+#include "res/resource.h"
+#include "ui/win32/update_dlg.h"
+
+namespace gps {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::seconds;
+
+const std::wstring kConnected = L"設備連線正常!";
+const std::wstring kNoDevice = L"設備連線失敗! 請檢查USB連接。";
+const std::wstring kErasing = L"正在清除...";
+const std::wstring kSucceeded = L"更新成功!";
+
+bool WaitUntil(const std::function<bool()>& done, Clock::duration bound) {
+  const auto deadline = Clock::now() + bound;
+  for (;;) {
+    if (done()) return true;
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::wstring Text(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+  return text;
+}
+
+// A message box (or other dialog box) that the dialog's thread shows over it.
+HWND BoxOver(HWND dialog) {
+  struct Search {
+    HWND dialog;
+    HWND box;
+  } search{dialog, nullptr};
+  EnumThreadWindows(
+      GetWindowThreadProcessId(dialog, nullptr),
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t name[16] = {};
+        GetClassNameW(window, name, static_cast<int>(std::size(name)));
+        if (window != s->dialog && IsWindowVisible(window) && std::wstring(name) == L"#32770") {
+          s->box = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.box;
+}
+
+// Forwards to the simulated bus and counts the calls made on the dialog's
+// own thread: during an update only the worker may use the device.
+class WatchedBackend : public HidBackend {
+ public:
+  explicit WatchedBackend(HidBackend& inner) : inner_(inner) {}
+  std::atomic<int> uiThreadCalls{0};
+
+  std::vector<std::string> EnumerateInterfaces() override {
+    Note();
+    return inner_.EnumerateInterfaces();
+  }
+  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
+    Note();
+    return inner_.QueryAttributes(path);
+  }
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
+    Note();
+    return inner_.OpenData(path, access);
+  }
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+    Note();
+    return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
+  void Close(HidHandle handle) override { inner_.Close(handle); }
+
+ private:
+  void Note() {
+    if (GetCurrentThreadId() == uiThread_) ++uiThreadCalls;
+  }
+  HidBackend& inner_;
+  const DWORD uiThread_ = GetCurrentThreadId();  // made on the dialog's thread
+};
+
+SimConfig PacedErase() {
+  SimConfig config;
+  config.progressGap = std::chrono::milliseconds(200);  // 25, 50, 75, 100, "over"
+  config.recordReports = false;
+  return config;
+}
+
+class UpdateDlgTest : public ::testing::Test {
+ protected:
+  UpdateDlgTest() : device_(PacedErase()) {}
+
+  void SetUp() override {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = fs::path(temp) / (L"gps-dlg-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                             fs::path(::testing::UnitTest::GetInstance()
+                                          ->current_test_info()
+                                          ->name())
+                                 .wstring());
+    fs::create_directories(dir_);
+    previous_ = fs::current_path();
+    fs::current_path(dir_);  // the update reads code_data.bin from here
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // Runs the dialog on this thread while `user` acts on it from another.
+  // Whatever `user` leaves open is closed afterwards, so the loop ends.
+  void RunDialog(HidBackend& backend, const std::function<void(HWND)>& user) {
+    CUpdateDlg dlg(backend);
+    std::thread player([&] {
+      HWND window = nullptr;
+      const bool shown = WaitUntil(
+          [&] { return (window = dlg.GetSafeHwnd()) != nullptr && IsWindowVisible(window); },
+          seconds(20));
+      if (!shown) {
+        ADD_FAILURE() << "the dialog did not show";
+        return;
+      }
+      user(window);
+      CloseAll(window);
+    });
+    dlg.DoModal();
+    player.join();
+  }
+
+  // Closes message boxes, then the dialog, confirming a close if asked.
+  static void CloseAll(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    const bool closed = WaitUntil(
+        [&] {
+          if (HWND box = BoxOver(dialog)) PostMessageW(box, WM_COMMAND, IDYES, 0);
+          return !IsWindow(dialog);
+        },
+        seconds(30));
+    EXPECT_TRUE(closed) << "the dialog did not close";
+  }
+
+  static void DeviceEvent(HWND dialog, WPARAM event) {
+    DEV_BROADCAST_DEVICEINTERFACE_W change{};
+    change.dbcc_size = sizeof(change);
+    change.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    SendMessageW(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&change));
+  }
+
+  static std::wstring Status(HWND dialog) { return Text(GetDlgItem(dialog, IDC_STATUS)); }
+  static bool UpdateEnabled(HWND dialog) {
+    return IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)) != FALSE;
+  }
+  static void PressUpdate(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_UPDATE)));
+  }
+
+  void WriteImage() {
+    std::ofstream out(dir_ / "code_data.bin", std::ios::binary);
+    out << std::string(8192, '\x5A');
+  }
+
+  SimDevice device_;
+  fs::path dir_;
+  fs::path previous_;
+};
+
+TEST_F(UpdateDlgTest, ProbeTellsEachWayTheDeviceCanBeFound) {
+  struct Case {
+    const char* name;
+    bool onBus;
+    bool refuse;
+    HidOpenError refusal;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {"present", true, false, HidOpenError::None, kConnected},
+      {"absent", false, false, HidOpenError::None, kNoDevice},
+      {"no permission", true, true, HidOpenError::AccessDenied,
+       L"設備無存取權限! 請洽系統管理員開放此USB設備的存取權限。"},
+      {"held by another program", true, true, HidOpenError::Busy,
+       L"設備被其他程式佔用! 請關閉該程式後再試。"},
+      {"will not open", true, true, HidOpenError::Other, L"設備無法開啟! 請重新插入設備。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimFaults faults;
+    faults.refuseReadOpen = c.refuse;
+    faults.refusal = c.refusal;
+    device_.SetFaults(faults);
+    SimBus bus;
+    if (c.onBus) bus.AddDevice(device_);
+    RunDialog(bus, [&](HWND dialog) {
+      EXPECT_EQ(Status(dialog), c.text);
+      EXPECT_TRUE(UpdateEnabled(dialog));
+    });
+    EXPECT_EQ(bus.OpenHandles(), 0u);  // the probe keeps nothing open
+  }
+}
+
+TEST_F(UpdateDlgTest, StatusLineFollowsArrivalAndRemovalWhileIdle) {
+  SimBus bus(device_);
+  device_.Unplug();
+  RunDialog(bus, [&](HWND dialog) {
+    EXPECT_EQ(Status(dialog), kNoDevice);
+    device_.Plug();
+    DeviceEvent(dialog, DBT_DEVICEARRIVAL);
+    EXPECT_EQ(Status(dialog), kConnected);
+    device_.Unplug();
+    DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
+    EXPECT_EQ(Status(dialog), kNoDevice);
+    // Other broadcasts (volumes, ports) are not the device's.
+    device_.Plug();
+    DEV_BROADCAST_HDR volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(dialog, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    EXPECT_EQ(Status(dialog), kNoDevice);
+  });
+  EXPECT_EQ(bus.OpenHandles(), 0u);
+}
+
+TEST_F(UpdateDlgTest, DeviceEventsNeitherTouchTheDeviceDuringAnUpdateNorReplaceItsLastText) {
+  WriteImage();
+  SimBus bus(device_);
+  WatchedBackend backend(bus);
+  RunDialog(backend, [&](HWND dialog) {
+    ASSERT_EQ(Status(dialog), kConnected);
+    backend.uiThreadCalls = 0;
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
+    DeviceEvent(dialog, DBT_DEVICEARRIVAL);
+    EXPECT_NE(Status(dialog), kConnected);
+    EXPECT_NE(Status(dialog), kNoDevice);
+    EXPECT_FALSE(UpdateEnabled(dialog));
+
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(30)));
+    EXPECT_EQ(Status(dialog), kSucceeded);
+    DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
+    DeviceEvent(dialog, DBT_DEVICEARRIVAL);
+    EXPECT_EQ(Status(dialog), kSucceeded);
+    EXPECT_EQ(backend.uiThreadCalls, 0);
+  });
+  EXPECT_EQ(device_.Restarts(), 1);
+}
+
+TEST_F(UpdateDlgTest, AnUpdateThatSetNoTextLeavesTheProbeTextFollowingTheDevice) {
+  SimBus bus(device_);  // and no code_data.bin
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
+    EXPECT_EQ(Status(dialog), kConnected);
+    device_.Unplug();
+    DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
+    EXPECT_EQ(Status(dialog), kNoDevice);
+  });
+}
+
+}  // namespace
+}  // namespace gps
