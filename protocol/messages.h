@@ -25,8 +25,10 @@ inline constexpr std::string_view kUpdateSucceeded = "更新成功!";
 inline constexpr std::string_view kRestartFailed = "重新啟動設備失敗!";
 
 // What the probe at start says when the device is there but cannot be used.
-inline constexpr std::string_view kDeviceNoPermission =
-    "設備無存取權限! 請安裝 udev 規則 70-gps-update.rules 後重新插入設備。";
+// The fix differs by platform (on Linux the udev rule that the install
+// provides), so each platform's file defines it: messages_posix.cc,
+// messages_win32.cc.
+extern const std::string_view kDeviceNoPermission;
 inline constexpr std::string_view kDeviceBusy = "設備被其他程式佔用! 請關閉該程式後再試。";
 inline constexpr std::string_view kDeviceCannotOpen = "設備無法開啟! 請重新插入設備。";
 

@@ -19,12 +19,6 @@ extern "C" {
 namespace gps {
 namespace {
 
-// On Windows a HID device that will not open for reading and writing is
-// one that the system or a policy keeps from this user; the probe's own text
-// names the fix on Linux.
-constexpr wchar_t kDeviceNoPermission[] =
-    L"設備無存取權限! 請洽系統管理員開放此USB設備的存取權限。";
-
 // Asked when the user closes the dialog while an update runs.
 constexpr wchar_t kConfirmClose[] =
     L"更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
@@ -94,10 +88,7 @@ void CUpdateDlg::Probe() {
   // Opens the device once and closes it again; its text tells the user
   // whether an update can start.
   const ProbeResult probe = ProbeDevice(m_link);
-  const std::wstring text = probe.outcome == ProbeOutcome::NoPermission
-                                ? std::wstring(kDeviceNoPermission)
-                                : WideFromUtf8(std::string(probe.text));
-  SetStatusText(text.c_str());
+  SetStatusText(WideFromUtf8(std::string(probe.text)).c_str());
   m_statusFromProbe = true;
 }
 
