@@ -24,7 +24,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   version->setTextFormat(Qt::PlainText);
   version->setGeometry(DluRect(40, 10, 119, 8));
 
-  auto* purpose = new QLabel(QStringLiteral("道路安全警示設備資料庫更新程式"), this);
+  auto* purpose = new QLabel(QStringLiteral("道路安全警示裝置 資料庫更新程式"), this);
   purpose->setObjectName("purpose");
   purpose->setTextFormat(Qt::PlainText);
   purpose->setGeometry(DluRect(40, 25, 119, 8));

@@ -40,9 +40,10 @@ std::vector<std::string> MatchingInterfaces(HidBackend& backend) {
   return paths;
 }
 
+// The Windows program asks the same.
 const char kConfirmClose[] =
-    "更新正在進行中。現在關閉會中斷更新，設備可能因此沒有完整的資料庫，"
-    "須重新更新才能正常使用。\n\n確定要中斷更新並關閉嗎?";
+    "更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
+    "需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
 
 }  // namespace
 
