@@ -24,7 +24,8 @@ class CDialog {
   virtual BOOL OnInitDialog() { return TRUE; }
   // Every other message. Returns true when it handled the message, with the
   // dialog procedure's result in `result`; false leaves it to the default
-  // handling of the dialog manager (IDOK and IDCANCEL end the dialog).
+  // handling of the dialog manager. This base handles only the commands IDOK
+  // and IDCANCEL, through OnOK and OnCancel.
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   virtual void OnOK() { EndDialog(m_hWnd, IDOK); }
   virtual void OnCancel() { EndDialog(m_hWnd, IDCANCEL); }
