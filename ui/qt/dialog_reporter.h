@@ -63,7 +63,6 @@ class DialogReporter : public QObject, public UpdateReporter {
   void ShowRange(uint32_t upper);
   void ShowPosition(uint32_t position);
   uint32_t Upper() const { return m_upper; }
-  uint32_t Position() const { return m_position; }
 
  signals:
   // After a status text or a range has been shown (for observers and tests;
