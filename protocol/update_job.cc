@@ -51,7 +51,9 @@ UpdateOutcome UpdateJob::LoadAndUpdate(const std::filesystem::path& file) {
     m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
     return UpdateOutcome::FileMissing;
   }
-  if (std::filesystem::is_directory(status)) {
+  // Only a regular file is opened: a FIFO (or a device node) named like the
+  // image would hold the open until some other program wrote to it.
+  if (!std::filesystem::is_regular_file(status)) {
     m_reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
   }

@@ -5,6 +5,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
@@ -342,6 +349,28 @@ TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
     EXPECT_EQ(rig.device.OutputReportCount(), 0u);
   }
 }
+
+#ifndef _WIN32
+// A FIFO named like the image is not a file to read: opening it would wait
+// for a writer that never comes.
+TEST(LoadAndUpdate, AFifoIsRefusedWithoutOpeningIt) {
+  TempDir dir;
+  const fs::path fifo = dir.path() / "code_data.bin";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  SimRig rig;
+  RecordingReporter reporter;
+  UpdateJob job(reporter, rig.link);
+  auto run = std::async(std::launch::async, [&] { return job.LoadAndUpdate(fifo); });
+  if (run.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "the job waits in the FIFO's open";
+    ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer lets it go
+  }
+  EXPECT_EQ(run.get(), UpdateOutcome::FileUnreadable);
+  EXPECT_EQ(reporter.events, std::vector<std::string>{"message:" + S(text::kReadFilePrefix) +
+                                                      "code_data.bin" + S(text::kReadFileSuffix)});
+  EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace gps
