@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
     guard = gps::InstanceGuard::Acquire();
     return guard->state() != gps::InstanceGuard::State::AlreadyRunning;
   };
-  return gps::RunCli(gps::ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc)),
+  return gps::RunCli(gps::ParseCliOptions(gps::Arguments(argc, argv)),
                      context);
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "hid/stop_event.h"
 
@@ -18,5 +20,15 @@ bool IsTerminal(std::FILE* stream);
 // with the device closed. A second interrupt ends the program as usual.
 // Call it first thing in main, before any other thread exists.
 StopEvent& StopOnInterrupt();
+
+// The program's arguments after its name, in UTF-8. Windows hands main its
+// arguments in the system's code page, which loses a file name in any other
+// script; there they are taken from the UTF-16 command line instead.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+#ifdef _WIN32
+// The arguments after the program's name in a UTF-16 command line, in UTF-8.
+std::vector<std::string> ArgumentsOfCommandLine(const wchar_t* commandLine);
+#endif
 
 }  // namespace gps

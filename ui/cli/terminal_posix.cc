@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "ui/cli/terminal.h"
@@ -36,6 +37,12 @@ StopEvent& StopOnInterrupt() {
     return stop;
   }();
   return *event;
+}
+
+// The arguments come as the user's locale spells them: UTF-8 on the systems
+// this runs on.
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
 }
 
 }  // namespace gps

@@ -1,8 +1,11 @@
 #include <io.h>
 #include <windows.h>
+// windows.h must come first.
+#include <shellapi.h>
 
 #include <atomic>
 
+#include "hid/backend_win32.h"
 #include "ui/cli/terminal.h"
 
 namespace gps {
@@ -36,6 +39,20 @@ StopEvent& StopOnInterrupt() {
     return g_interrupt;
   }();
   return *event;
+}
+
+std::vector<std::string> ArgumentsOfCommandLine(const wchar_t* commandLine) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(commandLine, &count);
+  if (!words) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(Utf8FromWide(words[i]));
+  LocalFree(words);
+  return arguments;
+}
+
+std::vector<std::string> Arguments(int, char**) {
+  return ArgumentsOfCommandLine(GetCommandLineW());
 }
 
 }  // namespace gps
