@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "protocol/device_probe.h"
+#include "ui/common/dialog_texts.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 
@@ -39,11 +40,6 @@ std::vector<std::string> MatchingInterfaces(HidBackend& backend) {
   }
   return paths;
 }
-
-// The Windows program asks the same.
-const char kConfirmClose[] =
-    "更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
-    "需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
 
 }  // namespace
 
@@ -181,7 +177,8 @@ void CUpdateDlg::done(int result) {
   }
   if (m_closing || m_confirm) return;  // already asked, or already stopping
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
-                              QString::fromUtf8(kConfirmClose), QMessageBox::NoButton, this);
+                              QString::fromUtf8(text::kConfirmClose.data(),
+                                                static_cast<qsizetype>(text::kConfirmClose.size())), QMessageBox::NoButton, this);
   box->setObjectName("confirm_close");
   QPushButton* stop = box->addButton(QStringLiteral("中斷更新"), QMessageBox::DestructiveRole);
   QPushButton* keep = box->addButton(QStringLiteral("繼續更新"), QMessageBox::RejectRole);

@@ -12,19 +12,12 @@ extern "C" {
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "res/resource.h"
+#include "ui/common/dialog_texts.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/dialog_reporter.h"
 #include "ui/win32/update_app.h"
 
 namespace gps {
-namespace {
-
-// Asked when the user closes the dialog while an update runs.
-constexpr wchar_t kConfirmClose[] =
-    L"更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
-    L"需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
-
-}  // namespace
 
 CUpdateDlg::CUpdateDlg(HidBackend& backend)
     : CDialog(IDD_UPDATE_DIALOG, nullptr),
@@ -235,7 +228,8 @@ void CUpdateDlg::OnClose(int code) {
     return;
   }
   if (m_closeCode != 0) return;  // already stopping
-  const int answer = MessageBoxW(m_hWnd, kConfirmClose, theApp.AppName().c_str(),
+  const std::wstring question = WideFromUtf8(std::string(text::kConfirmClose));
+  const int answer = MessageBoxW(m_hWnd, question.c_str(), theApp.AppName().c_str(),
                                  MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   if (answer != IDYES) return;
   // The update may have ended while the question was open.

@@ -1,0 +1,14 @@
+// Texts of the desktop dialogs that are not the update's own, in UTF-8, so
+// that the Windows and the Linux program say the same thing.
+#pragma once
+
+#include <string_view>
+
+namespace gps::text {
+
+// Asked when the user closes the dialog while an update runs.
+inline constexpr std::string_view kConfirmClose =
+    "更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
+    "需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
+
+}  // namespace gps::text
