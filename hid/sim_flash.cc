@@ -117,6 +117,7 @@ std::vector<uint8_t> SimFlash::Read(uint32_t address, uint32_t length) const {
 }
 
 uint64_t SimFlash::PageDigest(uint32_t page) const {
+  if (page >= SIM_FLASH_SIZE / kPageSize) return 0;  // no page holds that digest
   if (storage_ == Storage::Bytes) {
     const std::vector<uint8_t> bytes = Read(page * kPageSize, kPageSize);
     return PageDigestOf(bytes.data());

@@ -22,7 +22,9 @@ std::string LockPath() {
 }  // namespace
 
 std::unique_ptr<InstanceGuard> InstanceGuard::Acquire() {
-  const int fd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // O_NOFOLLOW: in the shared /tmp a link planted by another user must not
+  // make this program create or lock a file of that user's choosing.
+  const int fd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return std::unique_ptr<InstanceGuard>(new InstanceGuard(State::Unavailable, -1));
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const State state = errno == EWOULDBLOCK ? State::AlreadyRunning : State::Unavailable;
