@@ -9,6 +9,7 @@
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
+#include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/cli/terminal_reporter.h"
@@ -30,11 +31,43 @@ SimConfig DemoDeviceConfig() {
   return config;
 }
 
-void DescribeSimulatedDevice(const SimDevice& device, std::ostream& err) {
+// Pages of `file` (the last one padded with zeros, as the update sends it)
+// whose digest the simulated flash holds at the database's place, and the
+// pages there are: a whole image when the two are equal.
+std::pair<uint32_t, uint32_t> PagesMatching(const SimDevice& device,
+                                            const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  uint32_t pages = 0;
+  uint32_t matching = 0;
+  for (;;) {
+    uint8_t page[PAGE_SIZE] = {};
+    in.read(reinterpret_cast<char*>(page), PAGE_SIZE);
+    const bool last = in.gcount() < static_cast<std::streamsize>(PAGE_SIZE);
+    matching += device.PageDigest(DATABASE_ADDRESS / PAGE_SIZE + pages) ==
+                SimFlash::PageDigestOf(page);
+    ++pages;
+    if (last) return {matching, pages};
+  }
+}
+
+void DescribeSimulatedDevice(const SimDevice& device, const std::filesystem::path& file,
+                             UpdateOutcome outcome, std::ostream& err) {
   err << "[simulated device] " << device.OutputReportCount() << " output reports taken, "
       << device.Restarts() << " restart(s), " << device.WriteDefects()
       << " byte(s) written over unerased flash, " << device.RejectedCommands()
       << " command(s) rejected\n";
+  if (outcome != UpdateOutcome::Succeeded) return;
+  std::error_code error;
+  const auto length = static_cast<uint32_t>(std::filesystem::file_size(file, error));
+  const auto header = HeaderPage(length);
+  const auto [matching, pages] = PagesMatching(device, file);
+  err << "[simulated device] flash at 0x" << std::hex << DATABASE_ADDRESS << std::dec << ": "
+      << matching << " of " << pages << " page(s) match the image; header page at 0x"
+      << std::hex << HEADER_ADDRESS << std::dec
+      << (device.PageDigest(HEADER_ADDRESS / PAGE_SIZE) == SimFlash::PageDigestOf(header.data())
+              ? " matches"
+              : " does not match")
+      << '\n';
 }
 
 int ProbeExitStatus(ProbeOutcome outcome) {
@@ -188,7 +221,7 @@ int RunCli(const CliOptions& options, CliContext& context) {
   }
   UpdateJob job(reporter, link);
   const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
-  if (demoDevice) DescribeSimulatedDevice(*demoDevice, context.err);
+  if (demoDevice) DescribeSimulatedDevice(*demoDevice, options.file, outcome, context.err);
   return ExitStatusFor(outcome);
 }
 
