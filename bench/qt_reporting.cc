@@ -19,6 +19,18 @@
 
 namespace gps {
 
+namespace {
+
+class NullReporter : public UpdateReporter {
+ public:
+  void SetStatusText(std::string_view) override {}
+  void SetProgressRange(uint32_t) override {}
+  void SetProgressPosition(uint32_t) override {}
+  void ShowMessage(std::string_view) override {}
+};
+
+}  // namespace
+
 QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t length,
                                    int runs) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -57,7 +69,11 @@ QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t l
 
   QtReportingCost cost;
   cost.updateSeconds = 1e300;
-  for (int run = 0; run < runs; ++run) {
+  cost.quietSeconds = 1e300;
+  NullReporter quiet;
+  for (int run = 0; run < 2 * runs; ++run) {
+    const bool throughDialog = run % 2 == 0;
+    UpdateReporter& used = throughDialog ? static_cast<UpdateReporter&>(reporter) : quiet;
     SimConfig config;
     config.recordReports = false;
     SimDevice device(config);
@@ -67,7 +83,7 @@ QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t l
     positions = 0;
     double seconds = 0;
     std::thread worker([&] {
-      UpdateJob job(reporter, link);
+      UpdateJob job(used, link);
       const auto start = std::chrono::steady_clock::now();
       job.UpdateDatabase(image.data(), length);
       seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -79,7 +95,9 @@ QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t l
     heartbeat.stop();
     worker.join();
     app.processEvents();  // the last position the worker posted
-    if (seconds < cost.updateSeconds) {
+    if (!throughDialog) {
+      cost.quietSeconds = std::min(cost.quietSeconds, seconds);
+    } else if (seconds < cost.updateSeconds) {
       cost.updateSeconds = seconds;
       cost.positionsShown = positions;
     }
