@@ -227,10 +227,12 @@ void CUpdateDlg::OnClose(int code) {
     EndDialog(m_hWnd, code);
     return;
   }
-  if (m_closeCode != 0) return;  // already stopping
+  if (m_closeCode != 0 || m_askingToClose) return;  // already stopping, or asking
   const std::wstring question = WideFromUtf8(std::string(text::kConfirmClose));
+  m_askingToClose = true;
   const int answer = MessageBoxW(m_hWnd, question.c_str(), theApp.AppName().c_str(),
                                  MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  m_askingToClose = false;
   if (answer != IDYES) return;
   // The update may have ended while the question was open.
   if (!m_worker) {

@@ -57,6 +57,7 @@ class CUpdateDlg : public CDialog {
   LinkSettings m_link; // the probe's and every update's device link
   HANDLE m_worker = nullptr;  // the running update, or null
   int m_closeCode = 0;        // non-zero: close once the worker has ended
+  bool m_askingToClose = false;  // the close question is open
   // The status line shows the probe's text: arrivals and removals of the
   // device update it. An update's own text ends that.
   bool m_statusFromProbe = false;

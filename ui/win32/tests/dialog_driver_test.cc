@@ -237,6 +237,27 @@ TEST_F(DialogTest, WithoutADeviceTheStatusLineSaysSoAndTheDialogHasItsControls) 
   EXPECT_EQ(update.ExitCode(), 0);
 }
 
+TEST_F(DialogTest, EnterRightAfterTheStartClosesTheProgram) {
+  Program update(L"Update.exe", dir_);
+  ASSERT_TRUE(update.started());
+  HWND dialog = update.MainWindow();
+  ASSERT_NE(dialog, nullptr);
+  // "取消" is the first tab stop, so it has the focus, and it is the default
+  // push button: Enter presses it.
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof(gui);
+  HWND cancel = GetDlgItem(dialog, IDOK);
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) &&
+               gui.hwndFocus == cancel;
+      },
+      seconds(10)));
+  PostMessageW(cancel, WM_KEYDOWN, VK_RETURN, 0);
+  PostMessageW(cancel, WM_KEYUP, VK_RETURN, 0);
+  EXPECT_EQ(update.ExitCode(), 0);
+}
+
 TEST_F(DialogTest, UpdateOnTheSimulatedDeviceRunsToSuccessWithTheButtonDisabledMeanwhile) {
   WriteImage(64 * 1024);
   Program update(L"Update-sim.exe", dir_);
