@@ -90,7 +90,9 @@ class CHidTransfer {
   explicit CHidTransfer(const LinkSettings& settings = {}) : m_device(settings) {}
   virtual ~CHidTransfer() = default;
 
-  uint8_t m_report[REPORT_SIZE];
+  // Every operation fills it before it sends; zeros until then, so that no
+  // byte of it is ever undefined.
+  uint8_t m_report[REPORT_SIZE] = {};
   CHidDevice m_device;
 };
 
