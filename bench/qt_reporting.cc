@@ -13,23 +13,12 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bench/null_reporter.h"
 #include "hid/sim_device.h"
 #include "protocol/update_job.h"
 #include "ui/qt/dialog_reporter.h"
 
 namespace gps {
-
-namespace {
-
-class NullReporter : public UpdateReporter {
- public:
-  void SetStatusText(std::string_view) override {}
-  void SetProgressRange(uint32_t) override {}
-  void SetProgressPosition(uint32_t) override {}
-  void ShowMessage(std::string_view) override {}
-};
-
-}  // namespace
 
 QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t length,
                                    int runs) {

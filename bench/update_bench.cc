@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/null_reporter.h"
 #include "bench/qt_reporting.h"
 #include "hid/sim_device.h"
 #include "protocol/command_block.h"
@@ -37,14 +38,6 @@ using namespace gps;
 constexpr uint32_t kImageSize = MAX_DATABASE_SIZE;
 constexpr uint32_t kPages = kImageSize / PAGE_SIZE + 1;  // 65,377
 constexpr uint64_t kDataReports = uint64_t{kPages} * 4;  // 261,508
-
-class NullReporter : public UpdateReporter {
- public:
-  void SetStatusText(std::string_view) override {}
-  void SetProgressRange(uint32_t) override {}
-  void SetProgressPosition(uint32_t) override {}
-  void ShowMessage(std::string_view) override {}
-};
 
 uint8_t ImageByte(uint32_t i) { return static_cast<uint8_t>(i * 131 + (i >> 9)); }
 
