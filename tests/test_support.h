@@ -44,6 +44,29 @@ class RecordingReporter : public UpdateReporter {
   std::vector<std::string> events;
 };
 
+// Passes every call on to another backend; a test derives from it to watch
+// or change the few calls it cares about.
+class ForwardingBackend : public HidBackend {
+ public:
+  explicit ForwardingBackend(HidBackend& inner) : inner_(inner) {}
+  std::vector<std::string> EnumerateInterfaces() override { return inner_.EnumerateInterfaces(); }
+  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
+    return inner_.QueryAttributes(path);
+  }
+  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
+    return inner_.OpenData(path, access);
+  }
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+    return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
+  void Close(HidHandle handle) override { inner_.Close(handle); }
+
+ private:
+  HidBackend& inner_;
+};
+
 // Bounds short enough that a test of a stalled device ends at once.
 inline LinkBounds ShortBounds() { return LinkBounds{200, 200}; }
 

@@ -121,32 +121,17 @@ TEST(TerminalReporter, StatusLinesOnOutputAndABarOnlyOnATerminal) {
 // Passes everything on to the simulated bus and signals each time the
 // program has looked at the bus, so that a test can change the bus between
 // two looks without sleeping.
-class WatchedBus : public HidBackend {
+class WatchedBus : public testing::ForwardingBackend {
  public:
-  explicit WatchedBus(SimBus& bus) : bus_(bus) {}
+  explicit WatchedBus(SimBus& bus) : ForwardingBackend(bus) {}
   StopEvent looked;       // the program has enumerated the bus
   StopEvent lookedAgain;  // it has done so a second time: the first look is over
 
   std::vector<std::string> EnumerateInterfaces() override {
-    std::vector<std::string> paths = bus_.EnumerateInterfaces();
+    std::vector<std::string> paths = ForwardingBackend::EnumerateInterfaces();
     (looked.IsSet() ? lookedAgain : looked).Set();
     return paths;
   }
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
-    return bus_.QueryAttributes(path);
-  }
-  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
-    return bus_.OpenData(path, access);
-  }
-  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
-                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
-    return bus_.Transfer(handle, direction, buffer, length, boundMs, stop);
-  }
-  void Cancel(HidHandle handle) override { bus_.Cancel(handle); }
-  void Close(HidHandle handle) override { bus_.Close(handle); }
-
- private:
-  SimBus& bus_;
 };
 
 // The program on a simulated device, with an image file of its own.

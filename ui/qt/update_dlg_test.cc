@@ -103,33 +103,23 @@ QPushButton* BoxButton(QMessageBox* box, const QString& text) {
 
 // A bus that counts what the UI thread asks of it: looks at the device list
 // and opens of the device.
-class WatchedBus : public HidBackend {
+class WatchedBus : public testing::ForwardingBackend {
  public:
-  explicit WatchedBus(HidBackend& inner) : inner_(inner) {}
+  using ForwardingBackend::ForwardingBackend;
   std::vector<std::string> EnumerateInterfaces() override {
     if (OnUiThread()) ++uiLooks;
-    return inner_.EnumerateInterfaces();
-  }
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
-    return inner_.QueryAttributes(path);
+    return ForwardingBackend::EnumerateInterfaces();
   }
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     if (OnUiThread()) ++uiOpens;
-    return inner_.OpenData(path, access);
+    return ForwardingBackend::OpenData(path, access);
   }
-  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
-                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
-    return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
-  }
-  void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
-  void Close(HidHandle handle) override { inner_.Close(handle); }
 
   std::atomic<int> uiLooks{0};
   std::atomic<int> uiOpens{0};
 
  private:
   static bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
-  HidBackend& inner_;
 };
 
 }  // namespace
