@@ -1,0 +1,60 @@
+#include "ui/common/failure_advice.h"
+
+#include "protocol/flash_layout.h"
+#include "ui/common/fill_in.h"
+#include "ui/common/guidance_texts.h"
+
+namespace gps {
+
+bool EndsInFailureText(const JobEnd& end) {
+  switch (end.outcome) {
+    case UpdateOutcome::Succeeded:
+    case UpdateOutcome::FileMissing:
+    case UpdateOutcome::FileUnreadable:
+      return false;
+    default:
+      return true;
+  }
+}
+
+std::string_view StopStatusText(const JobEnd& end) {
+  if (!end.stoppedByUser || end.outcome == UpdateOutcome::Succeeded) return {};
+  return text::kUpdateStopped;
+}
+
+std::string Advice(const JobEnd& end, FrontEnd frontEnd) {
+  const std::string_view again =
+      frontEnd == FrontEnd::Dialog ? text::kAgainDialog : text::kAgainCommandLine;
+  if (end.stoppedByUser) return {};
+  switch (end.outcome) {
+    case UpdateOutcome::Succeeded:
+    case UpdateOutcome::FileMissing:
+    case UpdateOutcome::FileUnreadable:
+      return {};
+    case UpdateOutcome::TooLarge:
+      return TooLargeText(end.fileName, end.fileSize);
+    case UpdateOutcome::RestartFailed:
+      return std::string(text::kAdviceRestart);
+    case UpdateOutcome::EraseFailed:
+    case UpdateOutcome::WriteFailed:
+      break;
+  }
+  return FillIn(end.deviceTouched ? text::kAdviceIncomplete : text::kAdviceUnchanged,
+                {{"%again%", again}});
+}
+
+std::string TooLargeText(std::string_view fileName, uint64_t size) {
+  if (size <= MAX_DATABASE_SIZE) return {};
+  return FillIn(text::kTooLargeAdvice, {{"%name%", fileName},
+                                        {"%size%", GroupedNumber(size)},
+                                        {"%limit%", GroupedNumber(MAX_DATABASE_SIZE)}});
+}
+
+std::string GroupedNumber(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<std::size_t>(at), ",");
+  return digits;
+}
+
+}  // namespace gps
