@@ -13,6 +13,7 @@
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/cli/terminal_reporter.h"
+#include "ui/common/image_file.h"
 
 namespace gps {
 namespace {
@@ -206,8 +207,14 @@ int RunCli(const CliOptions& options, CliContext& context) {
 
   StopEvent neverSet;
   StopEvent& interrupt = context.interrupt ? *context.interrupt : neverSet;
-  // The trace's lines would run into the bar's, so a trace goes without one.
-  TerminalReporter reporter(context.out, context.err, context.drawBar && !options.trace);
+  TerminalReporter::Settings view;
+  // The trace's lines would run into the progress's, so a trace goes without.
+  view.progress = options.trace     ? TerminalReporter::Progress::None
+                  : context.drawBar ? TerminalReporter::Progress::Bar
+                                    : TerminalReporter::Progress::Lines;
+  view.columns = context.columns;
+  view.now = context.now;
+  TerminalReporter reporter(context.out, context.err, view);
   LinkSettings link;
   link.backend = backend;
   link.stop = &interrupt;
@@ -219,8 +226,25 @@ int RunCli(const CliOptions& options, CliContext& context) {
       return *status;
     }
   }
-  UpdateJob job(reporter, link);
-  const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
+  // A browser's newer download of the default file is pointed out, never
+  // taken: the command line does what it was told.
+  const ImageChoice choice = options.fileGiven ? ChooseGivenImage(options.file)
+                                               : ChooseDefaultImage(options.file);
+  const std::string note = OfferNote(choice);
+  if (!note.empty() && choice.found) context.err << note << '\n' << std::flush;
+
+  const uint64_t size = choice.found ? choice.found->size : 0;
+  reporter.BeginJob(static_cast<uint32_t>(std::min<uint64_t>(size, MAX_DATABASE_SIZE)));
+  UpdateOutcome outcome;
+  {
+    const std::unique_ptr<SleepInhibitor> awake =
+        context.keepAwake ? context.keepAwake() : nullptr;
+    UpdateJob job(reporter, link);
+    outcome = job.LoadAndUpdate(options.file);
+  }
+  const bool stopped = context.interrupted ? context.interrupted() : interrupt.IsSet();
+  reporter.EndJob(outcome, stopped, DisplayName(options.file), size);
+  if (!note.empty() && !choice.found) context.err << note << '\n' << std::flush;
   if (demoDevice) DescribeSimulatedDevice(*demoDevice, options.file, outcome, context.err);
   return ExitStatusFor(outcome);
 }

@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <ostream>
 
 #include "hid/hid_backend.h"
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "ui/cli/cli_options.h"
+#include "ui/common/sleep_inhibitor.h"
 
 namespace gps {
 
@@ -18,14 +20,25 @@ struct CliContext {
   CliContext(std::ostream& output, std::ostream& errors) : out(output), err(errors) {}
 
   std::ostream& out;  // status texts and --list
-  std::ostream& err;  // messages, the progress bar and --trace
+  std::ostream& err;  // messages, the progress and --trace
+  // Standard error is a terminal: the progress is a bar drawn in place, as
+  // wide as `columns` says. Otherwise it is a line at each step and every
+  // 10 %, for a log.
   bool drawBar = false;
+  std::function<int()> columns;
+  // Null: the steady clock.
+  std::function<std::chrono::steady_clock::time_point()> now;
   // The bus to use. Null: a simulated demo device with --simulate, else the
   // platform's backend.
   HidBackend* backend = nullptr;
   // Set when the user interrupts: it cuts a wait short and stops an update
   // at its next transfer. Null: nothing interrupts.
   StopEvent* interrupt = nullptr;
+  // Whether the user has asked to stop (the event is taken back by the
+  // transfer it stops). Null: the event is asked.
+  std::function<bool()> interrupted;
+  // Keeps the system awake for the length of an update. Null: nothing does.
+  std::function<std::unique_ptr<SleepInhibitor>()> keepAwake;
   LinkBounds bounds;
   // While waiting, the bus is looked at this often.
   std::chrono::milliseconds pollInterval{250};

@@ -13,9 +13,13 @@
 #include <sstream>
 #include <thread>
 
+#include "protocol/flash_layout.h"
 #include "protocol/messages.h"
 #include "tests/test_support.h"
 #include "ui/cli/terminal_reporter.h"
+#include "ui/common/failure_advice.h"
+#include "ui/common/fill_in.h"
+#include "ui/common/guidance_texts.h"
 
 namespace gps {
 namespace {
@@ -98,24 +102,67 @@ TEST(CliOptions, HelpCarriesEveryExitStatusWithItsText) {
   }
 }
 
-TEST(TerminalReporter, StatusLinesOnOutputAndABarOnlyOnATerminal) {
-  std::ostringstream out, err, plainErr;
-  TerminalReporter bar(out, err, true);
+// The bar as drawn: `cells` wide, `filled` of them filled, then `text`.
+std::string Bar(int cells, int filled, const std::string& text) {
+  return "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(cells - filled), ' ') + "] " + text + "\033[K";
+}
+
+TEST(TerminalReporter, StatusLinesOnOutputAndProgressOnErrors) {
+  std::ostringstream out, err;
+  const auto now = std::chrono::steady_clock::now();
+  TerminalReporter::Settings view{TerminalReporter::Progress::Bar, [] { return 40; },
+                                  [now] { return now; }};
+  TerminalReporter bar(out, err, view);
   bar.SetProgressRange(4);
   bar.SetProgressPosition(2);
   bar.SetProgressPosition(2);  // unchanged: not drawn again
   bar.SetStatusText("正在寫入資料庫...");
   bar.ShowMessage("Can't find code_data.bin");
   EXPECT_EQ(out.str(), "正在寫入資料庫...\n");
-  EXPECT_EQ(err.str(), "\r[" + std::string(0, '#') + std::string(40, ' ') + "] 0%" +
-                           "\r[" + std::string(20, '#') + std::string(20, ' ') + "] 50%" +
-                           "\r\033[K" + "Can't find code_data.bin\n");
+  // 40 columns: one kept free, the brackets and the space, the text.
+  EXPECT_EQ(err.str(), Bar(34, 0, "0%") + Bar(33, 16, "50%") + "\r\033[K" +
+                           Bar(33, 16, "50%") + "\r\033[K" + "Can't find code_data.bin\n");
 
-  std::ostringstream out2;
-  TerminalReporter plain(out2, plainErr, false);
-  plain.SetProgressRange(4);
-  plain.SetProgressPosition(9);
-  EXPECT_EQ(plainErr.str(), "");
+  for (auto progress : {TerminalReporter::Progress::Lines, TerminalReporter::Progress::None}) {
+    std::ostringstream out2, plainErr;
+    TerminalReporter plain(out2, plainErr, {progress, nullptr, nullptr});
+    plain.SetProgressRange(4);
+    plain.SetProgressPosition(9);
+    EXPECT_EQ(plainErr.str(), "");  // no job, no step: nothing to log
+  }
+}
+
+TEST(TerminalReporter, TheBarFitsTheTerminalAndFollowsAResize) {
+  std::ostringstream out, err;
+  int columns = 40;
+  const auto now = std::chrono::steady_clock::now();
+  TerminalReporter bar(out, err, {TerminalReporter::Progress::Bar, [&columns] { return columns; },
+                                  [now] { return now; }});
+  bar.BeginJob(MAX_DATABASE_SIZE);
+  bar.SetStatusText(text::kErasing);
+  bar.SetProgressRange(100);
+  // The erase is a tenth of the largest image's job: half of it is 5 %.
+  const std::string step = "步驟 1/2 清除中 5%";
+  struct Case {
+    int columns;
+    std::string drawn;
+  };
+  const Case cases[] = {
+      {40, Bar(18, 0, step)},
+      {100, Bar(60, 3, step)},  // no wider than that
+      {25, Bar(19, 0, "5%")},   // the words go first
+      {6, "\r5%\033[K"},
+      {40, Bar(18, 0, step)},
+  };
+  for (const Case& c : cases) {
+    columns = c.columns;
+    err.str("");
+    bar.SetProgressPosition(50);
+    EXPECT_EQ(err.str(), c.drawn) << c.columns;
+    EXPECT_LT(DisplayWidth(c.drawn) - DisplayWidth("\r\033[K"), c.columns);
+  }
+  EXPECT_EQ(DisplayWidth("步驟 1/2，5%"), 12);
 }
 
 // Passes everything on to the simulated bus and signals each time the
@@ -162,6 +209,9 @@ class CliRun : public ::testing::Test {
     context.bounds = testing::ShortBounds();
     context.pollInterval = milliseconds(10);
     context.settleTime = settleTime;
+    context.now = now;
+    context.interrupted = interrupted;
+    context.keepAwake = keepAwake;
     return RunCli(options, context);
   }
   // Runs `change` on a thread of its own once the program has looked at the
@@ -183,8 +233,24 @@ class CliRun : public ::testing::Test {
   WatchedBus watched{bus};
   StopEvent interrupt;
   milliseconds settleTime{100};
+  std::function<std::chrono::steady_clock::time_point()> now;
+  std::function<bool()> interrupted;
+  std::function<std::unique_ptr<SleepInhibitor>()> keepAwake;
   std::ostringstream out, err;
 };
+
+// A clock that moves on by `step` each time it is read.
+std::function<std::chrono::steady_clock::time_point()> SteppingClock(milliseconds step) {
+  auto time = std::make_shared<std::chrono::steady_clock::time_point>();
+  return [time, step] { return *time += step; };
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 TEST_F(CliRun, TheProbeDecidesWhetherTheUpdateRuns) {
   struct Case {
@@ -322,6 +388,160 @@ TEST_F(CliRun, ListsEveryMatchingDeviceAndSkipsTheRest) {
   EXPECT_EQ(err.str(), std::string(text::kDeviceConnectFailed) + "\n");
 }
 
+// In a log the job is seen moving: a line at each step and every 10 %, the
+// time left once it can be told, and at the end the time the update took.
+TEST_F(CliRun, ALogShowsTheJobMovingAndTheTimeItTook) {
+  std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(70000, 'x');
+  struct Case {
+    milliseconds tick;  // of the clock, at each reading
+    const char* endLine;
+  };
+  const Case cases[] = {
+      {milliseconds(1), R"(更新完成，共用時 \d 秒)"},
+      // Slow enough for the time left to be told.
+      {milliseconds(200), R"(更新完成，共用時 \d+ 分 \d\d 秒)"},
+  };
+  for (const Case& c : cases) {
+    now = SteppingClock(c.tick);
+    err.str("");
+    ASSERT_EQ(Run({}), kExitSuccess) << err.str();
+    std::vector<std::string> lines = SplitLines(err.str());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex(c.endLine))) << lines.back();
+    lines.pop_back();
+    // 18 sectors and 274 pages: the erase is a ninth of the job.
+    const char* steps[] = {"步驟 1/2 清除中 0%",  "步驟 1/2 清除中 11%", "步驟 2/2 寫入中 11%",
+                           "步驟 2/2 寫入中 20%", "步驟 2/2 寫入中 30%", "步驟 2/2 寫入中 40%",
+                           "步驟 2/2 寫入中 50%", "步驟 2/2 寫入中 60%", "步驟 2/2 寫入中 70%",
+                           "步驟 2/2 寫入中 80%", "步驟 2/2 寫入中 90%"};
+    ASSERT_EQ(lines.size(), std::size(steps)) << err.str();
+    bool timeLeft = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].rfind(steps[i], 0), 0u) << lines[i];
+      timeLeft = timeLeft || lines[i].find("，剩餘約 ") != std::string::npos;
+    }
+    EXPECT_EQ(timeLeft, c.tick > milliseconds(1)) << err.str();
+  }
+}
+
+// A failure halfway says what it means for the device and what to do; a
+// stop the user asked for says so instead of leaving the stage's text last.
+TEST_F(CliRun, AJobThatEndsHalfwayTellsWhatToDo) {
+  std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(70000, 'x');
+  // Stops the job at the 600th output report, halfway through the pages.
+  class StopAt : public testing::ForwardingBackend {
+   public:
+    StopAt(HidBackend& inner, StopEvent& stop) : ForwardingBackend(inner), stop_(stop) {}
+    TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                            uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+      if (direction == HidDirection::Write && ++writes_ == 600) stop_.Set();
+      return ForwardingBackend::Transfer(handle, direction, buffer, length, boundMs, stop);
+    }
+
+   private:
+    StopEvent& stop_;
+    int writes_ = 0;
+  };
+  const std::string advice = FillIn(text::kAdviceIncomplete, {{"%again%", text::kAgainCommandLine}});
+  for (bool userStop : {false, true}) {
+    SCOPED_TRACE(userStop ? "stopped by the user" : "unplugged");
+    SimDevice dev;
+    SimBus one(dev);
+    StopAt stopping(one, interrupt);
+    if (!userStop) {
+      SimFaults f;
+      f.unplugAfterReports = 600;
+      dev.SetFaults(f);
+    }
+    interrupted = [userStop] { return userStop; };
+    out.str("");
+    err.str("");
+    EXPECT_EQ(Run({}, userStop ? static_cast<HidBackend*>(&stopping) : &one), kExitWrite);
+    std::string expected = Lines({text::kErasing, text::kWritingDatabase,
+                                  userStop ? text::kWriteDataError : text::kWriteDataError,
+                                  text::kDatabaseWriteFailed});
+    if (userStop) expected += Lines({text::kUpdateStopped});
+    EXPECT_EQ(out.str(), expected);
+    const std::vector<std::string> lines = SplitLines(err.str());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(std::regex_match(lines.back(),
+                                 std::regex(R"(更新停止於步驟 2/2 寫入中 [5-6]\d%，共用時 \d+ 秒)")))
+        << lines.back();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), advice), userStop ? 0 : 1) << err.str();
+  }
+
+  // Nothing reached the device: the advice says so.
+  interrupted = nullptr;
+  device.Unplug();
+  err.str("");
+  EXPECT_EQ(Run({}), kExitErase);
+  EXPECT_EQ(err.str(), FillIn(text::kAdviceUnchanged, {{"%again%", text::kAgainCommandLine}}) + "\n");
+}
+
+TEST_F(CliRun, AFileTooLargeIsRefusedWithItsSizeAndTheLimit) {
+  fs::resize_file(dir_ / "code_data.bin", MAX_DATABASE_SIZE + 4096ull);
+  EXPECT_EQ(Run({}), kExitSize);
+  EXPECT_EQ(out.str(), Lines({text::kTooMuchData}));
+  EXPECT_EQ(err.str(), TooLargeText("code_data.bin", MAX_DATABASE_SIZE + 4096ull) + "\n");
+  EXPECT_NE(err.str().find("16,740,352 位元組，超過設備可容納的 16,736,256 位元組"),
+            std::string::npos);
+  EXPECT_EQ(device.OutputReportCount(), 0u);
+}
+
+// A browser's second download is pointed out; the command line still does
+// only what it was told.
+TEST_F(CliRun, ANewerDownloadIsPointedOutNeverTaken) {
+  std::ofstream(dir_ / "code_data (1).bin", std::ios::binary) << std::string(500, 'y');
+  const auto old = fs::last_write_time(dir_ / "code_data (1).bin") - std::chrono::hours(1);
+  fs::last_write_time(dir_ / "code_data.bin", old);
+  EXPECT_EQ(Run({}), kExitSuccess);
+  EXPECT_EQ(SplitLines(err.str()).front(),
+            "注意: 這個資料夾中有比 code_data.bin 更新的下載檔 code_data (1).bin；"
+            "要用它更新，請把檔名加在命令後面。");
+  EXPECT_EQ(device.ReadFlash(DATABASE_ADDRESS, 300), std::vector<uint8_t>(300, 'x'));
+
+  fs::remove(dir_ / "code_data.bin");
+  err.str("");
+  EXPECT_EQ(Run({}), kExitFile);
+  const std::vector<std::string> lines = SplitLines(err.str());
+  ASSERT_EQ(lines.size(), 2u) << err.str();
+  EXPECT_EQ(lines[0], "Can't find code_data.bin");
+  EXPECT_EQ(lines[1].rfind("這個資料夾中最新的下載檔是 code_data (1).bin (500 位元組, ", 0), 0u);
+  EXPECT_NE(lines[1].find("gps-update-cli \"code_data (1).bin\""), std::string::npos);
+  // Given by name, it is updated.
+  EXPECT_EQ(Run({(dir_ / "code_data (1).bin").string()}), kExitSuccess);
+}
+
+// The system stays awake for every report of the update, and is let go after.
+TEST_F(CliRun, TheSystemIsKeptAwakeForTheWholeUpdate) {
+  struct Hold : SleepInhibitor {
+    explicit Hold(std::atomic<int>& held) : held_(held) { ++held_; }
+    ~Hold() override { --held_; }
+    bool Holding() const override { return true; }
+    std::atomic<int>& held_;
+  };
+  class AwakeCheck : public testing::ForwardingBackend {
+   public:
+    AwakeCheck(HidBackend& inner, std::atomic<int>& held) : ForwardingBackend(inner), held_(held) {}
+    TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                            uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+      if (direction == HidDirection::Write) (held_ == 1 ? awake : asleep)++;
+      return ForwardingBackend::Transfer(handle, direction, buffer, length, boundMs, stop);
+    }
+    int awake = 0, asleep = 0;
+
+   private:
+    std::atomic<int>& held_;
+  };
+  std::atomic<int> held{0};
+  AwakeCheck check(bus, held);
+  keepAwake = [&held] { return std::make_unique<Hold>(held); };
+  EXPECT_EQ(Run({}, &check), kExitSuccess);
+  EXPECT_GT(check.awake, 0);
+  EXPECT_EQ(check.asleep, 0);
+  EXPECT_EQ(held, 0);
+}
+
 std::vector<uint8_t> FromHex(const std::string& hex) {
   std::vector<uint8_t> bytes;
   std::istringstream in(hex);
@@ -337,7 +557,10 @@ TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
   std::vector<Report> sent;
   std::vector<std::vector<uint8_t>> received;
   long long last = -1;
-  std::istringstream trace(err.str());
+  // After the trace, the time the update took.
+  const std::size_t end = err.str().rfind(std::string(text::kFinishedPrefix));
+  ASSERT_NE(end, std::string::npos) << err.str();
+  std::istringstream trace(err.str().substr(0, end));
   for (std::string text; std::getline(trace, text);) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(text, m, line)) << text;

@@ -17,7 +17,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<gps::InstanceGuard> guard;  // held until the process ends
   gps::CliContext context(std::cout, std::cerr);
   context.drawBar = gps::IsTerminal(stderr);
+  context.columns = [] { return gps::TerminalColumns(stderr); };
   context.interrupt = &interrupt;
+  context.interrupted = [] { return gps::InterruptRequested(); };
+  context.keepAwake = [] { return gps::SleepInhibitor::Acquire(gps::kKeepAwakeReason); };
   context.claimInstance = [&guard] {
     guard = gps::InstanceGuard::Acquire();
     return guard->state() != gps::InstanceGuard::State::AlreadyRunning;

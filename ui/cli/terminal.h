@@ -14,12 +14,20 @@ void PrepareConsole();
 
 bool IsTerminal(std::FILE* stream);
 
+// The width of the terminal behind `stream`, in columns, as it is now (the
+// user may resize the window at any time); 0 when it does not say.
+int TerminalColumns(std::FILE* stream);
+
 // From now on the first interrupt (Ctrl+C; SIGTERM too where there are
 // signals) sets the returned event instead of ending the program, so that a
 // wait for the device ends at once and an update stops at its next transfer
 // with the device closed. A second interrupt ends the program as usual.
 // Call it first thing in main, before any other thread exists.
 StopEvent& StopOnInterrupt();
+
+// True once the first interrupt has arrived. The event itself tells no more
+// after the stopped transfer has taken it back.
+bool InterruptRequested();
 
 // The program's arguments after its name, in UTF-8. Windows hands main its
 // arguments in the system's code page, which loses a file name in any other

@@ -1,8 +1,10 @@
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "ui/cli/terminal.h"
@@ -12,6 +14,18 @@ namespace gps {
 void PrepareConsole() {}
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int TerminalColumns(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+namespace {
+std::atomic<bool> g_interrupted{false};
+}  // namespace
+
+bool InterruptRequested() { return g_interrupted.load(); }
 
 // A signal handler may not touch the event's mutex, so the signals are
 // blocked in every thread and one thread of its own takes them with sigwait.
@@ -27,6 +41,7 @@ StopEvent& StopOnInterrupt() {
     std::thread([stop, signals] {
       int sig = 0;
       sigwait(&signals, &sig);
+      g_interrupted.store(true);
       stop->Set();
       // The second one gets the default action: the program ends.
       sigwait(&signals, &sig);

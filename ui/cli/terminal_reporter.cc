@@ -1,30 +1,94 @@
 #include "ui/cli/terminal_reporter.h"
 
 #include <algorithm>
-#include <string>
+
+#include "ui/common/failure_advice.h"
 
 namespace gps {
 namespace {
-constexpr int kBarCells = 40;
+
+// A terminal that does not say how wide it is.
+constexpr int kDefaultColumns = 80;
+// A bar narrower than this says too little to be worth its room; a wider one
+// than this is no easier to read.
+constexpr int kNarrowestBar = 10;
+constexpr int kWidestBar = 60;
+// Even without a change of percentage, the time left is brought up to date
+// this often.
+constexpr auto kRedrawEvery = std::chrono::seconds(1);
+
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
-TerminalReporter::TerminalReporter(std::ostream& out, std::ostream& err, bool drawBar)
-    : out_(out), err_(err), drawBar_(drawBar) {}
+}  // namespace
+
+int DisplayWidth(std::string_view text) {
+  int width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    width += IsWide(c) ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
+
+TerminalReporter::TerminalReporter(std::ostream& out, std::ostream& err, Settings settings)
+    : out_(out), err_(err), settings_(std::move(settings)) {}
+
+TerminalReporter::Clock::time_point TerminalReporter::Now() const {
+  return settings_.now ? settings_.now() : Clock::now();
+}
+
+void TerminalReporter::BeginJob(uint32_t imageLength) {
+  progress_.Begin(imageLength, Now());
+  loggedStep_ = 0;
+  loggedTenth_ = -1;
+}
+
+void TerminalReporter::EndJob(UpdateOutcome outcome, bool stoppedByUser,
+                              const std::string& fileName, uint64_t fileSize) {
+  progress_.End(Now());
+  ClearBar();
+  JobEnd end;
+  end.outcome = outcome;
+  end.deviceTouched = progress_.DeviceTouched();
+  end.stoppedByUser = stoppedByUser;
+  end.fileName = fileName;
+  end.fileSize = fileSize;
+  if (const std::string_view stop = StopStatusText(end); !stop.empty())
+    out_ << stop << '\n' << std::flush;
+  if (const std::string advice = Advice(end, FrontEnd::CommandLine); !advice.empty())
+    err_ << advice << '\n';
+  if (const std::string line = progress_.EndLine(); !line.empty()) err_ << line << '\n';
+  err_ << std::flush;
+}
 
 void TerminalReporter::SetStatusText(std::string_view text) {
+  progress_.OnStatus(text, Now());
   ClearBar();
   out_ << text << '\n' << std::flush;
+  ShowProgress();
 }
 
 void TerminalReporter::SetProgressRange(uint32_t upper) {
   upper_ = upper;
   position_ = 0;
-  DrawBar();
+  progress_.OnRange(upper);
+  ShowProgress();
 }
 
 void TerminalReporter::SetProgressPosition(uint32_t position) {
   position_ = position;
-  DrawBar();
+  progress_.OnPosition(position, Now());
+  ShowProgress();
 }
 
 void TerminalReporter::ShowMessage(std::string_view text) {
@@ -33,23 +97,65 @@ void TerminalReporter::ShowMessage(std::string_view text) {
 }
 
 void TerminalReporter::ClearBar() {
-  if (shownPercent_ < 0) return;
+  if (drawnBar_.empty()) return;
   err_ << "\r\033[K" << std::flush;
-  shownPercent_ = -1;
+  drawnBar_.clear();
+  drawnPercent_ = -1;
 }
 
-// Redraws only when the percentage changes: a large image moves the bar
-// 65,000 times, and the terminal need not see each.
-void TerminalReporter::DrawBar() {
-  if (!drawBar_) return;
-  const uint32_t shown = std::min(position_, upper_);
-  const int percent = upper_ == 0 ? 0 : static_cast<int>(uint64_t{shown} * 100 / upper_);
-  if (percent == shownPercent_) return;
-  shownPercent_ = percent;
-  const int filled = percent * kBarCells / 100;
-  err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-       << std::string(static_cast<std::size_t>(kBarCells - filled), ' ') << "] "
-       << percent << "%" << std::flush;
+std::string TerminalReporter::BarLine(int columns) const {
+  // Before a job has begun, the bar alone, as the job's operation sets it.
+  const int percent =
+      progress_.Step() > 0
+          ? progress_.Percent()
+          : (upper_ == 0 ? 0 : static_cast<int>(uint64_t{std::min(position_, upper_)} * 100 / upper_));
+  const std::string percentText = std::to_string(percent) + "%";
+  std::string text = progress_.Line(Now());
+  if (text.empty()) text = percentText;
+  // The last column stays free: some terminals wrap on reaching it.
+  const int room = (columns > 0 ? columns : kDefaultColumns) - 1 - 3;
+  int cells = room - DisplayWidth(text);
+  if (cells < kNarrowestBar) {
+    text = percentText;
+    cells = room - DisplayWidth(text);
+  }
+  if (cells < 1) return text;
+  cells = std::min(cells, kWidestBar);
+  const int filled = percent * cells / 100;
+  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(cells - filled), ' ') + "] " + text;
+}
+
+// A large image moves the bar 65,000 times: the terminal sees it only when
+// what it shows changes.
+void TerminalReporter::ShowProgress() {
+  const Clock::time_point now = Now();
+  if (settings_.progress == Progress::Lines) {
+    if (progress_.Step() == 0) return;
+    const int tenth = progress_.Percent() / 10;
+    if (progress_.Step() == loggedStep_ && tenth <= loggedTenth_) return;
+    const std::string line = progress_.Line(now);
+    if (line.empty()) return;
+    loggedStep_ = progress_.Step();
+    loggedTenth_ = tenth;
+    err_ << line << '\n' << std::flush;
+    return;
+  }
+  // After "更新成功!" the bar has nothing more to say; the job's end clears it.
+  if (settings_.progress != Progress::Bar || progress_.stage() == UpdateProgress::Stage::Done)
+    return;
+  const int columns = settings_.columns ? settings_.columns() : 0;
+  const int percent = progress_.Step() > 0 ? progress_.Percent() : static_cast<int>(position_);
+  if (percent == drawnPercent_ && columns == drawnColumns_ && now - drawnAt_ < kRedrawEvery)
+    return;
+  drawnPercent_ = percent;
+  drawnColumns_ = columns;
+  drawnAt_ = now;
+  const std::string line = BarLine(columns);
+  if (line == drawnBar_) return;
+  // Over the line drawn before, then clear what is left of it.
+  err_ << '\r' << line << "\033[K" << std::flush;
+  drawnBar_ = line;
 }
 
 }  // namespace gps

@@ -31,6 +31,15 @@ void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+int TerminalColumns(std::FILE* stream) {
+  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console, &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool InterruptRequested() { return g_interrupts.load() > 0; }
+
 StopEvent& StopOnInterrupt() {
   // Never destroyed: the handler may run while the process exits.
   static StopEvent* const event = [] {

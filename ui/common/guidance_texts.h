@@ -15,6 +15,7 @@ inline constexpr std::string_view kTimeLeftPrefix = "，剩餘約 ";  // + a dur
 inline constexpr std::string_view kStoppedAtPrefix = "更新停止於";  // + the step line
 inline constexpr std::string_view kFinishedPrefix = "更新完成，";  // + the total time
 inline constexpr std::string_view kTookPrefix = "共用時 ";        // + a duration
+inline constexpr std::string_view kComma = "，";
 inline constexpr std::string_view kMinutes = " 分鐘";
 inline constexpr std::string_view kMinute = " 分 ";
 inline constexpr std::string_view kSeconds = " 秒";

@@ -162,7 +162,9 @@ std::string UpdateProgress::EndLine() const {
     return std::string(text::kFinishedPrefix) + std::string(text::kTookPrefix) +
            ExactDuration(std::chrono::round<seconds>(m_end - m_begin));
   }
-  return std::string(text::kStoppedAtPrefix) + StepText();
+  return std::string(text::kStoppedAtPrefix) + StepText() + std::string(text::kComma) +
+         std::string(text::kTookPrefix) +
+         ExactDuration(std::chrono::round<seconds>(m_end - m_begin));
 }
 
 std::string RoughDuration(seconds duration) {

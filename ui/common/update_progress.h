@@ -48,8 +48,8 @@ class UpdateProgress {
   // While the job runs: "步驟 2/2 寫入中 64%" and, once known,
   // "，剩餘約 3 分鐘"; empty before the first step and after the job.
   std::string Line(Clock::time_point now) const;
-  // After End: "更新完成，共用時 …" or "更新停止於步驟 2/2 寫入中 64%";
-  // empty when the job never reached the device.
+  // After End: "更新完成，共用時 5 分 02 秒" or "更新停止於步驟 2/2 寫入中
+  // 64%，共用時 …"; empty when the job never reached the device.
   std::string EndLine() const;
 
  private:

@@ -1,0 +1,160 @@
+// The logind hold against a bus of the test's own (a private dbus-daemon)
+// with a stand-in for logind on it.
+#include "ui/common/sleep_inhibitor_logind.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace gps {
+
+// Answers Inhibit as logind does: with a descriptor whose closing ends the
+// lock. Here it is the write end of a pipe, so the test sees the lock end as
+// the end of the pipe.
+class FakeLogind : public QObject, protected QDBusContext {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+ public:
+  explicit FakeLogind(bool refuse) : m_refuse(refuse) {}
+  ~FakeLogind() override {
+    if (m_readEnd >= 0) ::close(m_readEnd);
+  }
+  int ReadEnd() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_readEnd;
+  }
+  QStringList Arguments() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_arguments;
+  }
+
+ public slots:
+  QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
+                                  const QString& mode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_arguments = {what, who, why, mode};
+    if (m_refuse) {
+      sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied"));
+      return {};
+    }
+    int ends[2];
+    if (::pipe(ends) != 0) return {};
+    m_readEnd = ends[0];
+    QDBusUnixFileDescriptor fd(ends[1]);  // a copy of its own
+    ::close(ends[1]);
+    return fd;
+  }
+
+ private:
+  const bool m_refuse;
+  mutable std::mutex m_mutex;
+  QStringList m_arguments;
+  int m_readEnd = -1;
+};
+
+namespace {
+
+// A private bus, with the stand-in registered on it from a thread of its own
+// (the hold's call blocks the test's thread).
+class PrivateBus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_daemon.start(QStringLiteral(GPS_DBUS_DAEMON),
+                   {"--session", "--nofork", "--nopidfile", "--print-address"});
+    ASSERT_TRUE(m_daemon.waitForStarted(5000));
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_daemon.canReadLine() && waited.elapsed() < 5000) m_daemon.waitForReadyRead(100);
+    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    ASSERT_FALSE(m_address.isEmpty());
+    m_thread.start();
+  }
+  void TearDown() override {
+    if (m_logind) {
+      QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
+      QMetaObject::invokeMethod(m_logind, "deleteLater");
+    }
+    m_thread.quit();
+    m_thread.wait(5000);
+    m_daemon.kill();
+    m_daemon.waitForFinished(5000);
+  }
+  FakeLogind& StartLogind(bool refuse = false) {
+    m_logind = new FakeLogind(refuse);
+    m_logind->moveToThread(&m_thread);
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(m_address, QStringLiteral("fake-logind"));
+    EXPECT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), m_logind,
+                                   QDBusConnection::ExportAllSlots));
+    EXPECT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.login1")));
+    return *m_logind;
+  }
+  std::string Address() const { return m_address.toStdString(); }
+
+  QProcess m_daemon;
+  QString m_address;
+  QThread m_thread;
+  FakeLogind* m_logind = nullptr;
+};
+
+// True when the pipe's write end is closed everywhere within `waitMs`: the
+// lock has ended. (The bus may still hold a copy of the descriptor for a
+// moment after the reply went out.)
+bool LockEnded(int readEnd, int waitMs) {
+  pollfd p{readEnd, POLLIN, 0};
+  if (::poll(&p, 1, waitMs) != 1) return false;
+  char c;
+  return ::read(readEnd, &c, 1) == 0;
+}
+
+TEST_F(PrivateBus, HoldsLogindsSleepLockUntilReleased) {
+  FakeLogind& logind = StartLogind();
+  auto hold = InhibitSleepOnBus(Address(), kKeepAwakeReason);
+  ASSERT_TRUE(hold->Holding());
+  EXPECT_EQ(logind.Arguments(),
+            QStringList({"sleep", "gps-update", QString::fromUtf8(kKeepAwakeReason.data()),
+                         "block"}));
+  ASSERT_GE(logind.ReadEnd(), 0);
+  EXPECT_FALSE(LockEnded(logind.ReadEnd(), 200));
+  hold.reset();
+  EXPECT_TRUE(LockEnded(logind.ReadEnd(), 5000));
+}
+
+TEST_F(PrivateBus, GoesOnWithoutALock) {
+  QElapsedTimer took;
+  took.start();
+  // No logind on the bus, as in a container.
+  EXPECT_FALSE(InhibitSleepOnBus(Address(), kKeepAwakeReason)->Holding());
+  // No bus at all.
+  EXPECT_FALSE(InhibitSleepOnBus("unix:path=/nonexistent/bus", kKeepAwakeReason)->Holding());
+  // logind there, but the user may not take the lock.
+  StartLogind(/*refuse=*/true);
+  EXPECT_FALSE(InhibitSleepOnBus(Address(), kKeepAwakeReason)->Holding());
+  // None of them is waited for.
+  EXPECT_LT(took.elapsed(), kLogindCallTimeoutMs);
+}
+
+}  // namespace
+}  // namespace gps
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
+
+#include "sleep_inhibitor_logind_test.moc"
