@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/device_probe.h"
 #include "protocol/update_job.h"
 
 namespace gps {
@@ -28,10 +29,12 @@ enum ExitStatus : int {
   kExitCannotOpen = 10,     // the device is there, but would not open
   kExitWaitTimedOut = 11,   // --wait: no device came within the time
   kExitInterrupted = 12,    // --wait: interrupted (Ctrl+C) before a device came
-  kExitNoDevice = 13,       // --list: no device is connected
+  kExitNoDevice = 13,       // no device is connected (--list, --all), or not the one --device names
 };
 
 int ExitStatusFor(UpdateOutcome outcome);
+// What a probe that found the device unusable (or absent) ends with.
+int ExitStatusFor(ProbeOutcome outcome);
 
 // One row of the table that --help prints and the README holds.
 struct ExitStatusRow {
@@ -59,6 +62,8 @@ struct CliOptions {
   bool simulate = false;  // run against the in-process simulated device
   bool list = false;      // print the connected devices instead of updating
   bool trace = false;     // every report in hex on standard error
+  bool all = false;       // update every connected device at once
+  std::optional<std::string> device;  // update only the device with this serial or path
   std::optional<std::chrono::milliseconds> wait;  // wait this long for the device
   std::string error;      // set when the command line is not understood
 };

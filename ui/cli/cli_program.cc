@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 
+#include "hid/device_view.h"
 #include "hid/sim_device.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
@@ -12,6 +13,8 @@
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
+#include "ui/cli/all_devices.h"
+#include "ui/cli/attached_devices.h"
 #include "ui/cli/terminal_reporter.h"
 
 namespace gps {
@@ -70,34 +73,17 @@ void DescribeSimulatedDevice(const SimDevice& device, const std::filesystem::pat
       << '\n';
 }
 
-int ProbeExitStatus(ProbeOutcome outcome) {
-  switch (outcome) {
-    case ProbeOutcome::NoPermission: return kExitNoPermission;
-    case ProbeOutcome::Busy: return kExitBusy;
-    case ProbeOutcome::CannotOpen: return kExitCannotOpen;
-    case ProbeOutcome::Present:
-    case ProbeOutcome::Absent: break;
-  }
-  return kExitCannotOpen;
-}
-
 // Every interface with our vendor and product: its path and, after a tab,
 // its serial number where the platform gives one.
 int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
-  int found = 0;
-  for (const std::string& path : backend.EnumerateInterfaces()) {
-    const std::optional<HidAttributes> attributes = backend.QueryAttributes(path);
-    if (!attributes || attributes->vendorId != HID_VENDOR_ID ||
-        attributes->productId != HID_PRODUCT_ID) {
-      continue;
-    }
-    out << path;
-    if (!attributes->serial.empty()) out << '\t' << attributes->serial;
+  const std::vector<AttachedDevice> devices = AttachedDevices(backend);
+  for (const AttachedDevice& device : devices) {
+    out << device.path;
+    if (!device.serial.empty()) out << '\t' << device.serial;
     out << '\n';
-    ++found;
   }
   out << std::flush;
-  if (found > 0) return kExitSuccess;
+  if (!devices.empty()) return kExitSuccess;
   err << text::kDeviceConnectFailed << '\n' << std::flush;
   return kExitNoDevice;
 }
@@ -152,7 +138,7 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
         if (!unusableSince) unusableSince = now;
         if (!options.wait || timeUp || now - *unusableSince >= context.settleTime) {
           reporter.SetStatusText(probe.text);
-          return ProbeExitStatus(probe.outcome);
+          return ExitStatusFor(probe.outcome);
         }
         break;
     }
@@ -165,6 +151,78 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
       return kExitInterrupted;
     }
   }
+}
+
+// --all --wait: waits until at least one device is on the bus. Whether each
+// one can be used is its own job's first look.
+std::optional<int> WaitForAnyDevice(const CliOptions& options, const CliContext& context,
+                                    HidBackend& backend, const StopEvent& interrupt,
+                                    UpdateReporter& reporter) {
+  const Clock::time_point start = Clock::now();
+  bool waiting = false;
+  while (AttachedDevices(backend).empty()) {
+    const Clock::time_point now = Clock::now();
+    if (now - start >= *options.wait) {
+      reporter.SetStatusText(cli_text::kWaitTimedOut);
+      return kExitWaitTimedOut;
+    }
+    if (!waiting) {
+      reporter.SetStatusText(cli_text::kWaitingForDevice);
+      waiting = true;
+    }
+    const auto left = std::chrono::ceil<milliseconds>(*options.wait - (now - start));
+    if (interrupt.WaitFor(static_cast<uint32_t>(std::min(context.pollInterval, left).count()))) {
+      reporter.SetStatusText(cli_text::kWaitInterrupted);
+      return kExitInterrupted;
+    }
+  }
+  return std::nullopt;
+}
+
+// gps-update-cli --all: the image is read once, then every device on the bus
+// gets a job of its own.
+int UpdateEveryDevice(const CliOptions& options, const CliContext& context, HidBackend& backend,
+                      StopEvent& interrupt, UpdateReporter& reporter) {
+  LoadedImage image;
+  if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
+    return ExitStatusFor(*failed);
+  if (options.wait) {
+    if (const std::optional<int> status =
+            WaitForAnyDevice(options, context, backend, interrupt, reporter)) {
+      return *status;
+    }
+  }
+  const std::vector<AttachedDevice> devices = AttachedDevices(backend);
+  if (devices.empty()) {
+    reporter.SetStatusText(text::kDeviceConnectFailed);
+    return kExitNoDevice;
+  }
+  AllDevicesSettings settings(context.out, context.err);
+  settings.drawBars = context.drawBar;
+  settings.trace = options.trace;
+  settings.backend = &backend;
+  settings.interrupt = &interrupt;
+  settings.bounds = context.bounds;
+  return CombinedExitStatus(UpdateAllDevices(devices, image, settings));
+}
+
+// gps-update-cli --device ID: the one device that --list shows as ID. Returns
+// the exit status when it cannot be updated; otherwise `view` holds it alone.
+std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
+                                std::optional<DeviceViewBackend>& view,
+                                UpdateReporter& reporter, std::ostream& err) {
+  const std::vector<AttachedDevice> named = AttachedDevices(backend);
+  if (named.empty()) {
+    reporter.SetStatusText(text::kDeviceConnectFailed);
+    return kExitNoDevice;
+  }
+  if (named.size() > 1) {
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << id
+        << "; name one of them by its path (see --list)\n" << std::flush;
+    return kExitUsage;
+  }
+  view.emplace(backend, DeviceViewBackend::Pinned(named[0].path, named[0].serial));
+  return std::nullopt;
 }
 
 }  // namespace
@@ -193,8 +251,9 @@ int RunCli(const CliOptions& options, CliContext& context) {
     backend = demoBus.get();
   }
   if (!backend) backend = &PlatformHidBackend();
+  // With --all each job traces its own device, its lines marked with its name.
   std::optional<TracingBackend> tracer;
-  if (options.trace) backend = &tracer.emplace(*backend, context.err);
+  if (options.trace && !options.all) backend = &tracer.emplace(*backend, context.err);
 
   // Listing only enumerates; it opens nothing and may run beside an update.
   if (options.list) return ListDevices(*backend, context.out, context.err);
@@ -208,6 +267,14 @@ int RunCli(const CliOptions& options, CliContext& context) {
   StopEvent& interrupt = context.interrupt ? *context.interrupt : neverSet;
   // The trace's lines would run into the bar's, so a trace goes without one.
   TerminalReporter reporter(context.out, context.err, context.drawBar && !options.trace);
+  if (options.all) return UpdateEveryDevice(options, context, *backend, interrupt, reporter);
+
+  // --device: the bus narrowed to the devices with that serial number or
+  // path while waiting, then to the one found.
+  std::optional<DeviceViewBackend> named;
+  std::optional<DeviceViewBackend> chosen;
+  if (options.device)
+    backend = &named.emplace(*backend, DeviceViewBackend::Named(*options.device));
   LinkSettings link;
   link.backend = backend;
   link.stop = &interrupt;
@@ -217,6 +284,13 @@ int RunCli(const CliOptions& options, CliContext& context) {
     if (const std::optional<int> status =
             LookForDevice(options, context, link, interrupt, reporter)) {
       return *status;
+    }
+    if (options.device) {
+      if (const std::optional<int> status =
+              ChooseDevice(*options.device, *backend, chosen, reporter, context.err)) {
+        return *status;
+      }
+      link.backend = &*chosen;
     }
   }
   UpdateJob job(reporter, link);
