@@ -122,6 +122,17 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       options.version = true;
     } else if (!endOfOptions && arg == "--simulate") {
       options.simulate = true;
+    } else if (!endOfOptions && arg.rfind("--simulate=", 0) == 0) {
+      const std::string_view digits = std::string_view(arg).substr(11);
+      options.simulate = true;
+      options.simulatedDevices = 0;
+      if (digits.size() <= 2 && !digits.empty() &&
+          digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        options.simulatedDevices = static_cast<unsigned>(std::stoul(std::string(digits)));
+      }
+      if (options.simulatedDevices < 1 || options.simulatedDevices > kMostSimulatedDevices)
+        options.error = "--simulate takes a number of devices from 1 to " +
+                        std::to_string(kMostSimulatedDevices) + ": " + arg;
     } else if (!endOfOptions && arg == "--list") {
       options.list = true;
     } else if (!endOfOptions && arg == "--trace") {
@@ -181,7 +192,8 @@ Options:
                     after a tab, its serial number where the system gives one
   --trace           print every report sent and received, in hex with a time
                     stamp, on standard error
-  --simulate        run against a simulated device instead of the USB device
+  --simulate[=N]    run against N simulated devices (default 1, at most 16)
+                    instead of the USB devices
   --version         print the version and exit
   -h, --help        print this help and exit
 

@@ -53,6 +53,8 @@ inline constexpr std::string_view kWaitInterrupted = "已停止等待設備。";
 // --wait without a number waits this long; a number may not exceed the limit.
 constexpr std::chrono::seconds kDefaultWait{30};
 constexpr std::chrono::seconds kLongestWait{24 * 60 * 60};
+// --simulate=N puts at most this many simulated devices on the bus.
+constexpr unsigned kMostSimulatedDevices = 16;
 
 struct CliOptions {
   std::filesystem::path file = "code_data.bin";
@@ -60,6 +62,7 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool simulate = false;  // run against the in-process simulated device
+  unsigned simulatedDevices = 1;  // --simulate=N: that many of them
   bool list = false;      // print the connected devices instead of updating
   bool trace = false;     // every report in hex on standard error
   bool all = false;       // update every connected device at once

@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "hid/device_view.h"
-#include "hid/sim_device.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
@@ -15,6 +14,7 @@
 #include "protocol/update_job.h"
 #include "ui/cli/all_devices.h"
 #include "ui/cli/attached_devices.h"
+#include "ui/cli/demo_devices.h"
 #include "ui/cli/terminal_reporter.h"
 
 namespace gps {
@@ -22,56 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// A device that takes its time over the erase, so that the demo shows the
-// erase progress as a real device would.
-SimConfig DemoDeviceConfig() {
-  SimConfig config;
-  config.progress = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  config.progressGap = milliseconds(100);
-  config.recordReports = false;
-  config.flashStorage = SimFlash::Storage::Digests;  // the host's memory is what counts here
-  return config;
-}
-
-// Pages of `file` (the last one padded with zeros, as the update sends it)
-// whose digest the simulated flash holds at the database's place, and the
-// pages there are: a whole image when the two are equal.
-std::pair<uint32_t, uint32_t> PagesMatching(const SimDevice& device,
-                                            const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  uint32_t pages = 0;
-  uint32_t matching = 0;
-  for (;;) {
-    uint8_t page[PAGE_SIZE] = {};
-    in.read(reinterpret_cast<char*>(page), PAGE_SIZE);
-    const bool last = in.gcount() < static_cast<std::streamsize>(PAGE_SIZE);
-    matching += device.PageDigest(DATABASE_ADDRESS / PAGE_SIZE + pages) ==
-                SimFlash::PageDigestOf(page);
-    ++pages;
-    if (last) return {matching, pages};
-  }
-}
-
-void DescribeSimulatedDevice(const SimDevice& device, const std::filesystem::path& file,
-                             UpdateOutcome outcome, std::ostream& err) {
-  err << "[simulated device] " << device.OutputReportCount() << " output reports taken, "
-      << device.Restarts() << " restart(s), " << device.WriteDefects()
-      << " byte(s) written over unerased flash, " << device.RejectedCommands()
-      << " command(s) rejected\n";
-  if (outcome != UpdateOutcome::Succeeded) return;
-  std::error_code error;
-  const auto length = static_cast<uint32_t>(std::filesystem::file_size(file, error));
-  const auto header = HeaderPage(length);
-  const auto [matching, pages] = PagesMatching(device, file);
-  err << "[simulated device] flash at 0x" << std::hex << DATABASE_ADDRESS << std::dec << ": "
-      << matching << " of " << pages << " page(s) match the image; header page at 0x"
-      << std::hex << HEADER_ADDRESS << std::dec
-      << (device.PageDigest(HEADER_ADDRESS / PAGE_SIZE) == SimFlash::PageDigestOf(header.data())
-              ? " matches"
-              : " does not match")
-      << '\n';
-}
 
 // Every interface with our vendor and product: its path and, after a tab,
 // its serial number where the platform gives one.
@@ -182,7 +132,8 @@ std::optional<int> WaitForAnyDevice(const CliOptions& options, const CliContext&
 // gps-update-cli --all: the image is read once, then every device on the bus
 // gets a job of its own.
 int UpdateEveryDevice(const CliOptions& options, const CliContext& context, HidBackend& backend,
-                      StopEvent& interrupt, UpdateReporter& reporter) {
+                      StopEvent& interrupt, UpdateReporter& reporter,
+                      std::vector<DeviceResult>& results) {
   LoadedImage image;
   if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
     return ExitStatusFor(*failed);
@@ -203,7 +154,8 @@ int UpdateEveryDevice(const CliOptions& options, const CliContext& context, HidB
   settings.backend = &backend;
   settings.interrupt = &interrupt;
   settings.bounds = context.bounds;
-  return CombinedExitStatus(UpdateAllDevices(devices, image, settings));
+  results = UpdateAllDevices(devices, image, settings);
+  return CombinedExitStatus(results);
 }
 
 // gps-update-cli --device ID: the one device that --list shows as ID. Returns
@@ -242,13 +194,11 @@ int RunCli(const CliOptions& options, CliContext& context) {
     return kExitSuccess;
   }
 
-  std::unique_ptr<SimDevice> demoDevice;
-  std::unique_ptr<SimBus> demoBus;
+  std::unique_ptr<DemoDevices> demo;
   HidBackend* backend = context.backend;
   if (!backend && options.simulate) {
-    demoDevice = std::make_unique<SimDevice>(DemoDeviceConfig());
-    demoBus = std::make_unique<SimBus>(*demoDevice);
-    backend = demoBus.get();
+    demo = std::make_unique<DemoDevices>(options.simulatedDevices);
+    backend = &demo->Bus();
   }
   if (!backend) backend = &PlatformHidBackend();
   // With --all each job traces its own device, its lines marked with its name.
@@ -267,7 +217,15 @@ int RunCli(const CliOptions& options, CliContext& context) {
   StopEvent& interrupt = context.interrupt ? *context.interrupt : neverSet;
   // The trace's lines would run into the bar's, so a trace goes without one.
   TerminalReporter reporter(context.out, context.err, context.drawBar && !options.trace);
-  if (options.all) return UpdateEveryDevice(options, context, *backend, interrupt, reporter);
+  if (options.all) {
+    std::vector<DeviceResult> results;
+    const int status = UpdateEveryDevice(options, context, *backend, interrupt, reporter, results);
+    if (demo) {
+      for (const DeviceResult& result : results)
+        demo->Describe(result.name, options.file, result.status == kExitSuccess, context.err);
+    }
+    return status;
+  }
 
   // --device: the bus narrowed to the devices with that serial number or
   // path while waiting, then to the one found.
@@ -295,7 +253,10 @@ int RunCli(const CliOptions& options, CliContext& context) {
   }
   UpdateJob job(reporter, link);
   const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
-  if (demoDevice) DescribeSimulatedDevice(*demoDevice, options.file, outcome, context.err);
+  if (demo && options.device)
+    demo->Describe(*options.device, options.file, outcome == UpdateOutcome::Succeeded, context.err);
+  else if (demo)
+    demo->DescribeFirst(options.file, outcome == UpdateOutcome::Succeeded, context.err);
   return ExitStatusFor(outcome);
 }
 
