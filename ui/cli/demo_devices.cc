@@ -1,5 +1,6 @@
 #include "ui/cli/demo_devices.h"
 
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 #include <utility>
@@ -50,9 +51,10 @@ DemoDevices::DemoDevices(unsigned count) {
     if (count == 1) {
       d.path = "sim:0416:b500";
     } else {
-      const std::string number = (i < 9 ? "0" : "") + std::to_string(i + 1);
+      char serial[16];
+      std::snprintf(serial, sizeof serial, "SIM-%02u", i + 1);
       d.path = "sim:0416:b500:" + std::to_string(i + 1);
-      d.serial = "SIM-" + number;
+      d.serial = serial;
     }
     d.device = std::make_unique<SimDevice>(DemoDeviceConfig(i));
     bus_.AddInterface({d.path, HID_VENDOR_ID, HID_PRODUCT_ID, true, d.device.get(), d.serial});
