@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "hid/hid_device.h"
+
 namespace gps {
 
 DeviceViewBackend::DeviceViewBackend(HidBackend& inner, Rule shows)
@@ -9,20 +11,22 @@ DeviceViewBackend::DeviceViewBackend(HidBackend& inner, Rule shows)
 
 DeviceViewBackend::Rule DeviceViewBackend::Pinned(std::string path, std::string serial) {
   return [path = std::move(path), serial = std::move(serial)](const std::string& p,
-                                                              const HidAttributes& a) {
-    return p == path && (serial.empty() || a.serial == serial);
+                                                              const Serial& serialOf) {
+    return p == path && (serial.empty() || serialOf() == serial);
   };
 }
 
 DeviceViewBackend::Rule DeviceViewBackend::Named(std::string id) {
-  return [id = std::move(id)](const std::string& p, const HidAttributes& a) {
-    return p == id || (!a.serial.empty() && a.serial == id);
+  return [id = std::move(id)](const std::string& p, const Serial& serialOf) {
+    return p == id || serialOf() == id;
   };
 }
 
 bool DeviceViewBackend::Shows(const std::string& path) {
   const std::optional<HidAttributes> attributes = inner_.QueryAttributes(path);
-  return attributes && shows_(path, *attributes);
+  return attributes && attributes->vendorId == HID_VENDOR_ID &&
+         attributes->productId == HID_PRODUCT_ID &&
+         shows_(path, [&] { return inner_.QuerySerial(path); });
 }
 
 std::vector<std::string> DeviceViewBackend::EnumerateInterfaces() {
@@ -33,9 +37,12 @@ std::vector<std::string> DeviceViewBackend::EnumerateInterfaces() {
 }
 
 std::optional<HidAttributes> DeviceViewBackend::QueryAttributes(const std::string& path) {
-  std::optional<HidAttributes> attributes = inner_.QueryAttributes(path);
-  if (!attributes || !shows_(path, *attributes)) return std::nullopt;
-  return attributes;
+  if (!Shows(path)) return std::nullopt;
+  return inner_.QueryAttributes(path);
+}
+
+std::string DeviceViewBackend::QuerySerial(const std::string& path) {
+  return Shows(path) ? inner_.QuerySerial(path) : std::string();
 }
 
 // An interface outside the view is, for this job, not on the bus.
@@ -48,6 +55,10 @@ TransferResult DeviceViewBackend::Transfer(HidHandle handle, HidDirection direct
                                            uint8_t* buffer, uint32_t length, uint32_t boundMs,
                                            const StopEvent& stop) {
   return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+}
+
+std::optional<HidReportLengths> DeviceViewBackend::ReportLengths(HidHandle handle) {
+  return inner_.ReportLengths(handle);
 }
 
 void DeviceViewBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }

@@ -1,5 +1,5 @@
 // The bus as one job may see it: a backend that passes calls on to another
-// one but shows only the interfaces a rule lets through.
+// one but shows only the device's interfaces that a rule lets through.
 //
 // A front end that updates one chosen device (gps-update-cli --device), or
 // each of several devices on a thread of its own (--all), gives every job
@@ -18,9 +18,12 @@ namespace gps {
 
 class DeviceViewBackend : public HidBackend {
  public:
-  // `shows` decides, from an interface's path and attributes, whether it is
-  // in the view.
-  using Rule = std::function<bool(const std::string& path, const HidAttributes& attributes)>;
+  // `shows` decides, from an interface's path and its serial number, whether
+  // it is in the view. Only interfaces with the device's vendor and product
+  // are put to it, and it asks for the serial number only when it needs it:
+  // on some platforms that asks the device.
+  using Serial = std::function<std::string()>;
+  using Rule = std::function<bool(const std::string& path, const Serial& serial)>;
 
   DeviceViewBackend(HidBackend& inner, Rule shows);
 
@@ -33,9 +36,11 @@ class DeviceViewBackend : public HidBackend {
 
   std::vector<std::string> EnumerateInterfaces() override;
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
+  std::string QuerySerial(const std::string& path) override;
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
 

@@ -17,6 +17,10 @@ std::optional<HidAttributes> PacedBackend::QueryAttributes(const std::string& pa
   return inner_.QueryAttributes(path);
 }
 
+std::string PacedBackend::QuerySerial(const std::string& path) {
+  return inner_.QuerySerial(path);
+}
+
 HidOpenResult PacedBackend::OpenData(const std::string& path, HidAccess access) {
   const HidOpenResult result = inner_.OpenData(path, access);
   if (result.handle != kInvalidHidHandle) {
@@ -47,6 +51,10 @@ TransferResult PacedBackend::Transfer(HidHandle handle, HidDirection direction,
     if (stop.IsSet()) return {TransferStatus::Stopped, 0};
   }
   return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+}
+
+std::optional<HidReportLengths> PacedBackend::ReportLengths(HidHandle handle) {
+  return inner_.ReportLengths(handle);
 }
 
 void PacedBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }

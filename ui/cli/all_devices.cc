@@ -56,6 +56,7 @@ int RunJob(const LoadedImage& image, const LinkSettings& link, UpdateReporter& r
     case ProbeOutcome::NoPermission:
     case ProbeOutcome::Busy:
     case ProbeOutcome::CannotOpen:
+    case ProbeOutcome::WrongFirmware:
       reporter.SetStatusText(probe.text);
       return ExitStatusFor(probe.outcome);
     case ProbeOutcome::Present:

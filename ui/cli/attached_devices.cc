@@ -14,7 +14,8 @@ std::vector<AttachedDevice> AttachedDevices(HidBackend& backend) {
         attributes->productId != HID_PRODUCT_ID) {
       continue;
     }
-    devices.push_back({path, attributes->serial, {}});
+    // Only our own devices are asked: on some platforms that asks the device.
+    devices.push_back({path, backend.QuerySerial(path), {}});
   }
   for (AttachedDevice& device : devices) {
     const auto sameSerial = std::count_if(devices.begin(), devices.end(), [&](const auto& d) {

@@ -58,6 +58,7 @@ int ExitStatusFor(ProbeOutcome outcome) {
     case ProbeOutcome::NoPermission: return kExitNoPermission;
     case ProbeOutcome::Busy: return kExitBusy;
     case ProbeOutcome::CannotOpen: return kExitCannotOpen;
+    case ProbeOutcome::WrongFirmware: return kExitWrongFirmware;
     case ProbeOutcome::Absent: return kExitNoDevice;
     case ProbeOutcome::Present: break;
   }
@@ -105,6 +106,9 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
       {kExitNoDevice,
        "--list, --all: no device is connected; --device: the device named is not connected",
        Text(text::kDeviceConnectFailed)},
+      {kExitWrongFirmware,
+       "the device is there but its reports are not this firmware's; nothing was sent",
+       Text(text::kDeviceWrongFirmware)},
   };
   return table;
 }
