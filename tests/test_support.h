@@ -60,6 +60,9 @@ class ForwardingBackend : public HidBackend {
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
     return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
   }
+  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {
+    return inner_.Flush(handle, boundMs, stop);
+  }
   void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
   void Close(HidHandle handle) override { inner_.Close(handle); }
 
