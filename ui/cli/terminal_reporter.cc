@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ui/cli/text_width.h"
 #include "ui/common/failure_advice.h"
 
 namespace gps {
@@ -17,28 +18,7 @@ constexpr int kWidestBar = 60;
 // this often.
 constexpr auto kRedrawEvery = std::chrono::seconds(1);
 
-bool IsWide(char32_t c) {
-  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-}
-
 }  // namespace
-
-int DisplayWidth(std::string_view text) {
-  int width = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    width += IsWide(c) ? 2 : 1;
-    i += length;
-  }
-  return width;
-}
 
 TerminalReporter::TerminalReporter(std::ostream& out, std::ostream& err, Settings settings)
     : out_(out), err_(err), settings_(std::move(settings)) {}
@@ -114,10 +94,10 @@ std::string TerminalReporter::BarLine(int columns) const {
   if (text.empty()) text = percentText;
   // The last column stays free: some terminals wrap on reaching it.
   const int room = (columns > 0 ? columns : kDefaultColumns) - 1 - 3;
-  int cells = room - DisplayWidth(text);
+  int cells = room - static_cast<int>(DisplayWidth(text));
   if (cells < kNarrowestBar) {
     text = percentText;
-    cells = room - DisplayWidth(text);
+    cells = room - static_cast<int>(DisplayWidth(text));
   }
   if (cells < 1) return text;
   cells = std::min(cells, kWidestBar);

@@ -69,8 +69,4 @@ class TerminalReporter : public UpdateReporter {
   int loggedTenth_ = -1;
 };
 
-// Columns that `text` takes on a terminal: two for each wide (CJK)
-// character, one for the others.
-int DisplayWidth(std::string_view text);
-
 }  // namespace gps
