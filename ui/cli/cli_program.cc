@@ -5,13 +5,13 @@
 #include <optional>
 #include <system_error>
 
-#include "hid/sim_device.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
+#include "sim/demo_device.h"
 #include "ui/cli/terminal_reporter.h"
 
 namespace gps {
@@ -19,17 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// A device that takes its time over the erase, so that the demo shows the
-// erase progress as a real device would.
-SimConfig DemoDeviceConfig() {
-  SimConfig config;
-  config.progress = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  config.progressGap = milliseconds(100);
-  config.recordReports = false;
-  config.flashStorage = SimFlash::Storage::Digests;  // the host's memory is what counts here
-  return config;
-}
 
 // Pages of `file` (the last one padded with zeros, as the update sends it)
 // whose digest the simulated flash holds at the database's place, and the
@@ -184,13 +173,11 @@ int RunCli(const CliOptions& options, CliContext& context) {
     return kExitSuccess;
   }
 
-  std::unique_ptr<SimDevice> demoDevice;
-  std::unique_ptr<SimBus> demoBus;
+  std::unique_ptr<DemoDevice> demo;
   HidBackend* backend = context.backend;
   if (!backend && options.simulate) {
-    demoDevice = std::make_unique<SimDevice>(DemoDeviceConfig());
-    demoBus = std::make_unique<SimBus>(*demoDevice);
-    backend = demoBus.get();
+    demo = std::make_unique<DemoDevice>();
+    backend = &demo->bus;
   }
   if (!backend) backend = &PlatformHidBackend();
   std::optional<TracingBackend> tracer;
@@ -221,7 +208,7 @@ int RunCli(const CliOptions& options, CliContext& context) {
   }
   UpdateJob job(reporter, link);
   const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
-  if (demoDevice) DescribeSimulatedDevice(*demoDevice, options.file, outcome, context.err);
+  if (demo) DescribeSimulatedDevice(demo->device, options.file, outcome, context.err);
   return ExitStatusFor(outcome);
 }
 
