@@ -89,7 +89,13 @@ std::optional<HidAttributes> SimBus::QueryAttributes(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   const SimInterface* i = Find(path);
   if (!i || !i->queryable) return std::nullopt;
-  return HidAttributes{i->vendorId, i->productId, 0x0100, i->serial};
+  return HidAttributes{i->vendorId, i->productId, 0x0100};
+}
+
+std::string SimBus::QuerySerial(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimInterface* i = Find(path);
+  return i ? i->serial : std::string();
 }
 
 HidOpenResult SimBus::OpenData(const std::string& path, HidAccess access) {
@@ -171,6 +177,14 @@ TransferResult SimBus::Read(Handle& h, uint8_t* buffer, uint32_t length,
     const Clock::time_point next = report ? report->sentAt : deadline;
     if (auto end = WaitUntil(next, deadline, stop)) return {*end, 0};
   }
+}
+
+std::optional<HidReportLengths> SimBus::ReportLengths(HidHandle id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (id < 0 || static_cast<std::size_t>(id) >= handles_.size()) return std::nullopt;
+  const Handle& h = *handles_[static_cast<std::size_t>(id)];
+  if (!h.open) return std::nullopt;
+  return h.peer->ReportLengths();
 }
 
 void SimBus::Cancel(HidHandle) {

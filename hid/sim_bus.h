@@ -63,6 +63,8 @@ class SimPeer {
   // with that cause.
   virtual HidOpenError OpenRefusal(HidAccess access) const = 0;
   virtual ReadDelivery Delivery() const = 0;
+  // The report lengths the other end declares, report identifier included.
+  virtual HidReportLengths ReportLengths() const = 0;
 
   // One output report as the host wrote it: `length` bytes, the report
   // identifier first.
@@ -102,10 +104,12 @@ class SimBus : public HidBackend {
 
   std::vector<std::string> EnumerateInterfaces() override;
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
+  std::string QuerySerial(const std::string& path) override;
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction,
                           uint8_t* buffer, uint32_t length, uint32_t boundMs,
                           const StopEvent& stop) override;
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
 

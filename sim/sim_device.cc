@@ -85,6 +85,11 @@ SimPeer::ReadDelivery SimDevice::Delivery() const {
   return {config_.faults.readChunk, config_.faults.zeroByteReads};
 }
 
+HidReportLengths SimDevice::ReportLengths() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return config_.reportLengths;
+}
+
 SimPeer::WriteAnswer SimDevice::TakeOutputReport(const uint8_t* report, uint32_t length) {
   using Kind = WriteAnswer::Kind;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -93,7 +98,10 @@ SimPeer::WriteAnswer SimDevice::TakeOutputReport(const uint8_t* report, uint32_t
   const uint64_t attempt = ++attempts_;
   if (attempt == f.failWriteAt) return {Kind::Refused, 0};
   if (attempt == f.stallWriteAt) return {Kind::Stalled, 0};
-  if (length != Report().size()) return {Kind::Refused, 0};
+  // As on Windows, a write must be exactly the declared output report.
+  if (length != Report().size() || length != config_.reportLengths.output) {
+    return {Kind::Refused, 0};
+  }
   if (config_.recordReports) {
     Report r;
     std::memcpy(r.data(), report, r.size());

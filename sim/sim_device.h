@@ -53,6 +53,10 @@ struct SimConfig {
   // the flash costs 2.3 MiB instead of 16.
   SimFlash::Storage flashStorage = SimFlash::Storage::Bytes;
   SimFaults faults;
+  // The report lengths the device declares. Other lengths make it a device
+  // with our identifiers but another firmware: it takes no output report of
+  // the link's 65 bytes.
+  HidReportLengths reportLengths{65, 65};
 };
 
 // Every call may come from any thread.
@@ -84,6 +88,7 @@ class SimDevice : public SimPeer {
   bool Plugged() const override;
   HidOpenError OpenRefusal(HidAccess access) const override;
   ReadDelivery Delivery() const override;
+  HidReportLengths ReportLengths() const override;
   WriteAnswer TakeOutputReport(const uint8_t* report, uint32_t length) override;
   std::optional<InputReport> NextInputReport(uint64_t from) const override;
 

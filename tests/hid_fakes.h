@@ -21,12 +21,16 @@ class ForwardingBackend : public HidBackend {
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
     return inner_.QueryAttributes(path);
   }
+  std::string QuerySerial(const std::string& path) override { return inner_.QuerySerial(path); }
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     return inner_.OpenData(path, access);
   }
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
     return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
+    return inner_.ReportLengths(handle);
   }
   void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
   void Close(HidHandle handle) override { inner_.Close(handle); }
@@ -44,6 +48,7 @@ class PlannedPeer : public SimPeer {
     return access == HidAccess::Read ? refuseRead : refuseWrite;
   }
   ReadDelivery Delivery() const override { return delivery; }
+  HidReportLengths ReportLengths() const override { return {65, 65}; }
   WriteAnswer TakeOutputReport(const uint8_t* report, uint32_t length) override {
     taken.emplace_back(report, report + length);
     return {answer, answer == WriteAnswer::Kind::Taken ? length : 0};
