@@ -104,8 +104,16 @@ size_t CompleteUtf8Length(std::string_view text) {
 void PrepareProcess() { RestrictDllSearchToSystem(); }
 
 // Text that goes to a file or a pipe stays UTF-8 bytes, for the program that
-// reads it; only a console gets UTF-16 through WriteConsoleW.
+// reads it; only a console gets UTF-16 through WriteConsoleW. The bars of
+// several devices at once (--all) move the cursor with the terminal's escape
+// sequences, which a console follows only when asked to (Windows 10 and
+// later); the single bar needs none.
 void PrepareConsole() {
+  for (std::FILE* stream : {stdout, stderr}) {
+    DWORD mode = 0;
+    if (HANDLE console = ConsoleOf(stream); console && GetConsoleMode(console, &mode))
+      SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
   WriteToConsole(std::cout, ConsoleOf(stdout));
   WriteToConsole(std::cerr, ConsoleOf(stderr));
 }
