@@ -118,12 +118,18 @@ TEST(TerminalReporter, StatusLinesOnOutputAndABarOnlyOnATerminal) {
   bar.SetProgressRange(4);
   bar.SetProgressPosition(2);
   bar.SetProgressPosition(2);  // unchanged: not drawn again
+  bar.SetProgressPosition(4);
+  bar.SetProgressPosition(0);  // shorter: the end of "100%" is covered
   bar.SetStatusText("正在寫入資料庫...");
   bar.ShowMessage("Can't find code_data.bin");
   EXPECT_EQ(out.str(), "正在寫入資料庫...\n");
-  EXPECT_EQ(err.str(), "\r[" + std::string(0, '#') + std::string(40, ' ') + "] 0%" +
+  // Carriage returns and spaces only: no escape sequence, which a Windows
+  // console would print as text.
+  EXPECT_EQ(err.str(), "\r[" + std::string(40, ' ') + "] 0%" +
                            "\r[" + std::string(20, '#') + std::string(20, ' ') + "] 50%" +
-                           "\r\033[K" + "Can't find code_data.bin\n");
+                           "\r[" + std::string(40, '#') + "] 100%" +
+                           "\r[" + std::string(40, ' ') + "] 0%  " +
+                           "\r" + std::string(47, ' ') + "\r" + "Can't find code_data.bin\n");
 
   std::ostringstream out2;
   TerminalReporter plain(out2, plainErr, false);
