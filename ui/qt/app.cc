@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "protocol/messages.h"
+#include "res/version.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/update_dlg.h"
 
@@ -57,7 +58,7 @@ QString AppHelpText() {
 
 void SetUpApplication() {
   QApplication::setApplicationName(QStringLiteral("gps-update"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
+  QApplication::setApplicationVersion(QStringLiteral(GPS_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("gps-update"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/app.png")));
 }

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "res/version.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -407,6 +409,36 @@ TEST_F(DialogTest, ClosingDuringAnUpdateAsksAndAConfirmedCloseStopsTheUpdate) {
   // The erase alone takes four seconds on this device; a stopped update
   // does not wait for it.
   EXPECT_LT(Clock::now() - confirmed, seconds(2));
+}
+
+// The version record that Explorer's Properties show carries the build's
+// version, as numbers and as text.
+TEST(VersionRecordTest, CarriesTheBuildVersion) {
+  const std::wstring exe = (ProgramDir() / L"Update.exe").wstring();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> record(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, record.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  const DWORD high = MAKELONG(GPS_VERSION_MINOR, GPS_VERSION_MAJOR);
+  const DWORD low = MAKELONG(GPS_VERSION_TWEAK, GPS_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+
+  for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(name)));
+    const std::wstring key = std::wstring(L"\\StringFileInfo\\040404B0\\") + name;
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(record.data(), key.c_str(), reinterpret_cast<void**>(&text),
+                               &length));
+    EXPECT_EQ(std::wstring(text), L"" GPS_VERSION_COMMAS);
+  }
 }
 
 // Not a test: holds Update-sim.exe in the middle of its erase while the
