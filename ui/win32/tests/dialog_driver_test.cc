@@ -44,8 +44,13 @@ const std::wstring kWriting = L"正在寫入資料庫...";
 const std::wstring kWritten = L"資料庫寫入成功!";
 const std::wstring kSucceeded = L"更新成功!";
 
+// Where the programs under test are: beside this one, or in the folder that
+// GPS_PROGRAM_DIR names (the unpacked release zip, which holds Update.exe
+// only).
 fs::path ProgramDir() {
   wchar_t path[MAX_PATH * 4] = {};
+  const DWORD given = GetEnvironmentVariableW(L"GPS_PROGRAM_DIR", path, std::size(path));
+  if (given > 0 && given < std::size(path)) return fs::path(path);
   GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
   return fs::path(path).parent_path();
 }
