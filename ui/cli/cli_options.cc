@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "protocol/messages.h"
+#include "res/version.h"
 
 namespace gps {
 namespace {
@@ -211,6 +212,6 @@ Exit status (and the last text shown):
   return help;
 }
 
-std::string VersionText() { return "gps-update-cli 1.0.0.1\n"; }
+std::string VersionText() { return "gps-update-cli " GPS_VERSION "\n"; }
 
 }  // namespace gps

@@ -10,6 +10,7 @@
 
 #include "protocol/messages.h"
 #include "sim/demo_device.h"
+#include "res/version.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/update_dlg.h"
 
@@ -58,7 +59,7 @@ QString AppHelpText() {
 
 void SetUpApplication() {
   QApplication::setApplicationName(QStringLiteral("gps-update"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
+  QApplication::setApplicationVersion(QStringLiteral(GPS_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("gps-update"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/app.png")));
 }

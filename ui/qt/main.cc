@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "res/version.h"
 #include "ui/qt/app.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::puts("gps-update 1.0.0.1");
+    std::puts("gps-update " GPS_VERSION);
     return 0;
   }
   return gps::RunUpdateApp(options);
