@@ -42,52 +42,71 @@ UpdateJob::UpdateJob(UpdateReporter& reporter, LinkSettings link)
     : m_reporter(reporter), m_link(link) {}
 
 UpdateOutcome UpdateJob::LoadAndUpdate(const std::filesystem::path& file) {
+  std::vector<uint8_t> image;
+  UpdateOutcome refusal = UpdateOutcome::FileMissing;
+  const std::optional<uint32_t> length = LoadImage(file, image, refusal);
+  if (!length) return refusal;
+  return UpdateDatabase(image.data(), *length);
+}
+
+std::optional<uint32_t> UpdateJob::LoadImage(const std::filesystem::path& file,
+                                             std::vector<uint8_t>& image,
+                                             UpdateOutcome& refusal) {
   const std::string name = FileName(file);
+  auto refuse = [&](UpdateOutcome outcome) -> std::optional<uint32_t> {
+    refusal = outcome;
+    return std::nullopt;
+  };
   const std::string readError =
       std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
   std::error_code error;
   const auto status = std::filesystem::status(file, error);
   if (!std::filesystem::exists(status)) {
     m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
-    return UpdateOutcome::FileMissing;
+    return refuse(UpdateOutcome::FileMissing);
   }
   // Only a regular file is opened: a FIFO (or a device node) named like the
   // image would hold the open until some other program wrote to it.
   if (!std::filesystem::is_regular_file(status)) {
     m_reporter.ShowMessage(readError);
-    return UpdateOutcome::FileUnreadable;
+    return refuse(UpdateOutcome::FileUnreadable);
   }
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
-    return UpdateOutcome::FileMissing;
+    return refuse(UpdateOutcome::FileMissing);
   }
   const std::uintmax_t size = std::filesystem::file_size(file, error);
   if (error) {
     m_reporter.ShowMessage(readError);
-    return UpdateOutcome::FileUnreadable;
+    return refuse(UpdateOutcome::FileUnreadable);
   }
   // The size is checked before anything is read, in 64 bits, so that no
   // file of any size is loaded only to be refused.
   if (size > MAX_DATABASE_SIZE) {
     m_reporter.SetStatusText(text::kTooMuchData);
-    return UpdateOutcome::TooLarge;
+    return refuse(UpdateOutcome::TooLarge);
+  }
+  // Sent on, an empty image would be an erase of no sectors that the device
+  // refuses, reported as a flash failure: the fault is the file's.
+  if (size == 0) {
+    m_reporter.ShowMessage(std::string(text::kFileEmptyPrefix) + name +
+                           std::string(text::kFileEmptySuffix));
+    return refuse(UpdateOutcome::FileEmpty);
   }
   const auto length = static_cast<uint32_t>(size);
-  std::vector<uint8_t> image;
   try {
-    image.resize(std::size_t{length} + kImageTail);  // the tail is zeros
+    image.assign(std::size_t{length} + kImageTail, 0);  // the tail is zeros
   } catch (const std::bad_alloc&) {
     m_reporter.ShowMessage(std::string(text::kOutOfMemory) + name);
-    return UpdateOutcome::FileUnreadable;
+    return refuse(UpdateOutcome::FileUnreadable);
   }
   in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(length));
   if (static_cast<uint64_t>(in.gcount()) != length) {
     m_reporter.ShowMessage(readError);
-    return UpdateOutcome::FileUnreadable;
+    return refuse(UpdateOutcome::FileUnreadable);
   }
-  in.close();
-  return UpdateDatabase(image.data(), length);
+  return length;
 }
 
 UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
@@ -95,7 +114,14 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     m_reporter.SetStatusText(text::kTooMuchData);
     return UpdateOutcome::TooLarge;
   }
+  if (length == 0) {
+    m_reporter.SetStatusText(text::kNoData);
+    return UpdateOutcome::FileEmpty;
+  }
   switch (WriteDatabase(data, length, DATABASE_ADDRESS)) {
+    case -3:
+      m_reporter.SetStatusText(text::kEraseFlashFailed);
+      return UpdateOutcome::NoDevice;
     case -1:
       m_reporter.SetStatusText(text::kEraseFlashFailed);
       return UpdateOutcome::EraseFailed;
@@ -129,11 +155,16 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
   // The monitor's link is opened before the erase command goes out: input
   // reports that arrive while no handle is open are lost, and the device
   // may answer at once.
+  // With no device to open, nothing is sent: an erase whose progress no one
+  // could follow would leave the flash erased and nothing written over it.
   CHidTransfer monitor(m_link);
-  const bool monitorOpen = monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID);
+  if (!monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
+    m_reporter.SetStatusText(text::kDeviceConnectFailed);
+    return -3;
+  }
   if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return -1;
   // No page may be written over flash whose erase was not confirmed.
-  if (WaitEraseDone(monitor, monitorOpen, sectors) < ERASE_MESSAGE_SIZE) return -1;
+  if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return -1;
   const uint32_t pages = length / PAGE_SIZE + 1;
   if (WritePages(data, address / PAGE_SIZE, pages) == 0) return -2;
   return 0;

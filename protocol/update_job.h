@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "hid/hid_device.h"
 #include "protocol/update_reporter.h"
@@ -21,6 +23,8 @@ enum class UpdateOutcome {
   FileMissing,    // the file could not be opened
   FileUnreadable, // it opened but could not be read whole
   TooLarge,       // longer than MAX_DATABASE_SIZE; nothing was sent
+  FileEmpty,      // no bytes at all (a download that failed); nothing was sent
+  NoDevice,       // no device to open when the job began; nothing was sent
   EraseFailed,
   WriteFailed,
   RestartFailed,
@@ -37,13 +41,20 @@ class UpdateJob {
   // Reads `file` whole and updates the device with it.
   UpdateOutcome LoadAndUpdate(const std::filesystem::path& file = "code_data.bin");
 
+  // The first half of LoadAndUpdate: reads `file` whole into `image`, with
+  // the zeros UpdateDatabase needs after it, and returns its length. Empty
+  // when the file is refused; the user has then been told, and `refusal`
+  // says how it ended.
+  std::optional<uint32_t> LoadImage(const std::filesystem::path& file,
+                                    std::vector<uint8_t>& image, UpdateOutcome& refusal);
+
   // Erases, writes the image from DATABASE_ADDRESS, writes the header page
   // and restarts the device. `data` holds the image and, after it, at least
   // PAGE_SIZE bytes of zeros: the last page runs past the image's end.
   UpdateOutcome UpdateDatabase(const uint8_t* data, uint32_t length);
 
   // 0 when the image was written, -1 when the erase failed, -2 when the
-  // page write failed.
+  // page write failed, -3 when there was no device to open (nothing sent).
   int WriteDatabase(const uint8_t* data, uint32_t length, uint32_t address);
 
   // Sends the erase command; `sectorCount` when it went out, else 0.

@@ -59,6 +59,8 @@ int ExitStatusFor(UpdateOutcome outcome) {
     case UpdateOutcome::FileMissing:
     case UpdateOutcome::FileUnreadable: return kExitFile;
     case UpdateOutcome::TooLarge: return kExitSize;
+    case UpdateOutcome::FileEmpty: return kExitFileEmpty;
+    case UpdateOutcome::NoDevice: return kExitNoDevice;
     case UpdateOutcome::EraseFailed: return kExitErase;
     case UpdateOutcome::WriteFailed: return kExitWrite;
     case UpdateOutcome::RestartFailed: return kExitRestart;
@@ -78,7 +80,7 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
            Text(text::kReadFileSuffix)},
       {kExitSize, "FILE is larger than the device takes (0xFF6000 bytes)",
        Text(text::kTooMuchData)},
-      {kExitErase, "no device, or erasing the flash failed", Text(text::kEraseFlashFailed)},
+      {kExitErase, "erasing the flash failed", Text(text::kEraseFlashFailed)},
       {kExitWrite, "writing the image or its header failed", Text(text::kDatabaseWriteFailed)},
       {kExitRestart, "the restart command failed", Text(text::kRestartFailed)},
       {kExitNoPermission,
@@ -91,7 +93,14 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
       {kExitWaitTimedOut, "--wait: no device was connected in time", Text(cli_text::kWaitTimedOut)},
       {kExitInterrupted, "--wait: interrupted (Ctrl+C) before a device was connected",
        Text(cli_text::kWaitInterrupted)},
-      {kExitNoDevice, "--list: no device is connected", Text(text::kDeviceConnectFailed)},
+      {kExitNoDevice, "no device is connected (also with --list); nothing was sent",
+       Text(text::kDeviceConnectFailed)},
+      {kExitNoLock,
+       "no single-instance lock could be had safely; nothing was sent",
+       Text(text::kInstanceLockFailed)},
+      {kExitFileEmpty, "FILE is empty; nothing was sent",
+       Text(text::kFileEmptyPrefix) + "FILE" + Text(text::kFileEmptySuffix)},
+      {kExitOutputFailed, "--help, --version or --list could not write its output", ""},
   };
   return table;
 }

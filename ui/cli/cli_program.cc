@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <vector>
 
 #include "hid/sim_device.h"
 #include "hid/tracing_backend.h"
@@ -13,6 +14,7 @@
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/cli/terminal_reporter.h"
+#include "ui/common/instance_guard.h"
 
 namespace gps {
 namespace {
@@ -31,36 +33,23 @@ SimConfig DemoDeviceConfig() {
   return config;
 }
 
-// Pages of `file` (the last one padded with zeros, as the update sends it)
-// whose digest the simulated flash holds at the database's place, and the
-// pages there are: a whole image when the two are equal.
-std::pair<uint32_t, uint32_t> PagesMatching(const SimDevice& device,
-                                            const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  uint32_t pages = 0;
-  uint32_t matching = 0;
-  for (;;) {
-    uint8_t page[PAGE_SIZE] = {};
-    in.read(reinterpret_cast<char*>(page), PAGE_SIZE);
-    const bool last = in.gcount() < static_cast<std::streamsize>(PAGE_SIZE);
-    matching += device.PageDigest(DATABASE_ADDRESS / PAGE_SIZE + pages) ==
-                SimFlash::PageDigestOf(page);
-    ++pages;
-    if (last) return {matching, pages};
-  }
-}
-
-void DescribeSimulatedDevice(const SimDevice& device, const std::filesystem::path& file,
-                             UpdateOutcome outcome, std::ostream& err) {
+// What the simulated device holds after the update, against the bytes the
+// job sent (not the file read again, which may have changed meanwhile).
+// `image` carries zeros after its `length` bytes, as the job sends them.
+void DescribeSimulatedDevice(const SimDevice& device, const std::vector<uint8_t>& image,
+                             uint32_t length, UpdateOutcome outcome, std::ostream& err) {
   err << "[simulated device] " << device.OutputReportCount() << " output reports taken, "
       << device.Restarts() << " restart(s), " << device.WriteDefects()
       << " byte(s) written over unerased flash, " << device.RejectedCommands()
       << " command(s) rejected\n";
   if (outcome != UpdateOutcome::Succeeded) return;
-  std::error_code error;
-  const auto length = static_cast<uint32_t>(std::filesystem::file_size(file, error));
+  const uint32_t firstPage = DATABASE_ADDRESS / PAGE_SIZE;
+  const uint32_t pages = (length + PAGE_SIZE - 1) / PAGE_SIZE;
+  uint32_t matching = 0;
+  for (uint32_t p = 0; p < pages; ++p)
+    matching += device.PageDigest(firstPage + p) ==
+                SimFlash::PageDigestOf(image.data() + std::size_t{p} * PAGE_SIZE);
   const auto header = HeaderPage(length);
-  const auto [matching, pages] = PagesMatching(device, file);
   err << "[simulated device] flash at 0x" << std::hex << DATABASE_ADDRESS << std::dec << ": "
       << matching << " of " << pages << " page(s) match the image; header page at 0x"
       << std::hex << HEADER_ADDRESS << std::dec
@@ -68,6 +57,24 @@ void DescribeSimulatedDevice(const SimDevice& device, const std::filesystem::pat
               ? " matches"
               : " does not match")
       << '\n';
+  // The update sends one page more than the image fills when the length is a
+  // whole number of pages; for the largest image that page falls past the
+  // flash's end. It carries only the zeros after the image.
+  const uint64_t lastSent = DATABASE_ADDRESS + uint64_t{length / PAGE_SIZE} * PAGE_SIZE;
+  if (lastSent + PAGE_SIZE > SIM_FLASH_SIZE) {
+    err << "[simulated device] the last page sent, at 0x" << std::hex << lastSent << std::dec
+        << " (zeros after the image), lies past the end of the "
+        << SIM_FLASH_SIZE / (1024 * 1024) << " MiB flash\n";
+  }
+}
+
+// For the modes whose output is all they do: a --help that went nowhere
+// (`>/dev/full`) is a failure, as it is for the usual tools. An update's
+// lost text is not: its status tells the outcome.
+int OutputWritten(CliContext& context) {
+  if (context.out) return kExitSuccess;
+  context.err << "gps-update-cli: the output could not be written\n" << std::flush;
+  return kExitOutputFailed;
 }
 
 int ProbeExitStatus(ProbeOutcome outcome) {
@@ -110,17 +117,17 @@ bool FileRefused(const std::filesystem::path& file) {
   const auto status = std::filesystem::status(file, error);
   if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return true;
   const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error || size > MAX_DATABASE_SIZE) return true;
+  if (error || size > MAX_DATABASE_SIZE || size == 0) return true;
   return !std::ifstream(file, std::ios::binary);
 }
 
 // Looks for the device before the update, and with --wait waits for it.
 // Returns the exit status when the update must not run.
 //
-// Without --wait a missing device is left to the update, which tells of it
-// in its own words. A device that is there but cannot be used is reported
-// at once with its cause and nothing is sent; while waiting it first gets
-// the settle time to become usable.
+// A device that is missing, or there but not usable, is reported at once
+// with its cause and nothing is sent; while waiting, a missing device is
+// waited for and an unusable one first gets the settle time to become
+// usable.
 std::optional<int> LookForDevice(const CliOptions& options, const CliContext& context,
                                  const LinkSettings& link, const StopEvent& interrupt,
                                  UpdateReporter& reporter) {
@@ -137,7 +144,10 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
         if (waited) reporter.SetStatusText(probe.text);
         return std::nullopt;
       case ProbeOutcome::Absent:
-        if (!options.wait) return std::nullopt;
+        if (!options.wait) {
+          reporter.SetStatusText(probe.text);
+          return kExitNoDevice;
+        }
         unusableSince.reset();
         if (timeUp) {
           reporter.SetStatusText(cli_text::kWaitTimedOut);
@@ -175,13 +185,9 @@ int RunCli(const CliOptions& options, CliContext& context) {
                 << "Try 'gps-update-cli --help' for more information.\n";
     return kExitUsage;
   }
-  if (options.help) {
-    context.out << HelpText();
-    return kExitSuccess;
-  }
-  if (options.version) {
-    context.out << VersionText();
-    return kExitSuccess;
+  if (options.help || options.version) {
+    context.out << (options.help ? HelpText() : VersionText()) << std::flush;
+    return OutputWritten(context);
   }
 
   std::unique_ptr<SimDevice> demoDevice;
@@ -197,11 +203,24 @@ int RunCli(const CliOptions& options, CliContext& context) {
   if (options.trace) backend = &tracer.emplace(*backend, context.err);
 
   // Listing only enumerates; it opens nothing and may run beside an update.
-  if (options.list) return ListDevices(*backend, context.out, context.err);
+  if (options.list) {
+    const int status = ListDevices(*backend, context.out, context.err);
+    return status == kExitSuccess ? OutputWritten(context) : status;
+  }
 
-  if (context.claimInstance && !context.claimInstance()) {
-    context.err << text::kSoftwareInUse << '\n' << std::flush;
-    return kExitAlreadyRunning;
+  if (context.claimInstance) {
+    const InstanceGuard& guard = context.claimInstance();
+    switch (guard.state()) {
+      case InstanceGuard::State::Held:
+        break;
+      case InstanceGuard::State::AlreadyRunning:
+        context.err << text::kSoftwareInUse << '\n' << std::flush;
+        return kExitAlreadyRunning;
+      case InstanceGuard::State::Unavailable:
+        context.err << text::kInstanceLockFailed << "\ngps-update-cli: " << guard.problem()
+                    << '\n' << std::flush;
+        return kExitNoLock;
+    }
   }
 
   StopEvent neverSet;
@@ -220,8 +239,12 @@ int RunCli(const CliOptions& options, CliContext& context) {
     }
   }
   UpdateJob job(reporter, link);
-  const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
-  if (demoDevice) DescribeSimulatedDevice(*demoDevice, options.file, outcome, context.err);
+  std::vector<uint8_t> image;
+  UpdateOutcome outcome = UpdateOutcome::FileMissing;
+  const std::optional<uint32_t> length = job.LoadImage(options.file, image, outcome);
+  if (length) outcome = job.UpdateDatabase(image.data(), *length);
+  if (demoDevice && length)
+    DescribeSimulatedDevice(*demoDevice, image, *length, outcome, context.err);
   return ExitStatusFor(outcome);
 }
 

@@ -536,7 +536,7 @@ class UpdateDialogTest : public QObject {
     };
     QByteArray output;
     QCOMPARE(run(&output), 1);
-    QCOMPARE(QString::fromUtf8(output), "in use: " + Q(text::kSoftwareInUse) + "\n");
+    QCOMPARE(QString::fromUtf8(output), "refused: " + Q(text::kSoftwareInUse) + "\n");
 
     guard.reset();
     QCOMPARE(run(&output), 0);
@@ -555,12 +555,12 @@ namespace {
 // The program as main.cc runs it, with its boxes and its dialog's loop
 // replaced by lines on standard output.
 int RunAsProgram(int argc, char** argv) {
+  const gps::AppOptions options = gps::ParseAppOptions(gps::ProgramArguments(argc - 1, argv + 1));
   QApplication app(argc, argv);
   gps::SetUpApplication();
-  const gps::AppOptions options = gps::ParseAppOptions(QApplication::arguments().mid(2));
   gps::AppHooks hooks;
-  hooks.showInUse = [](const QString& text) {
-    std::printf("in use: %s\n", text.toUtf8().constData());
+  hooks.showRefusal = [](const QString& text) {
+    std::printf("refused: %s\n", text.toUtf8().constData());
   };
   hooks.runDialog = [](gps::CUpdateDlg& dialog) {
     std::printf("dialog: %s\n",

@@ -1,0 +1,7 @@
+#include "ui/common/process_setup.h"
+
+namespace gps {
+
+void PrepareProcess() {}
+
+}  // namespace gps
