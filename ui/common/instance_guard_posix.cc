@@ -53,7 +53,9 @@ LockDirectory OpenLockDirectory(const char* runtimeDir, const std::string& share
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
-    return {-1, path, path + ": " + (error == ELOOP ? "a symbolic link" : Cause(error))};
+    struct stat st {};
+    const bool link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return {-1, path, path + ": " + (link ? "a symbolic link" : Cause(error))};
   }
   if (std::string problem = Unsafe(fd); !problem.empty()) {
     close(fd);
