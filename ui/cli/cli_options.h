@@ -29,9 +29,10 @@ enum ExitStatus : int {
   kExitWaitTimedOut = 11,   // --wait: no device came within the time
   kExitInterrupted = 12,    // --wait: interrupted (Ctrl+C) before a device came
   kExitNoDevice = 13,       // no device is connected; nothing was sent
-  kExitNoLock = 14,         // no single-instance lock could be had safely; nothing was sent
-  kExitFileEmpty = 15,      // the image file is empty; nothing was sent
-  kExitOutputFailed = 16,   // --help, --version or --list could not write its output
+  kExitWrongFirmware = 14,  // the device's reports are not this firmware's
+  kExitNoLock = 15,         // no single-instance lock could be had safely; nothing was sent
+  kExitFileEmpty = 16,      // the image file is empty; nothing was sent
+  kExitOutputFailed = 17,   // --help, --version or --list could not write its output
 };
 
 int ExitStatusFor(UpdateOutcome outcome);

@@ -14,8 +14,10 @@ namespace gps {
 //    killed between the erase and the last page leaves the device without a
 //    database. A write to a stream that is gone then fails, and only its
 //    text is lost.
-// Windows has neither signal, and its standard handles are no numbers that
-// a file opened later could take: there it does nothing.
+// On Windows, DLLs are from then on looked for in the system folder only:
+// a program started from a Downloads folder must not load one planted
+// beside it. Windows has neither signal, and its standard handles are no
+// numbers that a file opened later could take.
 void PrepareProcess();
 
 }  // namespace gps

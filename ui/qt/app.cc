@@ -98,8 +98,8 @@ QString AppHelpText() {
       "  --version   show the version and exit\n"
       "\n"
       "Exit status: 0 when the dialog was closed, 1 when another copy of the\n"
-      "updater is running, 2 when the command line was not understood, 14 when\n"
-      "no single-instance lock could be had safely (nothing was updated), 16\n"
+      "updater is running, 2 when the command line was not understood, 15 when\n"
+      "no single-instance lock could be had safely (nothing was updated), 17\n"
       "when --help or --version could not write its output.\n");
 }
 

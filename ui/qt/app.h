@@ -29,8 +29,8 @@ enum AppExitStatus : int {
   kAppExitClosed = 0,         // the dialog was closed
   kAppExitAlreadyRunning = 1, // another copy of the updater is running
   kAppExitUsage = 2,          // the command line could not be understood
-  kAppExitNoLock = 14,        // no single-instance lock could be had safely
-  kAppExitOutputFailed = 16,  // --help or --version could not write its output
+  kAppExitNoLock = 15,        // no single-instance lock could be had safely
+  kAppExitOutputFailed = 17,  // --help or --version could not write its output
 };
 
 // The program's arguments after its name, as the system's own bytes (a file
