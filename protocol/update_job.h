@@ -34,19 +34,26 @@ enum class UpdateOutcome {
 // erase ended on "over".
 constexpr uint32_t ERASE_MESSAGE_SIZE = 64;
 
+// An image file read whole, followed by the zeros that the page write's last
+// page runs into. One image can feed the jobs of several devices at once: a
+// job only reads it.
+struct LoadedImage {
+  std::vector<uint8_t> bytes;  // the file, then the zero tail
+  uint32_t length = 0;         // the file's own length
+};
+
+// Reads `file` into `image`. Empty when it was read; otherwise why not, and
+// `reporter` has told the user. An empty file is refused as well: it is a
+// download that failed, and nothing of it may reach the device.
+std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
+                                       UpdateReporter& reporter, LoadedImage& image);
+
 class UpdateJob {
  public:
   explicit UpdateJob(UpdateReporter& reporter, LinkSettings link = {});
 
   // Reads `file` whole and updates the device with it.
   UpdateOutcome LoadAndUpdate(const std::filesystem::path& file = "code_data.bin");
-
-  // The first half of LoadAndUpdate: reads `file` whole into `image`, with
-  // the zeros UpdateDatabase needs after it, and returns its length. Empty
-  // when the file is refused; the user has then been told, and `refusal`
-  // says how it ended.
-  std::optional<uint32_t> LoadImage(const std::filesystem::path& file,
-                                    std::vector<uint8_t>& image, UpdateOutcome& refusal);
 
   // Erases, writes the image from DATABASE_ADDRESS, writes the header page
   // and restarts the device. `data` holds the image and, after it, at least
