@@ -9,17 +9,6 @@
 #include "sim/demo_device.h"
 
 namespace gps {
-namespace {
-
-// The demo device of every front end; each further device erases a little
-// more slowly, so that their bars are seen to move on their own.
-SimConfig PacedDemoConfig(unsigned index) {
-  SimConfig config = gps::DemoDeviceConfig();
-  config.progressGap += std::chrono::milliseconds(30 * index);
-  return config;
-}
-
-}  // namespace
 
 DemoDevices::DemoDevices(unsigned count) {
   for (unsigned i = 0; i < count; ++i) {
@@ -32,7 +21,7 @@ DemoDevices::DemoDevices(unsigned count) {
       d.path = "sim:0416:b500:" + std::to_string(i + 1);
       d.serial = serial;
     }
-    d.device = std::make_unique<SimDevice>(PacedDemoConfig(i));
+    d.device = std::make_unique<SimDevice>(DemoDeviceConfig(i));
     bus_.AddInterface({d.path, HID_VENDOR_ID, HID_PRODUCT_ID, true, d.device.get(), d.serial});
     devices_.push_back(std::move(d));
   }
