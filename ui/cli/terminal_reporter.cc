@@ -76,10 +76,14 @@ void TerminalReporter::ShowMessage(std::string_view text) {
   err_ << text << '\n' << std::flush;
 }
 
+// The bar's line is overwritten with spaces: carriage returns are all the
+// control a console needs, with no escape sequence that a Windows console
+// without virtual terminal processing would print as text.
 void TerminalReporter::ClearBar() {
   if (drawnBar_.empty()) return;
-  err_ << "\r\033[K" << std::flush;
+  err_ << '\r' << std::string(drawnWidth_, ' ') << '\r' << std::flush;
   drawnBar_.clear();
+  drawnWidth_ = 0;
   drawnPercent_ = -1;
 }
 
@@ -133,9 +137,15 @@ void TerminalReporter::ShowProgress() {
   drawnAt_ = now;
   const std::string line = BarLine(columns);
   if (line == drawnBar_) return;
-  // Over the line drawn before, then clear what is left of it.
-  err_ << '\r' << line << "\033[K" << std::flush;
+  // Over the line drawn before; spaces cover what is left of a longer one,
+  // as far as the terminal is wide.
+  const std::size_t width = DisplayWidth(line);
+  const std::size_t room = static_cast<std::size_t>(columns > 0 ? columns : kDefaultColumns) - 1;
+  const std::size_t cover =
+      drawnWidth_ > width && room > width ? std::min(drawnWidth_, room) - width : 0;
+  err_ << '\r' << line << std::string(cover, ' ') << std::flush;
   drawnBar_ = line;
+  drawnWidth_ = width;
 }
 
 }  // namespace gps

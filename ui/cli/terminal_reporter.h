@@ -62,6 +62,7 @@ class TerminalReporter : public UpdateReporter {
   // What is on screen: the bar's line as drawn, or the last line's step and
   // tenth of the job.
   std::string drawnBar_;
+  std::size_t drawnWidth_ = 0;  // its columns
   int drawnPercent_ = -1;
   int drawnColumns_ = 0;
   Clock::time_point drawnAt_{};

@@ -11,6 +11,7 @@ bool EndsInFailureText(const JobEnd& end) {
     case UpdateOutcome::Succeeded:
     case UpdateOutcome::FileMissing:
     case UpdateOutcome::FileUnreadable:
+    case UpdateOutcome::FileEmpty:
       return false;
     default:
       return true;
@@ -30,11 +31,14 @@ std::string Advice(const JobEnd& end, FrontEnd frontEnd) {
     case UpdateOutcome::Succeeded:
     case UpdateOutcome::FileMissing:
     case UpdateOutcome::FileUnreadable:
+    case UpdateOutcome::FileEmpty:
       return {};
     case UpdateOutcome::TooLarge:
       return TooLargeText(end.fileName, end.fileSize);
     case UpdateOutcome::RestartFailed:
       return std::string(text::kAdviceRestart);
+    case UpdateOutcome::NoDevice:
+      return FillIn(text::kAdviceUnchanged, {{"%again%", again}});
     case UpdateOutcome::EraseFailed:
     case UpdateOutcome::WriteFailed:
       break;

@@ -32,7 +32,8 @@ bool EndsInFailureText(const JobEnd& end);
 std::string_view StopStatusText(const JobEnd& end);
 
 // What the failure means and what to do; empty when there is nothing to add
-// (success, a stop the user asked for, a file that was not found).
+// (success, a stop the user asked for, a file that was not found or was
+// empty: its own box said so).
 std::string Advice(const JobEnd& end, FrontEnd frontEnd);
 
 // The refusal of a file that is larger than the device takes, with its size
