@@ -1,5 +1,7 @@
 #include "hid/device_view.h"
 
+#include "hid/device_match.h"
+
 #include <utility>
 
 #include "hid/hid_device.h"
@@ -23,9 +25,7 @@ DeviceViewBackend::Rule DeviceViewBackend::Named(std::string id) {
 }
 
 bool DeviceViewBackend::Shows(const std::string& path) {
-  const std::optional<HidAttributes> attributes = inner_.QueryAttributes(path);
-  return attributes && attributes->vendorId == HID_VENDOR_ID &&
-         attributes->productId == HID_PRODUCT_ID &&
+  return IsDevice(inner_.QueryAttributes(path), HID_VENDOR_ID, HID_PRODUCT_ID) &&
          shows_(path, [&] { return inner_.QuerySerial(path); });
 }
 

@@ -584,9 +584,9 @@ class UpdateDialogTest : public QObject {
         << QStringList{"-platform", "xcb", "--style=fusion", "--version"} << false << 0
         << "gps-update 1.0.0.1\n" << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << false << 2 << ""
-                                    << "gps-update: unknown option '--frobnicate'\n" + usage;
+                                    << "gps-update: unknown option: --frobnicate\n" + usage;
     QTest::newRow("two files") << QStringList{"a.bin", "b.bin"} << false << 2 << ""
-                               << "gps-update: only one image file can be given\n" + usage;
+                               << "gps-update: only one FILE may be given\n" + usage;
     QTest::newRow("help to a full disk") << QStringList{"--help"} << true << int(kAppExitOutputFailed) << ""
                                          << "gps-update: the output could not be written\n";
   }
