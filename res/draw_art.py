@@ -2,6 +2,7 @@
 """Draws the program's artwork and writes it next to this script.
 
     background.bmp  550 x 250, 24-bit uncompressed bitmap shown in the main dialog
+    background.png  the same picture for the web page
     app.ico         32 x 32, 32-bit icon with alpha (the window and taskbar icon)
     app.png         the same icon at 256 x 256 (desktop entry, Qt window icon)
     app-48.png      the same icon at 48 x 48
@@ -553,7 +554,9 @@ def write_ico(path, c):
 
 
 def main():
-    write_bmp(os.path.join(OUT_DIR, 'background.bmp'), draw_background())
+    background = draw_background()
+    write_bmp(os.path.join(OUT_DIR, 'background.bmp'), background)
+    write_png(os.path.join(OUT_DIR, 'background.png'), background)
     write_ico(os.path.join(OUT_DIR, 'app.ico'), draw_icon(32))
     write_png(os.path.join(OUT_DIR, 'app-48.png'), draw_icon(48))
     write_png(os.path.join(OUT_DIR, 'app.png'), draw_icon(256))
