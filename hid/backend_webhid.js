@@ -77,7 +77,7 @@ var gpsWebHid = {
   // first opens it, the last to close closes it.
   connection(device) {
     if (!device.gpsConnection) {
-      device.gpsConnection = {handles: 0, busy: Promise.resolve(), inFlight: new Set()};
+      device.gpsConnection = {handles: 0, busy: Promise.resolve()};
     }
     return device.gpsConnection;
   },
@@ -171,15 +171,12 @@ var gpsWebHid = {
     } catch (e) {
       sent = Promise.reject(e);
     }
-    const c = this.connection(h.device);
     const entry = {settled: false};
     const settle = ok => {
       entry.settled = true;
       if (!ok) h.failed = true;
-      c.inFlight.delete(entry.promise);
     };
     entry.promise = sent.then(() => settle(true), () => settle(false));
-    c.inFlight.add(entry.promise);
     h.inFlight.push(entry);
     while (h.inFlight.length >= Math.max(1, this.window)) {
       const result = await this.settleOldest(h, boundMs, stop);
@@ -210,8 +207,9 @@ var gpsWebHid = {
   },
 
   // Nothing a handle started can be withdrawn from WebHID: a read only stops
-  // listening, and reports in flight are let go (they keep their order
-  // before anything sent later). The device closes when its last handle does.
+  // listening. The device closes when its last handle does; reports still in
+  // flight then are dropped, which happens only after an exchange failed or
+  // was stopped (a finished one has flushed them).
   async close(id) {
     const h = this.handles.get(id);
     if (!h) return;
@@ -223,9 +221,6 @@ var gpsWebHid = {
     await this.serially(device, async () => {
       c.handles--;
       if (c.handles > 0 || !device.opened) return;
-      // Reports still in flight settle first, a little while at most:
-      // closing under them would drop them unsent.
-      await gpsStopEvents.within(Promise.all([...c.inFlight]), 5000, 0);
       try {
         await device.close();
       } catch (e) {

@@ -77,6 +77,8 @@
     //   refuseOpen: 'NotAllowedError'   open() fails with that name
     //   failReportAt: n                 the n-th output report (1-based) is refused
     //   unplugAfterReports: n           the device leaves after taking n reports
+    //   stallReportAt: n                the n-th output report is never taken,
+    //                                   nor anything after it, until a close
     //   reportMs: ms                    the wire's time per output report
     constructor(hid, model, options = {}) {
       super();
@@ -94,6 +96,7 @@
       this.granted = options.granted ?? true;
       this.queue = [];          // output reports handed over, not yet taken
       this.draining = false;
+      this.stalled = false;
       this.reportsTaken = 0;
       this.reportsOffered = 0;
       this.mostInFlight = 0;    // the most output reports ever waiting at once
@@ -145,12 +148,16 @@
     async drain() {
       if (this.draining) return;
       this.draining = true;
-      while (this.queue.length > 0) {
+      while (this.queue.length > 0 && !this.stalled) {
         const ms = this.options.reportMs || 0;
         await new Promise(resolve => (ms > 0 ? setTimeout(resolve, ms) : setImmediateOr(resolve)));
-        const report = this.queue.shift();
-        if (!report) break;
-        this.take(report);
+        if (this.queue.length === 0) break;
+        if (this.reportsOffered + 1 === this.options.stallReportAt) {
+          this.reportsOffered++;
+          this.stalled = true;
+          break;
+        }
+        this.take(this.queue.shift());
       }
       this.draining = false;
     }
@@ -173,6 +180,7 @@
     }
 
     failQueue(why) {
+      this.stalled = false;
       const pending = this.queue.splice(0);
       pending.forEach(r => r.reject(domError('NotAllowedError', why)));
     }
@@ -184,13 +192,12 @@
       while (this.opened) {
         const next = this.model.nextInput(this.inputFrom);
         if (!next) return;
-        const sentAt = performance.now() + next.inMs;
-        if (sentAt > performance.now()) {
+        if (next.inMs > 0) {
           this.timer = setTimeout(() => this.pump(), Math.max(1, Math.ceil(next.inMs)));
           return;
         }
         this.inputFrom = next.number + 1;
-        if (sentAt < this.openedAt) continue;
+        if (performance.now() + next.inMs < this.openedAt) continue;
         const event = new Event('inputreport');
         event.device = this;
         event.reportId = 0;
