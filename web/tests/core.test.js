@@ -169,10 +169,14 @@ test('a stop ends a wait on a stalled wire at once, with the failing stage\'s te
   assert.deepEqual(r.statuses.slice(-3), [T.writing, T.writeDataError, T.writeFailed]);
   assert.equal(r.dev.reportsTaken, 2);
   assert.equal(r.dev.opened, false);
-  // The next update starts afresh: a stop is void once its update ended.
+  // The next update, on a device that takes every report, starts afresh: a
+  // stop is void once its update has ended.
+  r.hid.unplug(r.dev);
+  const next = r.hid.add(makeModel(await GpsSimDevice(), {test: true}));
   r.statuses.length = 0;
   assert.equal(await r.update(image(1000)), UPDATE.succeeded);
   assert.deepEqual(r.statuses, SUCCESS);
+  assert.equal(next.model.restarts(), 1);
 });
 
 test('the look at start tells a usable, a missing and a refused device apart', async t => {
