@@ -159,9 +159,12 @@ test('a stop ends a wait on a stalled wire at once, with the failing stage\'s te
   // The first data report is never taken: the core waits with a full window.
   const r = await rig({device: {stallReportAt: 3}});
   const stop = r.core._gps_web_stop_event();
+  let stopped = false;
   r.core.gpsPage.status = text => {
     r.statuses.push(text);
-    if (text === T.writing) setImmediate(() => r.core.gpsStopEvents.set(stop));
+    if (text !== T.writing || stopped) return;
+    stopped = true;
+    setImmediate(() => r.core.gpsStopEvents.set(stop));
   };
   const started = performance.now();
   assert.equal(await r.update(image(64 * 1024)), UPDATE.writeFailed);
