@@ -297,14 +297,18 @@
     const box = $('confirm-close');
     if (box.open || state.closing) return;
     $('confirm-text').textContent = state.texts.confirmClose;
-    box.addEventListener('close', () => {
-      if (box.returnValue !== 'stop' || !state.running) return;
-      state.closing = true;
-      refreshButtons();
-      if (state.stop) state.stop();
-    }, {once: true});
     box.returnValue = '';
     box.showModal();
+  }
+
+  // The answer to the close question. One listener for every time it is
+  // asked: a box's close event comes a moment after the box has closed, and
+  // may come after the question was asked again.
+  function onCloseAnswered() {
+    if ($('confirm-close').returnValue !== 'stop' || !state.running || state.closing) return;
+    state.closing = true;
+    refreshButtons();
+    if (state.stop) state.stop();
   }
 
   // --- start ------------------------------------------------------------------
@@ -333,6 +337,7 @@
   function wireEvents() {
     ui.update.addEventListener('click', () => runUpdate(true));
     ui.cancel.addEventListener('click', onCancel);
+    $('confirm-close').addEventListener('close', onCloseAnswered);
     ui.fileInput.addEventListener('change', () => chooseFile(ui.fileInput.files[0]));
     $('about-open').addEventListener('click', () => $('about').showModal());
     document.addEventListener('keydown', event => {
