@@ -91,6 +91,15 @@
                          !state.hid;
     ui.cancel.textContent = state.running ? '取消' : '關閉';
     ui.cancel.disabled = state.closing;
+    ui.fileInput.disabled = state.running || state.closing;
+  }
+
+  // The browser lists only devices the user has granted to the page: until
+  // then a plugged-in device looks missing, and the way to grant it is the
+  // update button.
+  async function showGrantHint() {
+    if (simulate || !state.hid) return;
+    $('grant-hint').hidden = (await grantedDevices()).some(matches);
   }
 
   // --- the core ---------------------------------------------------------------
@@ -135,6 +144,7 @@
     })();
     await state.probing;
     state.probing = null;
+    showGrantHint();
     const unusable = state.lastProbe !== PROBE_PRESENT && state.lastProbe !== PROBE_ABSENT;
     if (unusable && performance.now() - state.changedAt < SETTLE_MS) {
       setTimeout(followDevice, SETTLE_RETRY_MS);
