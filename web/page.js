@@ -13,6 +13,7 @@
 (() => {
   const VENDOR_ID = 0x0416;
   const PRODUCT_ID = 0xB500;
+  const MAX_DATABASE_SIZE = 0xFF6000;
   const TITLE = document.title;
   // ProbeOutcome's order in the core.
   const PROBE_PRESENT = 0;
@@ -129,6 +130,15 @@
     state.core = core;
   }
 
+  // The core takes one call at a time: a call that waits on WebHID pauses
+  // it through Asyncify, and no other may enter it until that one has ended.
+  let coreTurn = Promise.resolve();
+  function exclusively(task) {
+    const run = coreTurn.then(task);
+    coreTurn = run.catch(() => {});
+    return run;
+  }
+
   // One look at the device: the core opens it and closes it again. Looks
   // never overlap; one asked for meanwhile follows the current one.
   async function probe() {
@@ -139,7 +149,7 @@
     state.probing = (async () => {
       do {
         state.probeAgain = false;
-        await state.core.ccall('gps_web_probe', 'number', [], [], {async: true});
+        await exclusively(() => state.core.ccall('gps_web_probe', 'number', [], [], {async: true}));
       } while (state.probeAgain && !state.running);
     })();
     await state.probing;
@@ -178,7 +188,12 @@
 
   // The kiosk and test mode: the image comes from a URL, fetched once.
   async function fetchImage(url) {
-    const name = decodeURIComponent(new URL(url, location.href).pathname.split('/').pop() || url);
+    let name = url;
+    try {
+      name = decodeURIComponent(new URL(url, location.href).pathname.split('/').pop()) || url;
+    } catch (e) {
+      // A malformed URL keeps its own spelling as the name; the fetch says the rest.
+    }
     let response;
     try {
       response = await fetch(url);
@@ -252,24 +267,27 @@
         await message(state.texts.readFilePrefix + image.name + state.texts.readFileSuffix);
         return;
       }
-      const length = bytes.byteLength;
-      // The core refuses an image larger than the device takes with its own
-      // text, before it looks at any byte of it.
-      const buffer = core._gps_web_image(length);
-      if (!buffer && length <= 0xFF6000) {
-        await message(state.texts.outOfMemory + image.name);
-        return;
-      }
-      if (buffer) core.HEAPU8.set(new Uint8Array(bytes), buffer);
-      const stop = core._gps_web_stop_event();
-      state.stop = () => core.gpsStopEvents.set(stop);
-      try {
-        await core.ccall('gps_web_update', 'number', ['number', 'number'], [buffer, length],
-                         {async: true});
-      } finally {
-        core._gps_web_release(buffer);
-        state.stop = null;
-      }
+      await exclusively(async () => {
+        const length = bytes.byteLength;
+        // The core refuses an image larger than the device takes with its
+        // own text, before it looks at any byte of it.
+        const buffer = core._gps_web_image(length);
+        if (!buffer && length <= MAX_DATABASE_SIZE) {
+          await message(state.texts.outOfMemory + image.name);
+          return;
+        }
+        if (buffer) core.HEAPU8.set(new Uint8Array(bytes), buffer);
+        bytes = null;  // the core's copy is the one that counts now
+        const stop = core._gps_web_stop_event();
+        state.stop = () => core.gpsStopEvents.set(stop);
+        try {
+          await core.ccall('gps_web_update', 'number', ['number', 'number'], [buffer, length],
+                           {async: true});
+        } finally {
+          core._gps_web_release(buffer);
+          state.stop = null;
+        }
+      });
     } finally {
       state.running = false;
       refreshButtons();
