@@ -268,6 +268,7 @@
         return;
       }
       await exclusively(async () => {
+        if (state.closing) return;  // stopped before it could start
         const length = bytes.byteLength;
         // The core refuses an image larger than the device takes with its
         // own text, before it looks at any byte of it.
