@@ -53,6 +53,7 @@ class ForwardingBackend : public HidBackend {
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
     return inner_.QueryAttributes(path);
   }
+  std::string QuerySerial(const std::string& path) override { return inner_.QuerySerial(path); }
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     return inner_.OpenData(path, access);
   }
@@ -62,6 +63,9 @@ class ForwardingBackend : public HidBackend {
   }
   TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {
     return inner_.Flush(handle, boundMs, stop);
+  }
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
+    return inner_.ReportLengths(handle);
   }
   void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
   void Close(HidHandle handle) override { inner_.Close(handle); }
