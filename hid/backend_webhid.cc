@@ -38,6 +38,14 @@ EM_JS(int, WebHidAttributes, (int number, uint16_t* ids), {
   return 1;
 });
 
+EM_JS(int, WebHidReportLengths, (int handle, uint32_t* lengths), {
+  const found = gpsWebHid.reportLengths(handle);
+  if (!found) return 0;
+  HEAPU32[lengths >> 2] = found.input;
+  HEAPU32[(lengths >> 2) + 1] = found.output;
+  return 1;
+});
+
 EM_ASYNC_JS(int, WebHidOpen, (int number, int read, int* error), {
   const [handle, why] = await gpsWebHid.open(number, read !== 0);
   HEAP32[error >> 2] = why;
@@ -108,7 +116,8 @@ class WebHidBackend : public HidBackend {
     return paths;
   }
 
-  // WebHID gives neither a release number nor a serial number.
+  // WebHID gives neither a release number nor a serial number: a serial
+  // number is empty, as where a platform has none.
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
     uint16_t ids[2] = {};
     const int number = Number(path);
@@ -118,6 +127,8 @@ class WebHidBackend : public HidBackend {
     attributes.productId = ids[1];
     return attributes;
   }
+
+  std::string QuerySerial(const std::string&) override { return {}; }
 
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     const int number = Number(path);
@@ -141,6 +152,14 @@ class WebHidBackend : public HidBackend {
 
   TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {
     return {Status(WebHidFlush(static_cast<int>(handle), boundMs, StopNumber(stop))), 0};
+  }
+
+  // From the report descriptor that the browser parsed; empty when it
+  // describes no report.
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
+    uint32_t lengths[2] = {};
+    if (!WebHidReportLengths(static_cast<int>(handle), lengths)) return std::nullopt;
+    return HidReportLengths{lengths[0], lengths[1]};
   }
 
   // Every wait of a transfer ends inside Transfer, and the reports it handed

@@ -132,6 +132,29 @@ var gpsWebHid = {
     return [id, 0];
   },
 
+  // The longest input and output report of the device, in bytes with the
+  // report identifier counted, as Windows gives them: from the reports'
+  // items in the descriptor that the browser parsed. Null when it describes
+  // none (the lengths are then not known).
+  reportLengths(id) {
+    const h = this.handles.get(id);
+    if (!h) return null;
+    const longest = {input: 0, output: 0};
+    const visit = collection => {
+      for (const [kind, reports] of [['input', collection.inputReports],
+                                     ['output', collection.outputReports]]) {
+        for (const report of reports || []) {
+          const bits = (report.items || []).reduce(
+              (sum, item) => sum + (item.reportSize || 0) * (item.reportCount || 0), 0);
+          longest[kind] = Math.max(longest[kind], Math.ceil(bits / 8) + 1);
+        }
+      }
+      (collection.children || []).forEach(visit);
+    };
+    (h.device.collections || []).forEach(visit);
+    return longest.input || longest.output ? longest : null;
+  },
+
   // One input report into HEAPU8 at `ptr` (`length` bytes): the report
   // identifier, then its data. Resolves [result, bytes].
   async read(id, ptr, length, boundMs, stop) {

@@ -96,7 +96,8 @@ EMSCRIPTEN_KEEPALIVE int gps_web_stop_event() {
 }
 
 // Opens the device once and closes it again. Returns the outcome
-// (ProbeOutcome's order: present, absent, no permission, busy, cannot open)
+// (ProbeOutcome's order: present, absent, no permission, busy, cannot open,
+// wrong firmware)
 // and shows its text through Module.gpsPage.probed.
 EMSCRIPTEN_KEEPALIVE int gps_web_probe() {
   const ProbeResult result = ProbeDevice(TheCore().Link());

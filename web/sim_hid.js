@@ -88,8 +88,12 @@
       this.vendorId = options.vendorId ?? VENDOR_ID;
       this.productId = options.productId ?? PRODUCT_ID;
       this.productName = 'GPS road-safety warning device (simulated)';
+      // The device's report descriptor as WebHID parses it: vendor page
+      // 0xFF00, one input and one output report of 64 bytes, no identifiers.
+      const bytes64 = bytes => [{reportId: 0, items: [{reportSize: 8, reportCount: bytes}]}];
       this.collections = [{usagePage: 0xFF00, usage: 1, type: 1, children: [],
-                           inputReports: [{reportId: 0}], outputReports: [{reportId: 0}],
+                           inputReports: bytes64(options.reportBytes ?? 64),
+                           outputReports: bytes64(options.reportBytes ?? 64),
                            featureReports: []}];
       this.opened = false;
       this.plugged = true;

@@ -19,7 +19,7 @@ const DATABASE_ADDRESS = 0xA000;
 const HEADER_ADDRESS = 0x8000;
 const MAX_DATABASE_SIZE = 0xFF6000;
 const UPDATE = {succeeded: 0, tooLarge: 3, eraseFailed: 4, writeFailed: 5, restartFailed: 6};
-const PROBE = {present: 0, absent: 1, noPermission: 2};
+const PROBE = {present: 0, absent: 1, noPermission: 2, wrongFirmware: 5};
 
 const T = {
   connectFailed: '設備連線失敗! 請檢查USB連接。',
@@ -36,6 +36,7 @@ const T = {
   connected: '設備連線正常!',
   noPermissionLinux: '設備無存取權限! 請安裝 udev 規則 70-gps-update.rules 後重新插入設備。',
   noPermissionElsewhere: '設備無存取權限! 請洽系統管理員開放此USB設備的存取權限。',
+  wrongFirmware: '設備韌體不符! 此設備無法以本程式更新。',
 };
 const SUCCESS = [T.erasing, T.writing, T.written, T.writing, T.succeeded];
 
@@ -193,6 +194,9 @@ test('the look at start tells a usable, a missing and a refused device apart', a
     {name: 'refused by the system, on Windows', device: {refuseOpen: 'NotAllowedError'},
      userAgent: 'Mozilla/5.0 (Windows NT 10.0; Win64; x64) Chrome/156.0',
      outcome: PROBE.noPermission, text: T.noPermissionElsewhere},
+    // The lengths come from the report descriptor as the browser parsed it.
+    {name: 'reports of another firmware', device: {reportBytes: 32},
+     outcome: PROBE.wrongFirmware, text: T.wrongFirmware},
   ];
   for (const c of cases) {
     await t.test(c.name, async () => {
