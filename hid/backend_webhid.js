@@ -140,15 +140,16 @@ var gpsWebHid = {
     const h = this.handles.get(id);
     if (!h) return null;
     const longest = {input: 0, output: 0};
+    const bytes = report => Math.ceil((report.items || []).reduce(
+        (sum, item) => sum + (item.reportSize || 0) * (item.reportCount || 0), 0) / 8) + 1;
+    // (No destructuring in loops here: this Emscripten's minifier breaks it.)
     const visit = collection => {
-      for (const [kind, reports] of [['input', collection.inputReports],
-                                     ['output', collection.outputReports]]) {
-        for (const report of reports || []) {
-          const bits = (report.items || []).reduce(
-              (sum, item) => sum + (item.reportSize || 0) * (item.reportCount || 0), 0);
-          longest[kind] = Math.max(longest[kind], Math.ceil(bits / 8) + 1);
-        }
-      }
+      (collection.inputReports || []).forEach(r => {
+        longest.input = Math.max(longest.input, bytes(r));
+      });
+      (collection.outputReports || []).forEach(r => {
+        longest.output = Math.max(longest.output, bytes(r));
+      });
       (collection.children || []).forEach(visit);
     };
     (h.device.collections || []).forEach(visit);
