@@ -10,7 +10,7 @@ const assert = require('node:assert/strict');
 const path = require('node:path');
 const test = require('node:test');
 
-const dir = process.env.GPS_WEB_DIR || path.join(__dirname, '../../build/web');
+const dir = path.resolve(process.env.GPS_WEB_DIR || path.join(__dirname, '../../build/web'));
 const GpsCore = require(path.join(dir, 'gps_core.js'));
 const GpsSimDevice = require(path.join(dir, 'gps_sim_device.js'));
 const {SimHid, makeModel} = require(path.join(dir, 'sim_hid.js'));
