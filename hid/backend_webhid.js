@@ -26,11 +26,12 @@ var gpsWebHid = {
     return typeof navigator !== 'undefined' && navigator.hid ? navigator.hid : null;
   },
 
-  // How long a look at the granted devices may take. The browser answers
-  // once it has enumerated the system's HID devices; where it cannot (a
-  // system without the device enumeration it expects), it never answers,
-  // and the page must still tell the user there is no device.
-  enumerateMs: 5000,
+  // How long the browser may take over a look at the granted devices, an
+  // open or a close. It answers a look once it has enumerated the system's
+  // HID devices; where it cannot (a system without the device enumeration
+  // it expects), it never answers, and the page must still tell the user
+  // that there is no device.
+  answerMs: 5000,
 
   // The numbers of the devices this page may use now (granted earlier and
   // plugged in); WebHID lists nothing else.
@@ -38,7 +39,7 @@ var gpsWebHid = {
     const hid = this.hid();
     if (!hid) return [];
     this.watch(hid);
-    const end = await gpsStopEvents.within(hid.getDevices(), this.enumerateMs, 0);
+    const end = await gpsStopEvents.within(hid.getDevices(), this.answerMs, 0);
     if (!end.done || end.error || !Array.isArray(end.value)) return [];
     return end.value.map(d => this.number(d));
   },
@@ -106,11 +107,9 @@ var gpsWebHid = {
     const c = this.connection(device);
     const error = await this.serially(device, async () => {
       if (c.handles === 0 && !device.opened) {
-        try {
-          await device.open();
-        } catch (e) {
-          return this.openError(e);
-        }
+        const end = await gpsStopEvents.within(device.open(), this.answerMs, 0);
+        if (end.timedOut) return 4;
+        if (end.error) return this.openError(end.error);
       }
       c.handles++;
       return 0;
@@ -245,11 +244,9 @@ var gpsWebHid = {
     await this.serially(device, async () => {
       c.handles--;
       if (c.handles > 0 || !device.opened) return;
-      try {
-        await device.close();
-      } catch (e) {
-        // A device that left is closed already.
-      }
+      // A device that left is closed already; one that does not answer is
+      // left to the browser.
+      await gpsStopEvents.within(device.close(), this.answerMs, 0);
     });
   },
 };

@@ -239,7 +239,7 @@
   // The granted devices, or none when the browser does not answer in time
   // (it answers only once it has enumerated the system's HID devices).
   function grantedDevices() {
-    const late = new Promise(resolve => setTimeout(() => resolve([]), state.core.gpsWebHid.enumerateMs));
+    const late = new Promise(resolve => setTimeout(() => resolve([]), state.core.gpsWebHid.answerMs));
     return Promise.race([state.hid.getDevices().catch(() => []), late]);
   }
 
