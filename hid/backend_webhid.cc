@@ -7,6 +7,9 @@
 // device, the input reports that arrived for each read handle, and the
 // output reports still in flight on each write handle.
 //
+// Every call answers: a JavaScript fault ends as a failed call (safely()),
+// never as a core that waits for ever.
+//
 // A path is "webhid:" and the device's number on the JavaScript side. The
 // page can see only devices the user has granted it, so enumeration lists
 // exactly those that are plugged in.
@@ -24,7 +27,7 @@ constexpr std::string_view kPathPrefix = "webhid:";
 constexpr int kMaxDevices = 32;
 
 EM_ASYNC_JS(int, WebHidEnumerate, (int* numbers, int max), {
-  const list = await gpsWebHid.enumerate();
+  const list = await gpsWebHid.safely(() => gpsWebHid.enumerate(), []);
   const n = Math.min(list.length, max);
   for (let i = 0; i < n; i++) HEAP32[(numbers >> 2) + i] = list[i];
   return n;
@@ -47,30 +50,34 @@ EM_JS(int, WebHidReportLengths, (int handle, uint32_t* lengths), {
 });
 
 EM_ASYNC_JS(int, WebHidOpen, (int number, int read, int* error), {
-  const [handle, why] = await gpsWebHid.open(number, read !== 0);
+  const [handle, why] = await gpsWebHid.safely(() => gpsWebHid.open(number, read !== 0), [-1, 4]);
   HEAP32[error >> 2] = why;
   return handle;
 });
 
 EM_ASYNC_JS(int, WebHidRead, (int handle, uint8_t* buffer, uint32_t length, uint32_t boundMs,
                               int stop, uint32_t* count), {
-  const [result, n] = await gpsWebHid.read(handle, buffer, length, boundMs, stop);
+  const [result, n] = await gpsWebHid.safely(
+      () => gpsWebHid.read(handle, buffer, length, boundMs, stop), [1, 0]);
   HEAPU32[count >> 2] = n;
   return result;
 });
 
 EM_ASYNC_JS(int, WebHidWrite, (int handle, const uint8_t* buffer, uint32_t length,
                                uint32_t boundMs, int stop, uint32_t* count), {
-  const [result, n] = await gpsWebHid.write(handle, buffer, length, boundMs, stop);
+  const [result, n] = await gpsWebHid.safely(
+      () => gpsWebHid.write(handle, buffer, length, boundMs, stop), [1, 0]);
   HEAPU32[count >> 2] = n;
   return result;
 });
 
 EM_ASYNC_JS(int, WebHidFlush, (int handle, uint32_t boundMs, int stop), {
-  return await gpsWebHid.flush(handle, boundMs, stop);
+  return await gpsWebHid.safely(() => gpsWebHid.flush(handle, boundMs, stop), 1);
 });
 
-EM_ASYNC_JS(void, WebHidClose, (int handle), { await gpsWebHid.close(handle); });
+EM_ASYNC_JS(void, WebHidClose, (int handle), {
+  await gpsWebHid.safely(() => gpsWebHid.close(handle), undefined);
+});
 
 int StopNumber(const StopEvent& stop) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(stop.NativeHandle()));

@@ -19,6 +19,18 @@ var gpsWebHid = {
   nextHandle: 1,
   watching: false,
 
+  // Runs one of the calls below for the core. The core waits for its answer
+  // through Asyncify and would wait for ever on a call that threw: a fault
+  // here (a browser that breaks its own API, a bug) ends as a failure.
+  async safely(call, failure) {
+    try {
+      return await call();
+    } catch (e) {
+      console.error('WebHID:', e);
+      return failure;
+    }
+  },
+
   // The page may hand over a stand-in for navigator.hid (a simulated device,
   // the tests' devices) as Module.gpsHid.
   hid() {

@@ -36,7 +36,11 @@ EM_JS(void, PageProbed, (int outcome, const char* text, size_t length), {
   Module.gpsPage.probed(outcome, UTF8ToString(text, length));
 });
 EM_ASYNC_JS(void, PageMessage, (const char* text, size_t length), {
-  await Module.gpsPage.message(UTF8ToString(text, length));
+  try {
+    await Module.gpsPage.message(UTF8ToString(text, length));
+  } catch (e) {
+    console.error(e);  // the job goes on, as after a box the user closed
+  }
 });
 
 class PageReporter final : public UpdateReporter {
