@@ -206,4 +206,19 @@ test('the look at start tells a usable, a missing and a refused device apart', a
       assert.equal(r.dev.reportsOffered, 0);
     });
   }
+  // A browser whose calls throw, or never answer, still gets an answer.
+  const broken = [
+    {name: 'the device list throws', getDevices: () => { throw new Error('broken'); }},
+    {name: 'the device list never comes', getDevices: () => new Promise(() => {})},
+  ];
+  for (const c of broken) {
+    await t.test(c.name, async () => {
+      const r = await rig();
+      r.hid.getDevices = c.getDevices;
+      r.core.gpsWebHid.answerMs = 100;
+      assert.deepEqual(await r.probe(), {outcome: PROBE.absent, text: T.connectFailed});
+      assert.equal(r.dev.opened, false);
+      assert.equal(r.dev.reportsOffered, 0);
+    });
+  }
 });
