@@ -21,7 +21,7 @@ class BrowserError(Exception):
 
 
 class Browser:
-    def __init__(self, extra_args=(), timeout=30.0):
+    def __init__(self, extra_args=(), timeout=30.0, log=None):
         self.timeout = timeout
         self.profile = tempfile.mkdtemp(prefix='gps-web-test-')
         to_browser_r, self._to_browser = os.pipe()
@@ -43,7 +43,8 @@ class Browser:
              '--remote-debugging-pipe', f'--user-data-dir={self.profile}', *extra_args,
              'about:blank'],
             pass_fds=(3, 4), preexec_fn=hand_over_pipes,
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=open(log, 'ab') if log else subprocess.DEVNULL)
         os.close(to_browser_r)
         os.close(from_browser_w)
         self._buffer = b''

@@ -17,5 +17,5 @@ web_page() {  # NAME [OPTION]... FILE
 POLICY
   mkdir -p /tmp/web-home
   run_program "$name" env HOME=/tmp/web-home GPS_WEB_DIR="$GPS_SOURCE/build/web" \
-    python3 "$GPS_SOURCE/web/tests/vm_page.py" --port 8000 "$@"
+    python3 "$GPS_SOURCE/web/tests/vm_page.py" --port 8000 --browser-log "$name.chromium" "$@"
 }

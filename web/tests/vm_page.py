@@ -5,7 +5,8 @@ http://localhost:PORT, opens the page in kiosk mode (?image=FILE&autostart=1)
 on whatever device the browser's policy grants, and waits for the update to
 end.
 
-    vm_page.py [--port 8000] [--window N] [--timeout SECONDS] [--simulate] FILE
+    vm_page.py [--port 8000] [--window N] [--timeout SECONDS] [--browser-log FILE]
+               [--simulate] FILE
 
 Prints each status text the page showed, one a line, and then on standard
 error the update's time and the number of output reports it took, measured
@@ -45,6 +46,7 @@ def main():
     parser.add_argument('--port', type=int, default=8000)
     parser.add_argument('--window', type=int)
     parser.add_argument('--timeout', type=float, default=600)
+    parser.add_argument('--browser-log', help="where Chromium's own messages go")
     parser.add_argument('--simulate', action='store_true',
                         help="the page's simulated device instead of WebHID (a dry run)")
     args = parser.parse_args()
@@ -66,7 +68,7 @@ def main():
     server = http.server.ThreadingHTTPServer(
         ('127.0.0.1', args.port), functools.partial(Handler, directory=web_dir))
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    browser = Browser(timeout=120)
+    browser = Browser(timeout=120, log=args.browser_log)
     try:
         query = f'image={image_url}&autostart=1'
         if args.window:
