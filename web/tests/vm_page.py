@@ -68,7 +68,8 @@ def main():
     server = http.server.ThreadingHTTPServer(
         ('127.0.0.1', args.port), functools.partial(Handler, directory=web_dir))
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    browser = Browser(timeout=120, log=args.browser_log)
+    # Under QEMU without KVM the browser's own start can take minutes.
+    browser = Browser(timeout=args.timeout, log=args.browser_log)
     try:
         query = f'image={image_url}&autostart=1'
         if args.window:
