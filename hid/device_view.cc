@@ -57,6 +57,10 @@ TransferResult DeviceViewBackend::Transfer(HidHandle handle, HidDirection direct
   return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
 }
 
+TransferResult DeviceViewBackend::Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) {
+  return inner_.Flush(handle, boundMs, stop);
+}
+
 std::optional<HidReportLengths> DeviceViewBackend::ReportLengths(HidHandle handle) {
   return inner_.ReportLengths(handle);
 }

@@ -53,6 +53,10 @@ TransferResult PacedBackend::Transfer(HidHandle handle, HidDirection direction,
   return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
 }
 
+TransferResult PacedBackend::Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) {
+  return inner_.Flush(handle, boundMs, stop);
+}
+
 std::optional<HidReportLengths> PacedBackend::ReportLengths(HidHandle handle) {
   return inner_.ReportLengths(handle);
 }

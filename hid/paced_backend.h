@@ -32,6 +32,7 @@ class PacedBackend : public HidBackend {
   // about one frame; a stop set before it ends the transfer as Stopped.
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
+  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override;
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
