@@ -157,14 +157,19 @@ wait_for_line() {  # SECONDS FILE TEXT
 # The Windows command-line program under Wine, through winebus and hidraw.
 # Wine runs as the owner of its prefix (it refuses any other), who is given
 # the device's nodes as udev's uaccess would give them to a desktop user.
+# The program runs from /tmp: Wine loaded it from the 9p share with a page
+# of its code missing (zeros where main() was), and it crashed.
 WINE=/usr/lib/wine/wine64
 [ -x "$WINE" ] || WINE=$(command -v wine64 || true)
 wine_user() { stat -c %u "$GPS_WINEPREFIX"; }
 cli_exe() {
+  local exe
+  exe=/tmp/$(basename "$GPS_CLI_EXE")
+  cp "$GPS_CLI_EXE" "$exe"
   chmod 0666 /dev/hidraw*
   run_program cli setpriv --reuid="$(wine_user)" --regid="$(stat -c %g "$GPS_WINEPREFIX")" \
     --clear-groups env HOME=/tmp WINEPREFIX="$GPS_WINEPREFIX" WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" "$GPS_CLI_EXE" "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" "$exe" "$@"
 }
 
 # --- between cases ----------------------------------------------------------
