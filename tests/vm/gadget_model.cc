@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 #include "hid/sim_device.h"
 #include "protocol/flash_layout.h"
@@ -67,7 +68,10 @@ bool GadgetModel::WriteResults(const std::string& dir) const {
     if (std::memcmp(sector.data(), unerased.data(), SECTOR_SIZE) == 0) continue;
     ok = pwrite(fd, sector.data(), sector.size(), a) == static_cast<ssize_t>(sector.size());
   }
-  return close(fd) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  std::ofstream summary(dir + "/summary");
+  summary << "output_reports " << impl_->device.OutputReportCount() << "\n";
+  return ok && summary.good();
 }
 
 }  // namespace gps

@@ -32,10 +32,11 @@ source "$GPS_SOURCE/tests/vm/lib/guest.sh"
 say "userspace"
 mkdir -p /lib/modules
 mount --bind "$GPS_KERNEL_MODULES" /lib/modules
-# Two buses, for the cases with two devices; hid-generic gives the hidraw
-# node (the kernel would load it on demand through udev, which does not run
-# here).
-modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_hid &&
+# Two buses, for the cases with two devices. Full speed, as the device is:
+# 64-byte interrupt packets, one frame a millisecond. hid-generic gives the
+# hidraw node (the kernel would load it on demand through udev, which does
+# not run here).
+modprobe dummy_hcd num=2 is_high_speed=0 && modprobe libcomposite && modprobe usb_f_hid &&
   modprobe usbhid && modprobe hid-generic || { say "modprobe failed"; exit 1; }
 mount -t configfs configfs /sys/kernel/config
 say "modules loaded"

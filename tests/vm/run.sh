@@ -83,9 +83,12 @@ done
 limit=$((VM_BOOT_BUDGET + budget))
 echo "== tests/vm: ${#cases[@]} case(s) in one boot, at most ${limit} s"
 start=$SECONDS
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 status=0
 vm_boot "$kernel_dir" "$vm/initramfs.cpio.gz" "$out" "$limit" || status=$?
-echo "== tests/vm: the VM ran $((SECONDS - start)) s"
+# Under TCG every figure depends on what else the host runs meanwhile.
+echo "== tests/vm: the VM ran $((SECONDS - start)) s (QEMU TCG, 2 virtual CPUs; host:" \
+     "$(nproc) cores, load average $load_before before, $(cut -d' ' -f1 /proc/loadavg) after)"
 if [ "$status" -eq 124 ]; then
   echo "tests/vm: the VM did not power off within ${limit} s and was killed" >&2
 fi

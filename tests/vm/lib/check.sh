@@ -9,6 +9,9 @@ DATABASE_ADDRESS=$((0xA000))
 failures=()
 fail() { failures+=("$*"); }
 
+# A measured figure, printed with the case's verdict.
+figure() { echo "$*" >> figures; }
+
 # The exit status of the program run as NAME (cli by default).
 expect_status() {  # STATUS [NAME]
   local got
@@ -91,6 +94,7 @@ check_cases() {  # OUT CASE_FILE...
     name=$(basename "$file" .sh)
     dir=$out/$name
     failures=()
+    rm -f "$dir/figures"
     status=$(cat "$dir/guest.status" 2>/dev/null || echo "")
     if [ -z "$status" ]; then
       fail "it did not run to its end in the VM"
@@ -107,6 +111,7 @@ check_cases() {  # OUT CASE_FILE...
     fi
     if [ ${#failures[@]} -eq 0 ]; then
       printf 'PASS  %-28s %6s ms\n' "$name" "$(cat "$dir/guest.ms")"
+      [ -f "$dir/figures" ] && sed 's/^/        /' "$dir/figures"
     else
       result=1
       printf 'FAIL  %s\n' "$name"
