@@ -46,8 +46,8 @@ class HidapiBackend : public HidBackend {
     hid_device_info* all = hid_enumerate(0, 0);
     for (hid_device_info* d = all; d; d = d->next) {
       paths.emplace_back(d->path);
-      attributes_[d->path] = {d->vendor_id, d->product_id, d->release_number,
-                              SerialText(d->serial_number)};
+      attributes_[d->path] = {d->vendor_id, d->product_id, d->release_number};
+      serials_[d->path] = SerialText(d->serial_number);
     }
     hid_free_enumeration(all);
     return paths;
@@ -60,6 +60,14 @@ class HidapiBackend : public HidBackend {
     auto found = attributes_.find(path);
     if (found == attributes_.end()) return std::nullopt;
     return found->second;
+  }
+
+  // hidapi reads the serial number while it enumerates, from the same
+  // records: the device is not asked again.
+  std::string QuerySerial(const std::string& path) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = serials_.find(path);
+    return found == serials_.end() ? std::string() : found->second;
   }
 
   HidOpenResult OpenData(const std::string& path, HidAccess) override {
@@ -108,6 +116,10 @@ class HidapiBackend : public HidBackend {
     }
   }
 
+  // hidapi 0.13 hands out neither the report descriptor nor the report
+  // lengths, so the link cannot check them here.
+  std::optional<HidReportLengths> ReportLengths(HidHandle) override { return std::nullopt; }
+
   void Cancel(HidHandle) override {
     // Transfers run to their end inside Transfer; nothing is outstanding.
   }
@@ -117,6 +129,7 @@ class HidapiBackend : public HidBackend {
  private:
   std::mutex mutex_;
   std::unordered_map<std::string, HidAttributes> attributes_;
+  std::unordered_map<std::string, std::string> serials_;
 };
 
 }  // namespace

@@ -19,8 +19,46 @@ extern "C" {
 #include <memory>
 #include <vector>
 
+#include "hid/system_library_win32.h"
+
 namespace gps {
 namespace {
+
+// hid.dll is not one of Windows' known DLLs: imported, it would be taken
+// from the program's folder first. It is loaded from the system folder on
+// first use instead, and these are the calls taken from it.
+struct HidDll {
+  decltype(&::HidD_GetHidGuid) GetHidGuid = nullptr;
+  decltype(&::HidD_GetAttributes) GetAttributes = nullptr;
+  decltype(&::HidD_GetSerialNumberString) GetSerialNumberString = nullptr;
+  decltype(&::HidD_GetPreparsedData) GetPreparsedData = nullptr;
+  decltype(&::HidD_FreePreparsedData) FreePreparsedData = nullptr;
+  decltype(&::HidP_GetCaps) GetCaps = nullptr;
+
+  bool Loaded() const {
+    return GetHidGuid && GetAttributes && GetSerialNumberString && GetPreparsedData &&
+           FreePreparsedData && GetCaps;
+  }
+};
+
+// Never unloaded: the process keeps it until it ends.
+const HidDll& Hid() {
+  static const HidDll dll = [] {
+    HidDll d;
+    const HMODULE module = LoadSystemLibrary(L"hid.dll");
+    d.GetHidGuid = SystemFunction<decltype(d.GetHidGuid)>(module, "HidD_GetHidGuid");
+    d.GetAttributes = SystemFunction<decltype(d.GetAttributes)>(module, "HidD_GetAttributes");
+    d.GetSerialNumberString = SystemFunction<decltype(d.GetSerialNumberString)>(
+        module, "HidD_GetSerialNumberString");
+    d.GetPreparsedData =
+        SystemFunction<decltype(d.GetPreparsedData)>(module, "HidD_GetPreparsedData");
+    d.FreePreparsedData =
+        SystemFunction<decltype(d.FreePreparsedData)>(module, "HidD_FreePreparsedData");
+    d.GetCaps = SystemFunction<decltype(d.GetCaps)>(module, "HidP_GetCaps");
+    return d;
+  }();
+  return dll;
+}
 
 // What a HidHandle stands for: the file and the event its transfers signal.
 // Each handle serves one direction, so one event per handle is one event per
@@ -77,10 +115,17 @@ std::string Utf8FromWide(const std::wstring& text) {
   return out;
 }
 
+bool HidClassGuid(GUID& guid) {
+  if (!Hid().Loaded()) return false;
+  Hid().GetHidGuid(&guid);
+  return true;
+}
+
 std::vector<std::string> Win32HidBackend::EnumerateInterfaces() {
   std::vector<std::string> paths;
   GUID hidGuid;
-  HidD_GetHidGuid(&hidGuid);
+  // Without hid.dll no HID device can be reached: none is there.
+  if (!HidClassGuid(hidGuid)) return paths;
   DeviceInfoSet info{SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
   if (info.set == INVALID_HANDLE_VALUE) return paths;
@@ -110,25 +155,39 @@ std::vector<std::string> Win32HidBackend::EnumerateInterfaces() {
   return paths;
 }
 
+namespace {
+
+// Access 0 opens even a device that another program or the system (a
+// keyboard, a mouse) holds for reading: enough to query it.
+HANDLE OpenForQuery(const std::string& path) {
+  return CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
 std::optional<HidAttributes> Win32HidBackend::QueryAttributes(const std::string& path) {
-  // Access 0 opens even a device that another program or the system (a
-  // keyboard, a mouse) holds for reading: enough to read its attributes.
-  HANDLE query = CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!Hid().Loaded()) return std::nullopt;
+  HANDLE query = OpenForQuery(path);
   if (query == INVALID_HANDLE_VALUE) return std::nullopt;
+  // The HID driver answers this from what it read when the device arrived.
   HIDD_ATTRIBUTES attributes{};
   attributes.Size = sizeof(attributes);
-  const bool ok = HidD_GetAttributes(query, &attributes);
-  std::optional<HidAttributes> result;
-  if (ok) {
-    result = HidAttributes{attributes.VendorID, attributes.ProductID, attributes.VersionNumber,
-                           {}};
-    wchar_t serial[kSerialChars + 1] = {};
-    if (HidD_GetSerialNumberString(query, serial, kSerialChars * sizeof(wchar_t)))
-      result->serial = Utf8FromWide(serial);
-  }
+  const bool ok = Hid().GetAttributes(query, &attributes);
   CloseHandle(query);
-  return result;
+  if (!ok) return std::nullopt;
+  return HidAttributes{attributes.VendorID, attributes.ProductID, attributes.VersionNumber};
+}
+
+std::string Win32HidBackend::QuerySerial(const std::string& path) {
+  if (!Hid().Loaded()) return {};
+  HANDLE query = OpenForQuery(path);
+  if (query == INVALID_HANDLE_VALUE) return {};
+  // This one asks the device for its string descriptor.
+  wchar_t serial[kSerialChars + 1] = {};
+  const bool ok = Hid().GetSerialNumberString(query, serial, kSerialChars * sizeof(wchar_t));
+  CloseHandle(query);
+  return ok ? Utf8FromWide(serial) : std::string();
 }
 
 HidOpenResult Win32HidBackend::OpenData(const std::string& path, HidAccess access) {
@@ -183,6 +242,19 @@ TransferResult Win32HidBackend::Transfer(HidHandle handle, HidDirection directio
   if (wait == WAIT_OBJECT_0) return {TransferStatus::Stopped, 0};
   if (wait == WAIT_TIMEOUT) return {TransferStatus::TimedOut, 0};
   return {};
+}
+
+std::optional<HidReportLengths> Win32HidBackend::ReportLengths(HidHandle handle) {
+  DataHandle* data = Data(handle);
+  if (!data || !Hid().Loaded()) return std::nullopt;
+  PHIDP_PREPARSED_DATA preparsed = nullptr;
+  // Fails on a handle that is not a HID collection's (the tests' pipes).
+  if (!Hid().GetPreparsedData(data->file, &preparsed)) return std::nullopt;
+  HIDP_CAPS caps{};
+  const bool ok = Hid().GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+  Hid().FreePreparsedData(preparsed);
+  if (!ok) return std::nullopt;
+  return HidReportLengths{caps.InputReportByteLength, caps.OutputReportByteLength};
 }
 
 void Win32HidBackend::Cancel(HidHandle handle) {

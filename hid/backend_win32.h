@@ -5,6 +5,8 @@
 // pipes) by replacing the enumeration, the one part that needs a device.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "hid/hid_backend.h"
@@ -15,9 +17,11 @@ class Win32HidBackend : public HidBackend {
  public:
   // SetupDi enumeration of the present HID interfaces (device paths, UTF-8).
   std::vector<std::string> EnumerateInterfaces() override;
-  // Opens the path with access 0, reads HidD_GetAttributes and the serial
-  // number, and closes it again.
+  // Opens the path with access 0, reads HidD_GetAttributes, and closes it
+  // again.
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
+  // The same open for HidD_GetSerialNumberString.
+  std::string QuerySerial(const std::string& path) override;
   // CreateFileW with FILE_FLAG_OVERLAPPED, sharing reading and writing; each
   // handle gets an event of its own for its transfers.
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
@@ -27,9 +31,15 @@ class Win32HidBackend : public HidBackend {
   TransferResult Transfer(HidHandle handle, HidDirection direction,
                           uint8_t* buffer, uint32_t length, uint32_t boundMs,
                           const StopEvent& stop) override;
+  // HidD_GetPreparsedData and HidP_GetCaps on the data handle.
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
 };
+
+// The device interface class of HID devices, for device notifications; false
+// when hid.dll could not be loaded.
+bool HidClassGuid(GUID& guid);
 
 // UTF-8 <-> UTF-16 for paths and texts crossing into W calls.
 std::wstring WideFromUtf8(const std::string& text);

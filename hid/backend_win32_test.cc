@@ -32,7 +32,7 @@ class PipeBackend : public Win32HidBackend {
 
   std::vector<std::string> EnumerateInterfaces() override { return {"pipe-device"}; }
   std::optional<HidAttributes> QueryAttributes(const std::string&) override {
-    return HidAttributes{HID_VENDOR_ID, HID_PRODUCT_ID, 0, {}};
+    return HidAttributes{HID_VENDOR_ID, HID_PRODUCT_ID, 0};
   }
   HidOpenResult OpenData(const std::string&, HidAccess access) override {
     return Win32HidBackend::OpenData(access == HidAccess::Read ? inPath : outPath, access);

@@ -38,7 +38,13 @@ struct HidAttributes {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   uint16_t version = 0;
-  std::string serial;  // empty where the platform gives none
+};
+
+// The lengths of the input and output reports an interface declares, in
+// bytes, report identifier included.
+struct HidReportLengths {
+  uint32_t input = 0;
+  uint32_t output = 0;
 };
 
 // Why a data open failed, as far as the platform can tell.
@@ -48,6 +54,9 @@ enum class HidOpenError {
   Busy,          // another program holds the device exclusively
   Gone,          // the device left between enumeration and open
   Other,
+  // Set by the link, never by a backend: both handles opened, but the
+  // device's reports are not the 65 bytes of this device's firmware.
+  UnexpectedReports,
 };
 
 struct HidOpenResult {
@@ -78,8 +87,14 @@ class HidBackend {
   virtual std::vector<std::string> EnumerateInterfaces() = 0;
 
   // Opens the path for querying only, reads its attributes and closes it
-  // again. Empty when the interface cannot be queried.
+  // again. Empty when the interface cannot be queried. It does not ask the
+  // device anything, so a slow device cannot hold it up.
   virtual std::optional<HidAttributes> QueryAttributes(const std::string& path) = 0;
+
+  // The serial number of the interface, empty where it has none. The device
+  // itself is asked, which a sleeping device may take long to answer: ask
+  // only interfaces whose identifiers matched.
+  virtual std::string QuerySerial(const std::string& path) = 0;
 
   // Opens a data handle, sharing reading and writing with other openers.
   virtual HidOpenResult OpenData(const std::string& path, HidAccess access) = 0;
@@ -88,6 +103,10 @@ class HidBackend {
   virtual TransferResult Transfer(HidHandle handle, HidDirection direction,
                                   uint8_t* buffer, uint32_t length,
                                   uint32_t boundMs, const StopEvent& stop) = 0;
+
+  // The report lengths that the device behind an open data handle declares;
+  // empty where the platform does not tell.
+  virtual std::optional<HidReportLengths> ReportLengths(HidHandle handle) = 0;
 
   virtual void Cancel(HidHandle handle) = 0;
   virtual void Close(HidHandle handle) = 0;

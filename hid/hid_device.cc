@@ -28,9 +28,22 @@ bool CHidDevice::Open(uint16_t vendorId, uint16_t productId) {
     m_openError = read.handle == kInvalidHidHandle    ? read.error
                   : write.handle == kInvalidHidHandle ? write.error
                                                       : HidOpenError::None;
+    if (m_openError == HidOpenError::None && !ReportsFit()) {
+      Close();
+      m_openError = HidOpenError::UnexpectedReports;
+    }
     return true;
   }
   return false;
+}
+
+bool CHidDevice::ReportsFit() {
+  // Another firmware (or another device that took our identifiers) may
+  // read our commands as something else entirely, so a device whose
+  // reports are not ours gets none. A platform that does not tell the
+  // lengths is trusted.
+  const std::optional<HidReportLengths> lengths = m_backend.ReportLengths(m_hWrite);
+  return !lengths || (lengths->input == REPORT_SIZE && lengths->output == REPORT_SIZE);
 }
 
 bool CHidDevice::WriteReport(const uint8_t* buffer, uint32_t length,

@@ -48,6 +48,8 @@ class CHidDevice {
   // Opens the first interface, in the platform's order, whose vendor and
   // product match: for reading, then for writing. True on a match, even when
   // a data open failed (the first transfer in that direction then fails).
+  // A device whose reports are not REPORT_SIZE bytes is closed again at
+  // once, with OpenError() UnexpectedReports: nothing reaches it.
   bool Open(uint16_t vendorId, uint16_t productId);
 
   // One output (input) report of `length` bytes through the write (read)
@@ -70,6 +72,8 @@ class CHidDevice {
   StopEvent& Stop() { return *m_hStopEvent; }
 
  private:
+  // False when the open device declares reports of another length.
+  bool ReportsFit();
   bool Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                 uint32_t length, uint32_t* count, uint32_t timeoutMs,
                 uint32_t boundMs);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 
@@ -17,6 +18,7 @@ class ScriptedBackend : public HidBackend {
     std::optional<HidAttributes> attributes;
     bool readOpens = true;
     bool writeOpens = true;
+    std::optional<HidReportLengths> reportLengths = HidReportLengths{65, 65};
   };
 
   std::vector<Interface> interfaces;
@@ -33,7 +35,12 @@ class ScriptedBackend : public HidBackend {
     calls.push_back("query " + path);
     return Find(path).attributes;
   }
+  std::string QuerySerial(const std::string& path) override {
+    calls.push_back("serial " + path);
+    return {};
+  }
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
+    opened = path;
     const bool read = access == HidAccess::Read;
     calls.push_back(std::string(read ? "open-read " : "open-write ") + path);
     const Interface& i = Find(path);
@@ -48,10 +55,15 @@ class ScriptedBackend : public HidBackend {
     results.pop_front();
     return r;
   }
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
+    calls.push_back("lengths " + std::to_string(handle));
+    return Find(opened).reportLengths;
+  }
   void Cancel(HidHandle handle) override { calls.push_back("cancel " + std::to_string(handle)); }
   void Close(HidHandle handle) override { calls.push_back("close " + std::to_string(handle)); }
 
  private:
+  std::string opened;  // the path of the last data open
   const Interface& Find(const std::string& path) {
     for (const Interface& i : interfaces)
       if (i.path == path) return i;
@@ -107,7 +119,43 @@ TEST_F(LinkTest, FirstMatchingInterfaceWinsAndNearMissesAreSkipped) {
   EXPECT_EQ(backend.calls,
             (std::vector<std::string>{"query unqueryable", "query other-product",
                                       "query other-vendor", "query first",
-                                      "open-read first", "open-write first"}));
+                                      "open-read first", "open-write first", "lengths 20"}));
+}
+
+// Another firmware behind our identifiers is closed again before anything
+// could reach it; a platform that does not tell the lengths is trusted.
+TEST_F(LinkTest, ADeviceWithReportsOfAnotherLengthGetsNothing) {
+  struct Case {
+    const char* name;
+    std::optional<HidReportLengths> lengths;
+    HidOpenError error;
+  };
+  const Case cases[] = {
+      {"this firmware", HidReportLengths{65, 65}, HidOpenError::None},
+      {"not told", std::nullopt, HidOpenError::None},
+      {"short output report", HidReportLengths{65, 9}, HidOpenError::UnexpectedReports},
+      {"long input report", HidReportLengths{129, 65}, HidOpenError::UnexpectedReports},
+      {"no report identifier counted", HidReportLengths{64, 64},
+       HidOpenError::UnexpectedReports},
+      {"no input report", HidReportLengths{0, 65}, HidOpenError::UnexpectedReports},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    backend.interfaces = {{"dev", kOurs, true, true, c.lengths}};
+    backend.results = {{TransferStatus::Completed, 65}};
+    backend.calls.clear();
+    CHidDevice device(Settings());
+    ASSERT_TRUE(device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
+    EXPECT_EQ(device.OpenError(), c.error);
+    const bool fits = c.error == HidOpenError::None;
+    EXPECT_EQ(device.IsReadOpen(), fits);
+    EXPECT_EQ(device.IsWriteOpen(), fits);
+    uint8_t report[REPORT_SIZE] = {};
+    EXPECT_EQ(device.WriteReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS), fits);
+    const bool transferred =
+        std::find(backend.calls.begin(), backend.calls.end(), "transfer 20") != backend.calls.end();
+    EXPECT_EQ(transferred, fits);
+  }
 }
 
 TEST_F(LinkTest, PathsOfAnyLengthAreHandled) {

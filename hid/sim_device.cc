@@ -236,7 +236,13 @@ std::optional<HidAttributes> SimBus::QueryAttributes(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   const SimInterface* i = Find(path);
   if (!i || !i->queryable) return std::nullopt;
-  return HidAttributes{i->vendorId, i->productId, 0x0100, i->serial};
+  return HidAttributes{i->vendorId, i->productId, 0x0100};
+}
+
+std::string SimBus::QuerySerial(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimInterface* i = Find(path);
+  return i ? i->serial : std::string();
 }
 
 HidOpenResult SimBus::OpenData(const std::string& path, HidAccess access) {
@@ -303,7 +309,8 @@ TransferResult SimBus::Write(Handle& h, const uint8_t* buffer, uint32_t length,
     lock.unlock();
     return {WaitUntil(deadline, deadline, stop).value_or(TransferStatus::TimedOut), 0};
   }
-  if (length != REPORT_SIZE) return {};
+  // As on Windows, a write must be exactly the declared output report.
+  if (length != REPORT_SIZE || length != d.config.reportLengths.output) return {};
   if (d.config.recordReports) {
     Report r;
     std::memcpy(r.data(), buffer, r.size());
@@ -361,6 +368,15 @@ TransferResult SimBus::Read(Handle& h, uint8_t* buffer, uint32_t length,
     lock.unlock();
     if (auto end = WaitUntil(next, deadline, stop)) return {*end, 0};
   }
+}
+
+std::optional<HidReportLengths> SimBus::ReportLengths(HidHandle id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (id < 0 || static_cast<std::size_t>(id) >= handles_.size()) return std::nullopt;
+  const Handle& h = *handles_[static_cast<std::size_t>(id)];
+  if (!h.open) return std::nullopt;
+  std::lock_guard<std::mutex> deviceLock(h.device->mutex);
+  return h.device->config.reportLengths;
 }
 
 void SimBus::Cancel(HidHandle) {

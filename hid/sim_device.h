@@ -55,6 +55,10 @@ struct SimConfig {
   // the flash costs 2.3 MiB instead of 16.
   SimFlash::Storage flashStorage = SimFlash::Storage::Bytes;
   SimFaults faults;
+  // The report lengths the device declares. Other lengths make it a device
+  // with our identifiers but another firmware: it takes no output report of
+  // the link's 65 bytes.
+  HidReportLengths reportLengths{65, 65};
 };
 
 class SimDevice {
@@ -109,10 +113,12 @@ class SimBus : public HidBackend {
 
   std::vector<std::string> EnumerateInterfaces() override;
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
+  std::string QuerySerial(const std::string& path) override;
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction,
                           uint8_t* buffer, uint32_t length, uint32_t boundMs,
                           const StopEvent& stop) override;
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
 

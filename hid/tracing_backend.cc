@@ -25,6 +25,7 @@ const char* OpenErrorText(HidOpenError error) {
     case HidOpenError::Busy: return "busy";
     case HidOpenError::Gone: return "gone";
     case HidOpenError::Other: return "failed";
+    case HidOpenError::UnexpectedReports: return "unexpected report lengths";
   }
   return "failed";
 }
@@ -52,6 +53,10 @@ std::vector<std::string> TracingBackend::EnumerateInterfaces() {
 
 std::optional<HidAttributes> TracingBackend::QueryAttributes(const std::string& path) {
   return inner_.QueryAttributes(path);
+}
+
+std::string TracingBackend::QuerySerial(const std::string& path) {
+  return inner_.QuerySerial(path);
 }
 
 HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access) {
@@ -85,6 +90,19 @@ TransferResult TracingBackend::Transfer(HidHandle handle, HidDirection direction
   if (shown > 0) line += ": " + Hex(buffer, shown);
   Line(line);
   return result;
+}
+
+// The lengths tell support at once whether the device runs the firmware
+// that the link speaks to.
+std::optional<HidReportLengths> TracingBackend::ReportLengths(HidHandle handle) {
+  const std::optional<HidReportLengths> lengths = inner_.ReportLengths(handle);
+  std::string line = "reports of handle " + std::to_string(handle) + ": ";
+  if (lengths)
+    line += "in " + std::to_string(lengths->input) + ", out " + std::to_string(lengths->output);
+  else
+    line += "lengths not known";
+  Line(line);
+  return lengths;
 }
 
 void TracingBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }

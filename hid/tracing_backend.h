@@ -26,9 +26,11 @@ class TracingBackend : public HidBackend {
 
   std::vector<std::string> EnumerateInterfaces() override;
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
+  std::string QuerySerial(const std::string& path) override;
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
 

@@ -55,6 +55,7 @@ TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
                                     "close handle 0",
                                     "open read sim:0416:b500: handle 1",
                                     "open write sim:0416:b500: handle 2",
+                                    "reports of handle 2: in 65, out 65",
                                     "out failed: 00 ab 01",
                                     "close handle 1",
                                     "close handle 2",

@@ -30,6 +30,10 @@ ProbeResult ProbeDevice(const LinkSettings& link) {
       result.outcome = ProbeOutcome::CannotOpen;
       result.text = text::kDeviceCannotOpen;
       break;
+    case HidOpenError::UnexpectedReports:
+      result.outcome = ProbeOutcome::WrongFirmware;
+      result.text = text::kDeviceWrongFirmware;
+      break;
   }
   transfer.m_device.Close();
   return result;

@@ -15,6 +15,7 @@ enum class ProbeOutcome {
   NoPermission,  // found, but the user may not open it
   Busy,          // found, but another program holds it
   CannotOpen,    // found, but it would not open for another reason
+  WrongFirmware, // found, but its reports are not this firmware's 65 bytes
 };
 
 struct ProbeResult {

@@ -43,5 +43,18 @@ TEST(DeviceProbe, TellsEachOutcomeApartAndLeavesNothingOpen) {
   }
 }
 
+// A device with our identifiers but reports of another length runs another
+// firmware: the probe says so, and nothing is left open or sent.
+TEST(DeviceProbe, ADeviceWithOtherReportsIsNotThisFirmware) {
+  SimConfig config;
+  config.reportLengths = {65, 9};
+  testing::SimRig rig(config);
+  const ProbeResult result = ProbeDevice(rig.link);
+  EXPECT_EQ(result.outcome, ProbeOutcome::WrongFirmware);
+  EXPECT_EQ(result.text, text::kDeviceWrongFirmware);
+  EXPECT_EQ(rig.bus.OpenHandles(), 0u);
+  EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+}
+
 }  // namespace
 }  // namespace gps

@@ -31,6 +31,9 @@ inline constexpr std::string_view kRestartFailed = "重新啟動設備失敗!";
 extern const std::string_view kDeviceNoPermission;
 inline constexpr std::string_view kDeviceBusy = "設備被其他程式佔用! 請關閉該程式後再試。";
 inline constexpr std::string_view kDeviceCannotOpen = "設備無法開啟! 請重新插入設備。";
+// A device with our identifiers whose reports are not the 65 bytes of this
+// device's firmware: nothing is sent to it.
+inline constexpr std::string_view kDeviceWrongFirmware = "設備韌體不符! 此設備無法以本程式更新。";
 
 // Message boxes.
 inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";

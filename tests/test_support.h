@@ -53,12 +53,16 @@ class ForwardingBackend : public HidBackend {
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
     return inner_.QueryAttributes(path);
   }
+  std::string QuerySerial(const std::string& path) override { return inner_.QuerySerial(path); }
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     return inner_.OpenData(path, access);
   }
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
     return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
+    return inner_.ReportLengths(handle);
   }
   void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
   void Close(HidHandle handle) override { inner_.Close(handle); }

@@ -92,6 +92,9 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
       {kExitInterrupted, "--wait: interrupted (Ctrl+C) before a device was connected",
        Text(cli_text::kWaitInterrupted)},
       {kExitNoDevice, "--list: no device is connected", Text(text::kDeviceConnectFailed)},
+      {kExitWrongFirmware,
+       "the device is there but its reports are not this firmware's; nothing was sent",
+       Text(text::kDeviceWrongFirmware)},
   };
   return table;
 }

@@ -29,6 +29,7 @@ enum ExitStatus : int {
   kExitWaitTimedOut = 11,   // --wait: no device came within the time
   kExitInterrupted = 12,    // --wait: interrupted (Ctrl+C) before a device came
   kExitNoDevice = 13,       // --list: no device is connected
+  kExitWrongFirmware = 14,  // the device's reports are not this firmware's
 };
 
 int ExitStatusFor(UpdateOutcome outcome);

@@ -75,6 +75,7 @@ int ProbeExitStatus(ProbeOutcome outcome) {
     case ProbeOutcome::NoPermission: return kExitNoPermission;
     case ProbeOutcome::Busy: return kExitBusy;
     case ProbeOutcome::CannotOpen: return kExitCannotOpen;
+    case ProbeOutcome::WrongFirmware: return kExitWrongFirmware;
     case ProbeOutcome::Present:
     case ProbeOutcome::Absent: break;
   }
@@ -82,7 +83,8 @@ int ProbeExitStatus(ProbeOutcome outcome) {
 }
 
 // Every interface with our vendor and product: its path and, after a tab,
-// its serial number where the platform gives one.
+// its serial number where the platform gives one. Only those are asked for
+// their serial number: another device may be slow to answer.
 int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
   int found = 0;
   for (const std::string& path : backend.EnumerateInterfaces()) {
@@ -92,7 +94,8 @@ int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
       continue;
     }
     out << path;
-    if (!attributes->serial.empty()) out << '\t' << attributes->serial;
+    if (const std::string serial = backend.QuerySerial(path); !serial.empty())
+      out << '\t' << serial;
     out << '\n';
     ++found;
   }

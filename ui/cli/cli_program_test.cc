@@ -88,7 +88,7 @@ TEST(CliOptions, HelpCarriesEveryExitStatusWithItsText) {
       EXPECT_NE(help.find(row.text), std::string::npos) << row.status;
     }
   }
-  EXPECT_EQ(expected, kExitNoDevice + 1);
+  EXPECT_EQ(expected, kExitWrongFirmware + 1);
   // Every line fits a terminal of 80 columns (the texts count two per character).
   std::istringstream lines(help);
   for (std::string line; std::getline(lines, line);) {
@@ -192,25 +192,30 @@ TEST_F(CliRun, TheProbeDecidesWhetherTheUpdateRuns) {
     bool plugged;
     bool refuseRead;
     HidOpenError refusal;
+    uint32_t outputLength;  // of the device's reports; 65 for this firmware
     int status;
     std::string out;
   };
   const Case cases[] = {
-      {"present", true, false, HidOpenError::None, kExitSuccess, kUpdateLines},
+      {"present", true, false, HidOpenError::None, 65, kExitSuccess, kUpdateLines},
       // No device: the update runs and tells of it in its own words.
-      {"absent", false, false, HidOpenError::None, kExitErase,
+      {"absent", false, false, HidOpenError::None, 65, kExitErase,
        Lines({text::kDeviceConnectFailed, text::kEraseFlashFailed})},
-      {"no permission", true, true, HidOpenError::AccessDenied, kExitNoPermission,
+      {"no permission", true, true, HidOpenError::AccessDenied, 65, kExitNoPermission,
        Lines({text::kDeviceNoPermission})},
       // Only the write handle is refused: the probe still sees it.
-      {"held by another program", true, false, HidOpenError::Busy, kExitBusy,
+      {"held by another program", true, false, HidOpenError::Busy, 65, kExitBusy,
        Lines({text::kDeviceBusy})},
-      {"would not open", true, true, HidOpenError::Other, kExitCannotOpen,
+      {"would not open", true, true, HidOpenError::Other, 65, kExitCannotOpen,
        Lines({text::kDeviceCannotOpen})},
+      {"another firmware", true, false, HidOpenError::None, 33, kExitWrongFirmware,
+       Lines({text::kDeviceWrongFirmware})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimDevice dev;
+    SimConfig config;
+    config.reportLengths.output = c.outputLength;
+    SimDevice dev(config);
     SimBus one(dev);
     if (!c.plugged) dev.Unplug();
     if (c.refusal != HidOpenError::None) {
@@ -309,10 +314,22 @@ TEST_F(CliRun, ListsEveryMatchingDeviceAndSkipsTheRest) {
   many.AddDevice(gone, "sim:gone");
   many.AddInterface({"sim:d", HID_VENDOR_ID, HID_PRODUCT_ID, true, &d, "D-0004"});
 
-  EXPECT_EQ(Run({"--list"}, &many), kExitSuccess);
+  // A serial number is asked of the matches only: any other device, however
+  // slow to answer, is not asked at all.
+  struct SerialsWatched : testing::ForwardingBackend {
+    using ForwardingBackend::ForwardingBackend;
+    std::vector<std::string> asked;
+    std::string QuerySerial(const std::string& path) override {
+      asked.push_back(path);
+      return ForwardingBackend::QuerySerial(path);
+    }
+  } watchedMany(many);
+
+  EXPECT_EQ(Run({"--list"}, &watchedMany), kExitSuccess);
   EXPECT_EQ(out.str(), "sim:a\tA-0001\nsim:b\nsim:d\tD-0004\n");
   EXPECT_EQ(err.str(), "");
   EXPECT_EQ(many.OpenHandles(), 0u);
+  EXPECT_EQ(watchedMany.asked, (std::vector<std::string>{"sim:a", "sim:b", "sim:d"}));
 
   SimBus empty;
   empty.AddInterface({"sim:keyboard", 0x046D, 0xC31C, true, nullptr, ""});
@@ -333,7 +350,7 @@ TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
   ASSERT_EQ(Run({"--trace"}), kExitSuccess) << err.str();
   EXPECT_EQ(out.str(), kUpdateLines);
 
-  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close) (.*))");
+  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close|reports) (.*))");
   std::vector<Report> sent;
   std::vector<std::vector<uint8_t>> received;
   long long last = -1;

@@ -11,6 +11,7 @@
 #include "ui/common/instance_guard.h"
 
 int main(int argc, char** argv) {
+  gps::PrepareProcess();
   gps::StopEvent& interrupt = gps::StopOnInterrupt();
   gps::PrepareConsole();
 

@@ -9,6 +9,10 @@
 
 namespace gps {
 
+// Makes the process safe to start from any folder: on Windows, DLLs are
+// then looked for in the system folder only. Call it first thing in main.
+void PrepareProcess();
+
 // Sets the console up for UTF-8 output where that is not the default.
 void PrepareConsole();
 

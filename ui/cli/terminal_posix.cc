@@ -9,6 +9,8 @@
 
 namespace gps {
 
+void PrepareProcess() {}
+
 void PrepareConsole() {}
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "hid/backend_win32.h"
+#include "hid/system_library_win32.h"
 #include "ui/cli/terminal.h"
 
 namespace gps {
@@ -25,6 +26,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }
 
 }  // namespace
+
+void PrepareProcess() { RestrictDllSearchToSystem(); }
 
 // The texts are UTF-8; the console shows them right only in code page 65001.
 void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }

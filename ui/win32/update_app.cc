@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "hid/system_library_win32.h"
 #include "ui/win32/update_dlg.h"
 
 namespace gps {
@@ -32,9 +33,14 @@ int CUpdateApp::Run(HINSTANCE instance, HidBackend& backend) {
 }
 
 BOOL CUpdateApp::InitInstance() {
-  // The progress bar's window class comes from the common controls library.
+  // The progress bar's window class comes from the common controls library,
+  // which is not a known DLL: it is loaded from the system folder (the
+  // manifest still picks its version 6 there).
+  using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto initControls = SystemFunction<InitCommonControlsExFn>(
+      LoadSystemLibrary(L"comctl32.dll"), "InitCommonControlsEx");
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
+  if (initControls) initControls(&controls);
 
   CUpdateDlg dlg(*m_backend);
   dlg.DoModal();

@@ -1,9 +1,6 @@
 #include "ui/win32/update_dlg.h"
 
 #include <commctrl.h>
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <cstdlib>
 
@@ -15,6 +12,7 @@ extern "C" {
 #include "ui/common/dialog_texts.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/dialog_reporter.h"
+#include "ui/win32/running_copy.h"
 #include "ui/win32/update_app.h"
 
 namespace gps {
@@ -46,6 +44,7 @@ BOOL CUpdateDlg::OnInitDialog() {
   if (theApp.TakeInstanceGuard() == InstanceGuard::State::AlreadyRunning) {
     const std::wstring text = WideFromUtf8(std::string(text::kSoftwareInUse));
     MessageBoxW(m_hWnd, text.c_str(), theApp.AppName().c_str(), MB_OK);
+    BringRunningCopyForward();
     std::exit(1);
   }
 
@@ -70,8 +69,8 @@ BOOL CUpdateDlg::OnInitDialog() {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof(filter);
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  HidD_GetHidGuid(&filter.dbcc_classguid);
-  m_deviceNotify = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  if (HidClassGuid(filter.dbcc_classguid))
+    m_deviceNotify = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 
   Probe();
   return TRUE;

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,12 +131,15 @@ void Press(HWND dialog, int id) {
 // One run of one of the programs, ended by the test or killed at its end.
 class Program {
  public:
-  Program(const std::wstring& exe, const fs::path& workDir) {
+  // `exe` is found beside this test program unless it is a full path.
+  Program(const fs::path& exe, const fs::path& workDir, const std::wstring& arguments = L"") {
     std::wstring commandLine = L"\"" + (ProgramDir() / exe).wstring() + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              workDir.wstring().c_str(), &startup, &info_);
+    started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                              CREATE_NO_WINDOW, nullptr, workDir.wstring().c_str(), &startup,
+                              &info_);
     if (started_) WaitForInputIdle(info_.hProcess, 10000);
   }
   ~Program() {
@@ -317,9 +321,13 @@ TEST_F(DialogTest, UpdateOnTheSimulatedDeviceRunsToSuccessWithTheButtonDisabledM
   EXPECT_EQ(update.ExitCode(), 0);
 }
 
-TEST_F(DialogTest, SecondCopyShowsSoftwareInUseWithoutItsDialogAndExitsWithStatusOne) {
+TEST_F(DialogTest, SecondCopyShowsSoftwareInUseAndBringsTheFirstForward) {
   Program first(L"Update.exe", dir_);
-  ASSERT_NE(first.MainWindow(), nullptr);
+  HWND dialog = first.MainWindow();
+  ASSERT_NE(dialog, nullptr);
+  // The user has minimised it and forgotten it.
+  PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsIconic(dialog) != FALSE; }, seconds(10)));
 
   Program second(L"Update.exe", dir_);
   ASSERT_TRUE(second.started());
@@ -330,9 +338,10 @@ TEST_F(DialogTest, SecondCopyShowsSoftwareInUseWithoutItsDialogAndExitsWithStatu
   Press(box, IDOK);
   EXPECT_EQ(second.ExitCode(), 1);
 
-  // The first copy is untouched.
-  HWND dialog = first.MainWindow();
-  ASSERT_NE(dialog, nullptr);
+  // The first copy is back in front, and otherwise untouched.
+  EXPECT_TRUE(WaitUntil([&] { return !IsIconic(dialog) && GetForegroundWindow() == dialog; },
+                        seconds(10)));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kStatusLine)), kNoDevice);
   Press(dialog, IDOK);
   EXPECT_EQ(first.ExitCode(), 0);
 }
@@ -407,6 +416,91 @@ TEST_F(DialogTest, ClosingDuringAnUpdateAsksAndAConfirmedCloseStopsTheUpdate) {
   // The erase alone takes four seconds on this device; a stopped update
   // does not wait for it.
   EXPECT_LT(Clock::now() - confirmed, seconds(2));
+}
+
+// The programs as users run them: unpacked into a folder of their own,
+// where anyone may have put a DLL named like one of Windows' own. Neither
+// stand-in is loaded; each program does its work with the system's DLLs.
+TEST_F(DialogTest, DllsPlantedBesideTheProgramsAreNotLoaded) {
+  const fs::path planted = ProgramDir() / "planted";
+  for (const fs::path& file :
+       {ProgramDir() / "Update.exe", ProgramDir() / "Update-sim.exe",
+        ProgramDir() / ".." / "cli" / "gps-update-cli.exe", planted / "hid.dll",
+        planted / "comctl32.dll"}) {
+    ASSERT_TRUE(fs::exists(file)) << file;
+    fs::copy_file(file, dir_ / file.filename());
+  }
+  // The stand-in leaves its mark when it is loaded at all.
+  HMODULE probe = LoadLibraryW((dir_ / "hid.dll").wstring().c_str());
+  ASSERT_NE(probe, nullptr);
+  FreeLibrary(probe);
+  ASSERT_TRUE(fs::remove(dir_ / "hid.dll.ran"));
+
+  struct Run {
+    const wchar_t* exe;
+    std::wstring status;  // the probe's text: the HID calls ran
+  };
+  for (const Run& run : {Run{L"Update.exe", kNoDevice}, Run{L"Update-sim.exe", kConnected}}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(run.exe)));
+    Program program(dir_ / run.exe, dir_);
+    HWND dialog = program.MainWindow();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Text(GetDlgItem(dialog, kStatusLine)), run.status);
+    EXPECT_EQ(ClassOf(GetDlgItem(dialog, kProgressBar)), L"msctls_progress32");
+    Press(dialog, IDOK);
+    EXPECT_EQ(program.ExitCode(), 0);
+  }
+  // --list enumerates the HID devices, and finds none here.
+  Program cli(dir_ / "gps-update-cli.exe", dir_, L"--list");
+  EXPECT_EQ(cli.ExitCode(), 13);
+
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_))
+    EXPECT_NE(entry.path().extension(), ".ran") << entry.path();
+}
+
+// One text of a program's version record (language 0x0404, UTF-16), or
+// nothing when the record lacks it.
+std::optional<std::wstring> VersionText(const std::vector<uint8_t>& record,
+                                        const std::wstring& name) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring key = L"\\StringFileInfo\\040404B0\\" + name;
+  if (!VerQueryValueW(record.data(), key.c_str(), &value, &length) || length == 0)
+    return std::nullopt;
+  return std::wstring(static_cast<const wchar_t*>(value), length - 1);
+}
+
+// What Explorer's properties page and the release notes show of each
+// program: the same company and copyright everywhere, each file's own name
+// and description, and the demonstration build saying that it is one.
+TEST(VersionRecord, EachProgramHasItsOwnFilledRecord) {
+  struct Record {
+    fs::path file;
+    bool demonstration;
+  };
+  for (const Record& p : {Record{ProgramDir() / "Update.exe", false},
+                          Record{ProgramDir() / "Update-sim.exe", true},
+                          Record{ProgramDir() / ".." / "cli" / "gps-update-cli.exe", false}}) {
+    SCOPED_TRACE(p.file.string());
+    const DWORD size = GetFileVersionInfoSizeW(p.file.wstring().c_str(), nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<uint8_t> record(size);
+    ASSERT_TRUE(GetFileVersionInfoW(p.file.wstring().c_str(), 0, size, record.data()));
+
+    EXPECT_EQ(VersionText(record, L"CompanyName"), L"道路安全警示系統開發團隊");
+    EXPECT_EQ(VersionText(record, L"LegalCopyright"), L"Copyright © 2026 道路安全警示系統開發團隊");
+    EXPECT_EQ(VersionText(record, L"OriginalFilename"), p.file.filename().wstring());
+    const std::optional<std::wstring> description = VersionText(record, L"FileDescription");
+    ASSERT_TRUE(description.has_value());
+    EXPECT_NE(description->find(L"資料庫更新程式"), std::wstring::npos);
+    EXPECT_EQ(description->find(L"示範版") != std::wstring::npos, p.demonstration);
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ((fixed->dwFileFlags & VS_FF_SPECIALBUILD) != 0, p.demonstration);
+    EXPECT_EQ(VersionText(record, L"SpecialBuild").has_value(), p.demonstration);
+  }
 }
 
 // Not a test: holds Update-sim.exe in the middle of its erase while the

@@ -83,6 +83,10 @@ class WatchedBackend : public HidBackend {
     Note();
     return inner_.QueryAttributes(path);
   }
+  std::string QuerySerial(const std::string& path) override {
+    Note();
+    return inner_.QuerySerial(path);
+  }
   HidOpenResult OpenData(const std::string& path, HidAccess access) override {
     Note();
     return inner_.OpenData(path, access);
@@ -91,6 +95,10 @@ class WatchedBackend : public HidBackend {
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
     Note();
     return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  }
+  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
+    Note();
+    return inner_.ReportLengths(handle);
   }
   void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
   void Close(HidHandle handle) override { inner_.Close(handle); }

@@ -1,0 +1,26 @@
+# What each program that users run on Windows gets (Update.exe,
+# Update-sim.exe, gps-update-cli.exe):
+#   - the lowest Windows version its imports allow, 6.1 (Windows 7), in its PE
+#     header, so that an older system refuses it with a clear message instead
+#     of failing on a missing import;
+#   - its debug information moved out into <program>.debug beside it, which
+#     the program names in a .gnu_debuglink section for debuggers: what users
+#     download carries none, and packaging only copies;
+#   - a test that reads its PE header: known DLLs only, version 6.1, stripped.
+function(gps_windows_program target)
+  target_link_options(${target} PRIVATE
+    -Wl,--major-os-version,6,--minor-os-version,1
+    -Wl,--major-subsystem-version,6,--minor-subsystem-version,1)
+  set(program $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${program} ${program}.debug
+    COMMAND ${CMAKE_STRIP} --strip-all ${program}
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${program}.debug ${program}
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+  if(GPS_BUILD_TESTS)
+    add_test(NAME ${target}_pe_header
+             COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=${program}
+                     -P ${PROJECT_SOURCE_DIR}/cmake/CheckWindowsProgram.cmake)
+  endif()
+endfunction()
