@@ -19,11 +19,12 @@ expect_status() {  # STATUS [NAME]
   [ "$got" = "$1" ] || fail "${2:-cli}: exit status $got, expected $1"
 }
 
-# The whole standard output of NAME: the lines on standard input.
+# The whole standard output of NAME: the lines on standard input. The
+# Windows programs end their lines with CR LF; the CRs are not compared.
 expect_output() {  # [NAME]
   local name=${1:-cli}
-  diff -u --label expected --label "$name.out" - "$name.out" > "$name.out.diff" ||
-    fail "$name: standard output differs: $(cat "$name.out.diff")"
+  diff -u --label expected --label "$name.out" - <(tr -d '\r' < "$name.out") \
+    > "$name.out.diff" || fail "$name: standard output differs: $(cat "$name.out.diff")"
 }
 
 # FILE has a line TEXT, or has none.

@@ -167,6 +167,7 @@ cli_exe() {
   exe=/tmp/$(basename "$GPS_CLI_EXE")
   cp "$GPS_CLI_EXE" "$exe"
   chmod 0666 /dev/hidraw*
+  touch /tmp/wine-started
   run_program cli setpriv --reuid="$(wine_user)" --regid="$(stat -c %g "$GPS_WINEPREFIX")" \
     --clear-groups env HOME=/tmp WINEPREFIX="$GPS_WINEPREFIX" WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" "$exe" "$@"
@@ -182,7 +183,8 @@ case_cleanup() {
     [ -f "$pidfile" ] && kill -KILL "$(cat "$pidfile")" 2>/dev/null
     rm -f "$pidfile"
   done
-  if [ -n "${GPS_WINEPREFIX:-}" ] && [ -n "$WINE" ]; then
+  if [ -f /tmp/wine-started ]; then
+    rm /tmp/wine-started
     setpriv --reuid="$(wine_user)" --regid="$(stat -c %g "$GPS_WINEPREFIX")" --clear-groups \
       env WINEPREFIX="$GPS_WINEPREFIX" "$(dirname "$WINE")/wineserver" -k 2>/dev/null
   fi
