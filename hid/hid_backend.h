@@ -7,6 +7,7 @@
 //
 //   backend_win32.cc    SetupDi/HidD enumeration, overlapped ReadFile/WriteFile
 //   backend_hidapi.cc   the distribution's hidapi (hidraw) library
+//   backend_webhid.cc   the browser's WebHID (the web page, in WebAssembly)
 //   sim_device.cc       an in-process device for tests and demos
 //
 // Contract for every entry:
@@ -16,6 +17,10 @@
 //     returns early with Stopped as soon as `stop` is set.
 //   - Reports have the Windows shape on both sides of the seam: 65 bytes,
 //     report identifier first, and a completed transfer counts that byte.
+//   - A write may be accepted before the platform has settled it (WebHID keeps
+//     a few output reports in flight to keep the wire busy). A failure of an
+//     accepted report is returned by a later write on that handle or by
+//     Flush; the link flushes before it calls an exchange done.
 //   - Cancel ends whatever the calling thread still has outstanding on the
 //     handle and returns only when the platform no longer uses its buffer.
 #pragma once
@@ -103,6 +108,15 @@ class HidBackend {
   virtual TransferResult Transfer(HidHandle handle, HidDirection direction,
                                   uint8_t* buffer, uint32_t length,
                                   uint32_t boundMs, const StopEvent& stop) = 0;
+
+  // Waits until every output report accepted on `handle` has gone out, at
+  // most `boundMs` for each: Completed when all went, else how the first
+  // one that did not go ended. Backends that settle each write inside
+  // Transfer have nothing outstanding.
+  virtual TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) {
+    (void)handle, (void)boundMs, (void)stop;
+    return {TransferStatus::Completed, 0};
+  }
 
   // The report lengths that the device behind an open data handle declares;
   // empty where the platform does not tell.

@@ -90,6 +90,16 @@ bool CHidDevice::Transfer(HidHandle handle, HidDirection direction,
   return false;
 }
 
+bool CHidDevice::FlushWrites() {
+  if (m_hWrite == kInvalidHidHandle) return false;
+  const TransferResult result = m_backend.Flush(m_hWrite, m_bounds.writeMs, *m_hStopEvent);
+  if (result.status == TransferStatus::Stopped || m_hStopEvent->IsSet()) {
+    m_hStopEvent->Reset();
+    return false;
+  }
+  return result.status == TransferStatus::Completed;
+}
+
 void CHidDevice::Close() {
   // Both cancels before both closes: a close must not race a transfer that
   // the other handle still has outstanding.

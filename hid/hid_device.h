@@ -61,6 +61,11 @@ class CHidDevice {
   bool ReadReport(uint8_t* buffer, uint32_t length, uint32_t* bytesRead,
                   uint32_t timeoutMs);
 
+  // Waits until every output report that WriteReport accepted has gone out
+  // (within the write bound for each). True when all did; an exchange is not
+  // done before this says so.
+  bool FlushWrites();
+
   // Cancels both data handles, then closes both. Any number of calls.
   void Close();
 

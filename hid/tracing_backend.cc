@@ -92,6 +92,15 @@ TransferResult TracingBackend::Transfer(HidHandle handle, HidDirection direction
   return result;
 }
 
+// Only a flush that did not complete is written down: for backends that
+// settle each write at once it always completes, and the trace stays as it was.
+TransferResult TracingBackend::Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) {
+  const TransferResult result = inner_.Flush(handle, boundMs, stop);
+  if (result.status != TransferStatus::Completed)
+    Line(std::string("out flush ") + StatusText(result.status));
+  return result;
+}
+
 // The lengths tell support at once whether the device runs the firmware
 // that the link speaks to.
 std::optional<HidReportLengths> TracingBackend::ReportLengths(HidHandle handle) {

@@ -30,6 +30,7 @@ class TracingBackend : public HidBackend {
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
+  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override;
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;

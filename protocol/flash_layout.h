@@ -1,7 +1,14 @@
 // Where the update puts things in the device's flash.
 #pragma once
 
+#include <climits>
 #include <cstdint>
+
+// Emscripten's C library defines PAGE_SIZE in <limits.h> (the size of a
+// WebAssembly memory page). That header is guarded, so once it is in, it is
+// never read again: dropping its macro here leaves the name to the flash page
+// below in every file that includes this one.
+#undef PAGE_SIZE
 
 namespace gps {
 

@@ -148,7 +148,8 @@ bool UpdateJob::SendCommand(uint16_t code, uint32_t arg1, uint32_t arg2,
   }
   FrameCommand(code, arg1, arg2, transfer.m_report);
   const bool sent =
-      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS);
+      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS) &&
+      transfer.m_device.FlushWrites();
   transfer.m_device.Close();
   if (!sent) m_reporter.SetStatusText(failure);
   return sent;
@@ -259,6 +260,11 @@ uint32_t UpdateJob::WritePages(const uint8_t* data, uint32_t firstPage,
         shownPage = std::min(shownPage + 1, pageCount);
         m_reporter.SetProgressPosition(shownPage);
       }
+    }
+    // The pages are written only once the device has taken every report.
+    if (ok && !device.FlushWrites()) {
+      m_reporter.SetStatusText(text::kWriteDataError);
+      ok = false;
     }
   }
   device.Close();

@@ -302,6 +302,36 @@ TEST(DeviceOperations, WritePagesFailures) {
   }
 }
 
+// A backend that accepts writes before they settle (as WebHID does with a
+// few reports in flight) reports a failed one only when the link flushes:
+// the exchange must end in its failure text, not in success.
+TEST(DeviceOperations, AWriteThatFailsAfterItWasAcceptedFailsTheExchange) {
+  class FlushFails : public testing::ForwardingBackend {
+   public:
+    using ForwardingBackend::ForwardingBackend;
+    TransferResult Flush(HidHandle, uint32_t, const StopEvent&) override {
+      ++flushes;
+      return {TransferStatus::Failed, 0};
+    }
+    int flushes = 0;
+  };
+  SimRig rig;
+  FlushFails backend(rig.bus);
+  LinkSettings link = rig.link;
+  link.backend = &backend;
+  RecordingReporter reporter;
+  UpdateJob job(reporter, link);
+  const std::vector<uint8_t> data = Image(PAGE_SIZE);
+  EXPECT_EQ(job.WritePages(data.data(), 160, 1), 0u);
+  EXPECT_EQ(reporter.LastStatus(), S(text::kWriteDataError));
+  EXPECT_EQ(job.EraseSectors(10, 1), 0u);
+  EXPECT_EQ(reporter.LastStatus(), S(text::kEraseCommandError));
+  EXPECT_EQ(job.RestartDevice(), -1);
+  EXPECT_EQ(reporter.LastStatus(), S(text::kRestartCommandError));
+  EXPECT_EQ(backend.flushes, 3);
+  EXPECT_EQ(rig.bus.OpenHandles(), 0u);
+}
+
 TEST(DeviceOperations, RestartSendsTheFixedReport) {
   SimRig rig;
   RecordingReporter reporter;
