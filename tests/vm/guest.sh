@@ -13,8 +13,10 @@ mount -t devpts devpts /dev/pts
 for d in /dev/shm /tmp /run; do mount -t tmpfs -o mode=1777 tmpfs "$d"; done
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 
-# PID 1 must never end: whatever happens, the VM powers off.
+# PID 1 must never end: whatever happens, the VM powers off. The kernel's
+# log goes to the results for the host to read.
 power_off() {
+  dmesg > "$GPS_VM_OUT/dmesg.log" 2>/dev/null
   sync
   echo o > /proc/sysrq-trigger
   sleep 30

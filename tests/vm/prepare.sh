@@ -122,8 +122,9 @@ vm_wineprefix() {  # DIR
 }
 
 # Boots the VM and returns when it has powered off, or kills it after
-# LIMIT seconds (status 124). The guest's console goes to the terminal and
-# to OUT/console.log.
+# LIMIT seconds (status 124). The guest's console (the cases' progress and
+# the kernel's critical messages) goes to the terminal and to
+# OUT/console.log; the kernel's whole log to OUT/dmesg.log.
 vm_boot() {  # KERNEL_DIR INITRAMFS OUT LIMIT
   local kernel=$1 initramfs=$2 out=$3 limit=$4
   # No KVM here: TCG. Wine's processes crash under TCG with SMAP on.
@@ -131,7 +132,7 @@ vm_boot() {  # KERNEL_DIR INITRAMFS OUT LIMIT
     -nodefaults -no-user-config -display none -no-reboot \
     -machine q35 -cpu max,smap=off -smp 2 -m 1536 \
     -kernel "$kernel/vmlinuz" -initrd "$initramfs" \
-    -append "console=ttyS0 quiet panic=-1 GPS_VM_OUT=$out GPS_VM_GUEST=$PWD/tests/vm/guest.sh" \
+    -append "console=ttyS0 loglevel=2 panic=-1 GPS_VM_OUT=$out GPS_VM_GUEST=$PWD/tests/vm/guest.sh" \
     -fsdev local,id=root,path=/,security_model=none,readonly=on,multidevs=remap \
     -device virtio-9p-pci,fsdev=root,mount_tag=hostroot \
     -fsdev local,id=out,path="$out",security_model=none,multidevs=remap \
