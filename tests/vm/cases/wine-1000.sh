@@ -1,5 +1,5 @@
 # The Windows CLI under Wine (SetupDi, HidD, overlapped I/O, winebus, hidraw): 1000 bytes.
-BUDGET=300
+BUDGET=480
 NEEDS_WINE=1
 
 guest() {
