@@ -71,6 +71,9 @@ class HidapiBackend : public HidBackend {
   }
 
   HidOpenResult OpenData(const std::string& path, HidAccess) override {
+    // hid_open_path frees and replaces hidapi's one global error text, so
+    // the jobs of several devices (gps-update-cli --all) open one at a time.
+    std::lock_guard<std::mutex> lock(mutex_);
     errno = 0;
     hid_device* device = hid_open_path(path.c_str());
     if (device) return {reinterpret_cast<HidHandle>(device), HidOpenError::None};
@@ -127,7 +130,7 @@ class HidapiBackend : public HidBackend {
   void Close(HidHandle handle) override { hid_close(Device(handle)); }
 
  private:
-  std::mutex mutex_;
+  std::mutex mutex_;  // hidapi's calls that touch its global state
   std::unordered_map<std::string, HidAttributes> attributes_;
   std::unordered_map<std::string, std::string> serials_;
 };

@@ -41,53 +41,61 @@ std::string FileName(const std::filesystem::path& file) {
 UpdateJob::UpdateJob(UpdateReporter& reporter, LinkSettings link)
     : m_reporter(reporter), m_link(link) {}
 
-UpdateOutcome UpdateJob::LoadAndUpdate(const std::filesystem::path& file) {
+std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
+                                       UpdateReporter& reporter, LoadedImage& image) {
   const std::string name = FileName(file);
   const std::string readError =
       std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
   std::error_code error;
   const auto status = std::filesystem::status(file, error);
   if (!std::filesystem::exists(status)) {
-    m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
+    reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
     return UpdateOutcome::FileMissing;
   }
   // Only a regular file is opened: a FIFO (or a device node) named like the
   // image would hold the open until some other program wrote to it.
   if (!std::filesystem::is_regular_file(status)) {
-    m_reporter.ShowMessage(readError);
+    reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
   }
   std::ifstream in(file, std::ios::binary);
   if (!in) {
-    m_reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
+    reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
     return UpdateOutcome::FileMissing;
   }
   const std::uintmax_t size = std::filesystem::file_size(file, error);
   if (error) {
-    m_reporter.ShowMessage(readError);
+    reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
   }
   // The size is checked before anything is read, in 64 bits, so that no
   // file of any size is loaded only to be refused.
   if (size > MAX_DATABASE_SIZE) {
-    m_reporter.SetStatusText(text::kTooMuchData);
+    reporter.SetStatusText(text::kTooMuchData);
     return UpdateOutcome::TooLarge;
   }
   const auto length = static_cast<uint32_t>(size);
-  std::vector<uint8_t> image;
+  std::vector<uint8_t>& bytes = image.bytes;
   try {
-    image.resize(std::size_t{length} + kImageTail);  // the tail is zeros
+    bytes.assign(std::size_t{length} + kImageTail, 0);  // the tail is zeros
   } catch (const std::bad_alloc&) {
-    m_reporter.ShowMessage(std::string(text::kOutOfMemory) + name);
+    reporter.ShowMessage(std::string(text::kOutOfMemory) + name);
     return UpdateOutcome::FileUnreadable;
   }
-  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(length));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
   if (static_cast<uint64_t>(in.gcount()) != length) {
-    m_reporter.ShowMessage(readError);
+    reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
   }
-  in.close();
-  return UpdateDatabase(image.data(), length);
+  image.length = length;
+  return std::nullopt;
+}
+
+UpdateOutcome UpdateJob::LoadAndUpdate(const std::filesystem::path& file) {
+  LoadedImage image;
+  if (const std::optional<UpdateOutcome> failed = LoadImage(file, m_reporter, image))
+    return *failed;
+  return UpdateDatabase(image.bytes.data(), image.length);
 }
 
 UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {

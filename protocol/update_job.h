@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "hid/hid_device.h"
 #include "protocol/update_reporter.h"
@@ -29,6 +31,19 @@ enum class UpdateOutcome {
 // Bytes of one erase message; the monitor's count reaches it only when the
 // erase ended on "over".
 constexpr uint32_t ERASE_MESSAGE_SIZE = 64;
+
+// An image file read whole, followed by the zeros that the page write's last
+// page runs into. One image can feed the jobs of several devices at once: a
+// job only reads it.
+struct LoadedImage {
+  std::vector<uint8_t> bytes;  // the file, then the zero tail
+  uint32_t length = 0;         // the file's own length
+};
+
+// Reads `file` into `image`. Empty when it was read; otherwise why not, and
+// `reporter` has told the user.
+std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
+                                       UpdateReporter& reporter, LoadedImage& image);
 
 class UpdateJob {
  public:

@@ -53,6 +53,18 @@ std::string Wrap(const std::string& first, const std::string& words, std::size_t
 
 }  // namespace
 
+int ExitStatusFor(ProbeOutcome outcome) {
+  switch (outcome) {
+    case ProbeOutcome::NoPermission: return kExitNoPermission;
+    case ProbeOutcome::Busy: return kExitBusy;
+    case ProbeOutcome::CannotOpen: return kExitCannotOpen;
+    case ProbeOutcome::WrongFirmware: return kExitWrongFirmware;
+    case ProbeOutcome::Absent: return kExitNoDevice;
+    case ProbeOutcome::Present: break;
+  }
+  return kExitSuccess;
+}
+
 int ExitStatusFor(UpdateOutcome outcome) {
   switch (outcome) {
     case UpdateOutcome::Succeeded: return kExitSuccess;
@@ -91,7 +103,9 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
       {kExitWaitTimedOut, "--wait: no device was connected in time", Text(cli_text::kWaitTimedOut)},
       {kExitInterrupted, "--wait: interrupted (Ctrl+C) before a device was connected",
        Text(cli_text::kWaitInterrupted)},
-      {kExitNoDevice, "--list: no device is connected", Text(text::kDeviceConnectFailed)},
+      {kExitNoDevice,
+       "--list, --all: no device is connected; --device: the device named is not connected",
+       Text(text::kDeviceConnectFailed)},
       {kExitWrongFirmware,
        "the device is there but its reports are not this firmware's; nothing was sent",
        Text(text::kDeviceWrongFirmware)},
@@ -102,7 +116,8 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
   CliOptions options;
   bool endOfOptions = false;
-  for (const std::string& arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (!endOfOptions && arg == "--") {
       endOfOptions = true;
     } else if (!endOfOptions && (arg == "-h" || arg == "--help")) {
@@ -111,10 +126,29 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       options.version = true;
     } else if (!endOfOptions && arg == "--simulate") {
       options.simulate = true;
+    } else if (!endOfOptions && arg.rfind("--simulate=", 0) == 0) {
+      const std::string_view digits = std::string_view(arg).substr(11);
+      options.simulate = true;
+      options.simulatedDevices = 0;
+      if (digits.size() <= 2 && !digits.empty() &&
+          digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        options.simulatedDevices = static_cast<unsigned>(std::stoul(std::string(digits)));
+      }
+      if (options.simulatedDevices < 1 || options.simulatedDevices > kMostSimulatedDevices)
+        options.error = "--simulate takes a number of devices from 1 to " +
+                        std::to_string(kMostSimulatedDevices) + ": " + arg;
     } else if (!endOfOptions && arg == "--list") {
       options.list = true;
     } else if (!endOfOptions && arg == "--trace") {
       options.trace = true;
+    } else if (!endOfOptions && arg == "--all") {
+      options.all = true;
+    } else if (!endOfOptions && (arg == "--device" || arg.rfind("--device=", 0) == 0)) {
+      // The ID follows as the next argument or after '='.
+      if (arg == "--device" && i + 1 < args.size()) options.device = args[++i];
+      else if (arg != "--device") options.device = arg.substr(9);
+      if (!options.device || options.device->empty())
+        options.error = "--device needs an ID: a serial number or a path, as --list shows them";
     } else if (!endOfOptions && arg == "--wait") {
       options.wait = kDefaultWait;
     } else if (!endOfOptions && arg.rfind("--wait=", 0) == 0) {
@@ -132,8 +166,10 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     }
     if (!options.error.empty()) return options;
   }
-  if (options.list && (options.fileGiven || options.wait))
-    options.error = "--list takes no FILE and no --wait";
+  if (options.list && (options.fileGiven || options.wait || options.all || options.device))
+    options.error = "--list takes no FILE, --wait, --all or --device";
+  else if (options.all && options.device)
+    options.error = "--all and --device cannot be given together";
   return options;
 }
 
@@ -151,11 +187,17 @@ reported with its cause, and nothing is sent.
 Options:
   --wait[=SECONDS]  if no device is connected, wait for one to be plugged in,
                     at most SECONDS (default 30)
+  --all             update every connected device at once, each on its own;
+                    each line starts with the device's name (its serial
+                    number, else its path), and a table ends the run
+  --device ID       update only the device that --list shows as ID (its
+                    serial number or its path)
   --list            print every connected device, one per line: its path and,
                     after a tab, its serial number where the system gives one
   --trace           print every report sent and received, in hex with a time
                     stamp, on standard error
-  --simulate        run against a simulated device instead of the USB device
+  --simulate[=N]    run against N simulated devices (default 1, at most 16)
+                    instead of the USB devices
   --version         print the version and exit
   -h, --help        print this help and exit
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/device_probe.h"
 #include "protocol/update_job.h"
 
 namespace gps {
@@ -28,11 +29,13 @@ enum ExitStatus : int {
   kExitCannotOpen = 10,     // the device is there, but would not open
   kExitWaitTimedOut = 11,   // --wait: no device came within the time
   kExitInterrupted = 12,    // --wait: interrupted (Ctrl+C) before a device came
-  kExitNoDevice = 13,       // --list: no device is connected
+  kExitNoDevice = 13,       // no device is connected (--list, --all), or not the one --device names
   kExitWrongFirmware = 14,  // the device's reports are not this firmware's
 };
 
 int ExitStatusFor(UpdateOutcome outcome);
+// What a probe that found the device unusable (or absent) ends with.
+int ExitStatusFor(ProbeOutcome outcome);
 
 // One row of the table that --help prints and the README holds.
 struct ExitStatusRow {
@@ -51,6 +54,8 @@ inline constexpr std::string_view kWaitInterrupted = "已停止等待設備。";
 // --wait without a number waits this long; a number may not exceed the limit.
 constexpr std::chrono::seconds kDefaultWait{30};
 constexpr std::chrono::seconds kLongestWait{24 * 60 * 60};
+// --simulate=N puts at most this many simulated devices on the bus.
+constexpr unsigned kMostSimulatedDevices = 16;
 
 struct CliOptions {
   std::filesystem::path file = "code_data.bin";
@@ -58,8 +63,11 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool simulate = false;  // run against the in-process simulated device
+  unsigned simulatedDevices = 1;  // --simulate=N: that many of them
   bool list = false;      // print the connected devices instead of updating
   bool trace = false;     // every report in hex on standard error
+  bool all = false;       // update every connected device at once
+  std::optional<std::string> device;  // update only the device with this serial or path
   std::optional<std::chrono::milliseconds> wait;  // wait this long for the device
   std::string error;      // set when the command line is not understood
 };

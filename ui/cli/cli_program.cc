@@ -5,13 +5,16 @@
 #include <optional>
 #include <system_error>
 
-#include "hid/sim_device.h"
+#include "hid/device_view.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
+#include "ui/cli/all_devices.h"
+#include "ui/cli/attached_devices.h"
+#include "ui/cli/demo_devices.h"
 #include "ui/cli/terminal_reporter.h"
 
 namespace gps {
@@ -20,87 +23,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// A device that takes its time over the erase, so that the demo shows the
-// erase progress as a real device would.
-SimConfig DemoDeviceConfig() {
-  SimConfig config;
-  config.progress = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  config.progressGap = milliseconds(100);
-  config.recordReports = false;
-  config.flashStorage = SimFlash::Storage::Digests;  // the host's memory is what counts here
-  return config;
-}
-
-// Pages of `file` (the last one padded with zeros, as the update sends it)
-// whose digest the simulated flash holds at the database's place, and the
-// pages there are: a whole image when the two are equal.
-std::pair<uint32_t, uint32_t> PagesMatching(const SimDevice& device,
-                                            const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  uint32_t pages = 0;
-  uint32_t matching = 0;
-  for (;;) {
-    uint8_t page[PAGE_SIZE] = {};
-    in.read(reinterpret_cast<char*>(page), PAGE_SIZE);
-    const bool last = in.gcount() < static_cast<std::streamsize>(PAGE_SIZE);
-    matching += device.PageDigest(DATABASE_ADDRESS / PAGE_SIZE + pages) ==
-                SimFlash::PageDigestOf(page);
-    ++pages;
-    if (last) return {matching, pages};
-  }
-}
-
-void DescribeSimulatedDevice(const SimDevice& device, const std::filesystem::path& file,
-                             UpdateOutcome outcome, std::ostream& err) {
-  err << "[simulated device] " << device.OutputReportCount() << " output reports taken, "
-      << device.Restarts() << " restart(s), " << device.WriteDefects()
-      << " byte(s) written over unerased flash, " << device.RejectedCommands()
-      << " command(s) rejected\n";
-  if (outcome != UpdateOutcome::Succeeded) return;
-  std::error_code error;
-  const auto length = static_cast<uint32_t>(std::filesystem::file_size(file, error));
-  const auto header = HeaderPage(length);
-  const auto [matching, pages] = PagesMatching(device, file);
-  err << "[simulated device] flash at 0x" << std::hex << DATABASE_ADDRESS << std::dec << ": "
-      << matching << " of " << pages << " page(s) match the image; header page at 0x"
-      << std::hex << HEADER_ADDRESS << std::dec
-      << (device.PageDigest(HEADER_ADDRESS / PAGE_SIZE) == SimFlash::PageDigestOf(header.data())
-              ? " matches"
-              : " does not match")
-      << '\n';
-}
-
-int ProbeExitStatus(ProbeOutcome outcome) {
-  switch (outcome) {
-    case ProbeOutcome::NoPermission: return kExitNoPermission;
-    case ProbeOutcome::Busy: return kExitBusy;
-    case ProbeOutcome::CannotOpen: return kExitCannotOpen;
-    case ProbeOutcome::WrongFirmware: return kExitWrongFirmware;
-    case ProbeOutcome::Present:
-    case ProbeOutcome::Absent: break;
-  }
-  return kExitCannotOpen;
-}
-
 // Every interface with our vendor and product: its path and, after a tab,
-// its serial number where the platform gives one. Only those are asked for
-// their serial number: another device may be slow to answer.
+// its serial number where the platform gives one.
 int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
-  int found = 0;
-  for (const std::string& path : backend.EnumerateInterfaces()) {
-    const std::optional<HidAttributes> attributes = backend.QueryAttributes(path);
-    if (!attributes || attributes->vendorId != HID_VENDOR_ID ||
-        attributes->productId != HID_PRODUCT_ID) {
-      continue;
-    }
-    out << path;
-    if (const std::string serial = backend.QuerySerial(path); !serial.empty())
-      out << '\t' << serial;
+  const std::vector<AttachedDevice> devices = AttachedDevices(backend);
+  for (const AttachedDevice& device : devices) {
+    out << device.path;
+    if (!device.serial.empty()) out << '\t' << device.serial;
     out << '\n';
-    ++found;
   }
   out << std::flush;
-  if (found > 0) return kExitSuccess;
+  if (!devices.empty()) return kExitSuccess;
   err << text::kDeviceConnectFailed << '\n' << std::flush;
   return kExitNoDevice;
 }
@@ -155,7 +88,7 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
         if (!unusableSince) unusableSince = now;
         if (!options.wait || timeUp || now - *unusableSince >= context.settleTime) {
           reporter.SetStatusText(probe.text);
-          return ProbeExitStatus(probe.outcome);
+          return ExitStatusFor(probe.outcome);
         }
         break;
     }
@@ -168,6 +101,80 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
       return kExitInterrupted;
     }
   }
+}
+
+// --all --wait: waits until at least one device is on the bus. Whether each
+// one can be used is its own job's first look.
+std::optional<int> WaitForAnyDevice(const CliOptions& options, const CliContext& context,
+                                    HidBackend& backend, const StopEvent& interrupt,
+                                    UpdateReporter& reporter) {
+  const Clock::time_point start = Clock::now();
+  bool waiting = false;
+  while (AttachedDevices(backend).empty()) {
+    const Clock::time_point now = Clock::now();
+    if (now - start >= *options.wait) {
+      reporter.SetStatusText(cli_text::kWaitTimedOut);
+      return kExitWaitTimedOut;
+    }
+    if (!waiting) {
+      reporter.SetStatusText(cli_text::kWaitingForDevice);
+      waiting = true;
+    }
+    const auto left = std::chrono::ceil<milliseconds>(*options.wait - (now - start));
+    if (interrupt.WaitFor(static_cast<uint32_t>(std::min(context.pollInterval, left).count()))) {
+      reporter.SetStatusText(cli_text::kWaitInterrupted);
+      return kExitInterrupted;
+    }
+  }
+  return std::nullopt;
+}
+
+// gps-update-cli --all: the image is read once, then every device on the bus
+// gets a job of its own.
+int UpdateEveryDevice(const CliOptions& options, const CliContext& context, HidBackend& backend,
+                      StopEvent& interrupt, UpdateReporter& reporter,
+                      std::vector<DeviceResult>& results) {
+  LoadedImage image;
+  if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
+    return ExitStatusFor(*failed);
+  if (options.wait) {
+    if (const std::optional<int> status =
+            WaitForAnyDevice(options, context, backend, interrupt, reporter)) {
+      return *status;
+    }
+  }
+  const std::vector<AttachedDevice> devices = AttachedDevices(backend);
+  if (devices.empty()) {
+    reporter.SetStatusText(text::kDeviceConnectFailed);
+    return kExitNoDevice;
+  }
+  AllDevicesSettings settings(context.out, context.err);
+  settings.drawBars = context.drawBar;
+  settings.trace = options.trace;
+  settings.backend = &backend;
+  settings.interrupt = &interrupt;
+  settings.bounds = context.bounds;
+  results = UpdateAllDevices(devices, image, settings);
+  return CombinedExitStatus(results);
+}
+
+// gps-update-cli --device ID: the one device that --list shows as ID. Returns
+// the exit status when it cannot be updated; otherwise `view` holds it alone.
+std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
+                                std::optional<DeviceViewBackend>& view,
+                                UpdateReporter& reporter, std::ostream& err) {
+  const std::vector<AttachedDevice> named = AttachedDevices(backend);
+  if (named.empty()) {
+    reporter.SetStatusText(text::kDeviceConnectFailed);
+    return kExitNoDevice;
+  }
+  if (named.size() > 1) {
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << id
+        << "; name one of them by its path (see --list)\n" << std::flush;
+    return kExitUsage;
+  }
+  view.emplace(backend, DeviceViewBackend::Pinned(named[0].path, named[0].serial));
+  return std::nullopt;
 }
 
 }  // namespace
@@ -187,17 +194,16 @@ int RunCli(const CliOptions& options, CliContext& context) {
     return kExitSuccess;
   }
 
-  std::unique_ptr<SimDevice> demoDevice;
-  std::unique_ptr<SimBus> demoBus;
+  std::unique_ptr<DemoDevices> demo;
   HidBackend* backend = context.backend;
   if (!backend && options.simulate) {
-    demoDevice = std::make_unique<SimDevice>(DemoDeviceConfig());
-    demoBus = std::make_unique<SimBus>(*demoDevice);
-    backend = demoBus.get();
+    demo = std::make_unique<DemoDevices>(options.simulatedDevices);
+    backend = &demo->Bus();
   }
   if (!backend) backend = &PlatformHidBackend();
+  // With --all each job traces its own device, its lines marked with its name.
   std::optional<TracingBackend> tracer;
-  if (options.trace) backend = &tracer.emplace(*backend, context.err);
+  if (options.trace && !options.all) backend = &tracer.emplace(*backend, context.err);
 
   // Listing only enumerates; it opens nothing and may run beside an update.
   if (options.list) return ListDevices(*backend, context.out, context.err);
@@ -211,6 +217,22 @@ int RunCli(const CliOptions& options, CliContext& context) {
   StopEvent& interrupt = context.interrupt ? *context.interrupt : neverSet;
   // The trace's lines would run into the bar's, so a trace goes without one.
   TerminalReporter reporter(context.out, context.err, context.drawBar && !options.trace);
+  if (options.all) {
+    std::vector<DeviceResult> results;
+    const int status = UpdateEveryDevice(options, context, *backend, interrupt, reporter, results);
+    if (demo) {
+      for (const DeviceResult& result : results)
+        demo->Describe(result.name, options.file, result.status == kExitSuccess, context.err);
+    }
+    return status;
+  }
+
+  // --device: the bus narrowed to the devices with that serial number or
+  // path while waiting, then to the one found.
+  std::optional<DeviceViewBackend> named;
+  std::optional<DeviceViewBackend> chosen;
+  if (options.device)
+    backend = &named.emplace(*backend, DeviceViewBackend::Named(*options.device));
   LinkSettings link;
   link.backend = backend;
   link.stop = &interrupt;
@@ -221,10 +243,20 @@ int RunCli(const CliOptions& options, CliContext& context) {
             LookForDevice(options, context, link, interrupt, reporter)) {
       return *status;
     }
+    if (options.device) {
+      if (const std::optional<int> status =
+              ChooseDevice(*options.device, *backend, chosen, reporter, context.err)) {
+        return *status;
+      }
+      link.backend = &*chosen;
+    }
   }
   UpdateJob job(reporter, link);
   const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
-  if (demoDevice) DescribeSimulatedDevice(*demoDevice, options.file, outcome, context.err);
+  if (demo && options.device)
+    demo->Describe(*options.device, options.file, outcome == UpdateOutcome::Succeeded, context.err);
+  else if (demo)
+    demo->DescribeFirst(options.file, outcome == UpdateOutcome::Succeeded, context.err);
   return ExitStatusFor(outcome);
 }
 

@@ -37,10 +37,12 @@ const std::string kUpdateLines = Lines({text::kErasing, text::kWritingDatabase,
 std::string Summary(const CliOptions& o) {
   if (!o.error.empty()) return "error";
   std::string s = o.file.string();
-  if (o.simulate) s += " simulate";
+  if (o.simulate) s += " simulate=" + std::to_string(o.simulatedDevices);
   if (o.list) s += " list";
   if (o.trace) s += " trace";
   if (o.wait) s += " wait=" + std::to_string(o.wait->count()) + "ms";
+  if (o.all) s += " all";
+  if (o.device) s += " device=" + *o.device;
   return s;
 }
 
@@ -52,7 +54,11 @@ TEST(CliOptions, Parsing) {
   const Case cases[] = {
       {{}, "code_data.bin"},
       {{"image.bin"}, "image.bin"},
-      {{"--simulate", "image.bin"}, "image.bin simulate"},
+      {{"--simulate", "image.bin"}, "image.bin simulate=1"},
+      {{"--simulate=16", "--all"}, "code_data.bin simulate=16 all"},
+      {{"--simulate=0"}, "error"},
+      {{"--simulate=17"}, "error"},
+      {{"--simulate="}, "error"},
       {{"--", "-odd-name.bin"}, "-odd-name.bin"},
       {{"--list", "--trace"}, "code_data.bin list trace"},
       {{"--wait"}, "code_data.bin wait=30000ms"},
@@ -66,6 +72,14 @@ TEST(CliOptions, Parsing) {
       {{"--wait="}, "error"},
       {{"--wait=5s"}, "error"},
       {{"--wait=-5"}, "error"},
+      {{"--all", "a.bin"}, "a.bin all"},
+      {{"--device", "SN 1", "a.bin"}, "a.bin device=SN 1"},
+      {{"--device=/dev/hidraw3"}, "code_data.bin device=/dev/hidraw3"},
+      {{"--device", "--all"}, "code_data.bin device=--all"},  // an ID may look like an option
+      {{"--device"}, "error"},
+      {{"--device="}, "error"},
+      {{"--all", "--device", "X"}, "error"},
+      {{"--list", "--all"}, "error"},
       {{"--list", "a.bin"}, "error"},
       {{"--list", "--wait"}, "error"},
   };

@@ -30,7 +30,17 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 void PrepareProcess() { RestrictDllSearchToSystem(); }
 
 // The texts are UTF-8; the console shows them right only in code page 65001.
-void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
+// The bars are drawn with the terminal's escape sequences (back to the line's
+// start, up a line, erase), which the console follows only when asked to.
+void PrepareConsole() {
+  SetConsoleOutputCP(CP_UTF8);
+  for (DWORD id : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE console = GetStdHandle(id);
+    DWORD mode = 0;
+    if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode))
+      SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+}
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 

@@ -1,0 +1,173 @@
+#include "ui/cli/all_devices.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <streambuf>
+#include <thread>
+
+#include "hid/device_view.h"
+#include "hid/tracing_backend.h"
+#include "protocol/device_probe.h"
+#include "ui/cli/cli_options.h"
+#include "ui/cli/device_console.h"
+#include "ui/cli/text_width.h"
+
+namespace gps {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// While the jobs run, the interrupt is looked at this often.
+constexpr uint32_t kInterruptCheckMs = 20;
+
+// A stream that hands each whole line to `sink`: the trace of one job goes
+// through the console, which keeps it from running into another job's lines.
+class LineStreamBuf : public std::streambuf {
+ public:
+  explicit LineStreamBuf(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    if (c == '\n') {
+      sink_(line_);
+      line_.clear();
+    } else {
+      line_ += static_cast<char>(c);
+    }
+    return c;
+  }
+
+ private:
+  std::function<void(std::string_view)> sink_;
+  std::string line_;
+};
+
+// One device's job: the same look for the device as a single update makes,
+// then the update. A device that is there but cannot be used is told so and
+// gets nothing; one that has left is left to the update, which says so.
+int RunJob(const LoadedImage& image, const LinkSettings& link, UpdateReporter& reporter) {
+  const ProbeResult probe = ProbeDevice(link);
+  switch (probe.outcome) {
+    case ProbeOutcome::NoPermission:
+    case ProbeOutcome::Busy:
+    case ProbeOutcome::CannotOpen:
+    case ProbeOutcome::WrongFirmware:
+      reporter.SetStatusText(probe.text);
+      return ExitStatusFor(probe.outcome);
+    case ProbeOutcome::Present:
+    case ProbeOutcome::Absent:
+      break;
+  }
+  UpdateJob job(reporter, link);
+  return ExitStatusFor(job.UpdateDatabase(image.bytes.data(), image.length));
+}
+
+std::string Seconds(std::chrono::milliseconds time) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(time.count()) / 1000.0);
+  return text;
+}
+
+std::string Devices(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " device" : " devices");
+}
+
+}  // namespace
+
+std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& devices,
+                                           const LoadedImage& image,
+                                           const AllDevicesSettings& settings) {
+  const std::size_t count = devices.size();
+  std::vector<std::string> names;
+  for (const AttachedDevice& device : devices) names.push_back(device.name);
+  DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace);
+  HidBackend& bus = settings.backend ? *settings.backend : PlatformHidBackend();
+
+  // Each job has its own stop event: a link resets the event that ended its
+  // transfer, so one shared event would stop only the first job to see it.
+  std::vector<std::unique_ptr<StopEvent>> stops;
+  for (std::size_t i = 0; i < count; ++i) stops.push_back(std::make_unique<StopEvent>());
+  std::vector<DeviceResult> results(count);
+  std::atomic<std::size_t> running{count};
+  StopEvent allEnded;
+
+  {
+    std::vector<std::jthread> jobs;
+    for (std::size_t i = 0; i < count; ++i) {
+      jobs.emplace_back([&, i] {
+        const Clock::time_point start = Clock::now();
+        DeviceViewBackend view(bus, DeviceViewBackend::Pinned(devices[i].path, devices[i].serial));
+        LineStreamBuf traceLines([&console, i](std::string_view line) { console.ErrorLine(i, line); });
+        std::ostream traceStream(&traceLines);
+        std::optional<TracingBackend> tracer;
+        LinkSettings link;
+        link.backend = &view;
+        if (settings.trace) link.backend = &tracer.emplace(view, traceStream);
+        link.stop = stops[i].get();
+        link.bounds = settings.bounds;
+        const int status = RunJob(image, link, console.Reporter(i));
+        results[i] = {devices[i].name, status, console.LastText(i),
+                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)};
+        if (--running == 0) allEnded.Set();
+      });
+    }
+    // An interrupt reaches every job. It is looked at between waits for the
+    // jobs' end; the jobs end, each at its next transfer, and are joined.
+    bool stopped = false;
+    while (!allEnded.WaitFor(kInterruptCheckMs)) {
+      if (!stopped && settings.interrupt && settings.interrupt->IsSet()) {
+        for (auto& stop : stops) stop->Set();
+        stopped = true;
+      }
+    }
+  }
+  console.ClearBars();
+  settings.out << ResultTable(results) << std::flush;
+  return results;
+}
+
+int CombinedExitStatus(const std::vector<DeviceResult>& results) {
+  for (const DeviceResult& result : results)
+    if (result.status != kExitSuccess) return result.status;
+  return kExitSuccess;
+}
+
+std::string ResultTable(const std::vector<DeviceResult>& results) {
+  struct Row {
+    std::string cells[4];
+  };
+  std::vector<Row> rows{{{"Device", "Outcome", "Last text", "Time"}}};
+  for (const DeviceResult& r : results) {
+    rows.push_back({{r.name,
+                     r.status == kExitSuccess ? "ok" : "failed (" + std::to_string(r.status) + ")",
+                     r.lastText, Seconds(r.time)}});
+  }
+  std::size_t widths[4] = {};
+  for (const Row& row : rows)
+    for (int c = 0; c < 4; ++c) widths[c] = std::max(widths[c], DisplayWidth(row.cells[c]));
+  std::string table;
+  for (const Row& row : rows) {
+    std::string line;
+    for (int c = 0; c < 3; ++c) line += FitWidth(row.cells[c], widths[c]) + "  ";
+    table += line + std::string(widths[3] - DisplayWidth(row.cells[3]), ' ') + row.cells[3] + "\n";
+  }
+  const auto failed = std::count_if(results.begin(), results.end(),
+                                    [](const DeviceResult& r) { return r.status != kExitSuccess; });
+  if (failed == 0) {
+    table += "All " + Devices(results.size()) + " updated.\n";
+  } else {
+    const auto first = std::find_if(results.begin(), results.end(),
+                                    [](const DeviceResult& r) { return r.status != kExitSuccess; });
+    table += std::to_string(failed) + " of " + Devices(results.size()) +
+             " failed; the exit status is " + std::to_string(first->status) + ", " +
+             first->name + "'s, the first failure in bus order.\n";
+  }
+  return table;
+}
+
+}  // namespace gps

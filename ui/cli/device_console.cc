@@ -1,0 +1,140 @@
+#include "ui/cli/device_console.h"
+
+#include <algorithm>
+
+#include "ui/cli/text_width.h"
+
+namespace gps {
+namespace {
+
+constexpr int kBarCells = 30;
+// Longer names (a Windows device path) are cut in the bars, so that a bar
+// line fits 80 columns; the status lines carry them whole.
+constexpr std::size_t kLongestBarName = 24;
+
+// Moves the cursor up `lines` lines.
+std::string Up(std::size_t lines) {
+  return lines == 0 ? std::string() : "\033[" + std::to_string(lines) + "A";
+}
+
+}  // namespace
+
+class DeviceConsole::DeviceReporter : public UpdateReporter {
+ public:
+  DeviceReporter(DeviceConsole& console, std::size_t index) : console_(console), index_(index) {}
+  void SetStatusText(std::string_view text) override { console_.Status(index_, text); }
+  void SetProgressRange(uint32_t upper) override { console_.Range(index_, upper); }
+  void SetProgressPosition(uint32_t position) override { console_.Position(index_, position); }
+  void ShowMessage(std::string_view text) override { console_.Message(index_, text); }
+
+ private:
+  DeviceConsole& console_;
+  const std::size_t index_;
+};
+
+DeviceConsole::DeviceConsole(std::ostream& out, std::ostream& err,
+                             const std::vector<std::string>& names, bool drawBars)
+    : out_(out), err_(err), drawBars_(drawBars) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    devices_.emplace_back().name = names[i];
+    reporters_.push_back(std::make_unique<DeviceReporter>(*this, i));
+    nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(names[i]), kLongestBarName));
+  }
+}
+
+DeviceConsole::~DeviceConsole() = default;
+
+UpdateReporter& DeviceConsole::Reporter(std::size_t index) { return *reporters_.at(index); }
+
+std::string DeviceConsole::LastText(std::size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return devices_.at(index).lastText;
+}
+
+void DeviceConsole::Status(std::size_t index, std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Device& device = devices_[index];
+  device.lastText = text;
+  ClearBarsLocked();
+  out_ << device.name << ": " << text << '\n' << std::flush;
+  DrawBars();
+}
+
+void DeviceConsole::Message(std::size_t index, std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  devices_[index].lastText = text;
+  ClearBarsLocked();
+  err_ << devices_[index].name << ": " << text << '\n' << std::flush;
+  DrawBars();
+}
+
+void DeviceConsole::ErrorLine(std::size_t index, std::string_view line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBarsLocked();
+  err_ << devices_.at(index).name << ": " << line << '\n' << std::flush;
+  DrawBars();
+}
+
+void DeviceConsole::Range(std::size_t index, uint32_t upper) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Device& device = devices_[index];
+  device.upper = upper;
+  device.position = 0;
+  device.tenthsShown = 0;  // a new step: its lines start again
+  Progressed(device);
+}
+
+void DeviceConsole::Position(std::size_t index, uint32_t position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Device& device = devices_[index];
+  device.position = position;
+  Progressed(device);
+}
+
+// Redraws only when a percentage changes: a large image moves each bar
+// 65,000 times, and the terminal need not see each.
+void DeviceConsole::Progressed(Device& device) {
+  const uint32_t shown = std::min(device.position, device.upper);
+  const int percent =
+      device.upper == 0 ? 0 : static_cast<int>(uint64_t{shown} * 100 / device.upper);
+  if (percent == device.percent) return;
+  device.percent = percent;
+  if (drawBars_) {
+    DrawBars();
+  } else if (percent / 10 > device.tenthsShown) {
+    device.tenthsShown = percent / 10;
+    err_ << device.name << ": " << device.tenthsShown * 10 << "%\n" << std::flush;
+  }
+}
+
+void DeviceConsole::ClearBars() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBarsLocked();
+}
+
+// The cursor rests at the end of the last bar: back to the first one, and
+// everything from there down is erased.
+void DeviceConsole::ClearBarsLocked() {
+  if (!barsShown_) return;
+  err_ << '\r' << Up(devices_.size() - 1) << "\033[J" << std::flush;
+  barsShown_ = false;
+}
+
+void DeviceConsole::DrawBars() {
+  if (!drawBars_) return;
+  std::string block = barsShown_ ? '\r' + Up(devices_.size() - 1) : std::string();
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    const Device& device = devices_[i];
+    const int filled = device.percent * kBarCells / 100;
+    const std::string percent = std::to_string(device.percent);
+    block += "\033[K" + FitWidth(device.name, nameWidth_) + " [" +
+             std::string(static_cast<std::size_t>(filled), '#') +
+             std::string(static_cast<std::size_t>(kBarCells - filled), ' ') + "] " +
+             std::string(3 - percent.size(), ' ') + percent + "%";
+    if (i + 1 < devices_.size()) block += '\n';
+  }
+  err_ << block << std::flush;
+  barsShown_ = true;
+}
+
+}  // namespace gps
