@@ -19,4 +19,11 @@ check() {
 OUT
   expect_image code_data.bin
   expect_header 1048576
+  expect_commands <<'LOG'
+erase 10 256
+write 160 4097, 16388 data reports
+erase 8 1
+write 128 1, 4 data reports
+restart
+LOG
 }

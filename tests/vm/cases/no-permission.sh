@@ -13,4 +13,5 @@ check() {
   expect_output <<'OUT'
 設備無存取權限! 請安裝 udev 規則 70-gps-update.rules 後重新插入設備。
 OUT
+  expect_nothing_sent
 }

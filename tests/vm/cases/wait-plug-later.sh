@@ -27,4 +27,11 @@ check() {
 OUT
   expect_image code_data.bin
   expect_header 1000
+  expect_commands <<'LOG'
+erase 10 1
+write 160 4, 16 data reports
+erase 8 1
+write 128 1, 4 data reports
+restart
+LOG
 }
