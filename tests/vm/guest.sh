@@ -23,7 +23,7 @@ power_off() {
 }
 trap power_off EXIT
 
-say() { echo "[vm $(cut -d' ' -f1 /proc/uptime)] $*" > /dev/console; }
+say() { note "$*" > /dev/console; }
 
 set -a
 source "$GPS_VM_OUT/env"
@@ -49,15 +49,16 @@ while read -r file; do
   budget=$(case_budget "$file")
   mkdir -p "$dir"
   say "case $name (at most ${budget} s)"
-  start=$(date +%s%N)
+  start=$(now_ms)
   # Its own session, so that what it leaves running can be ended with it.
   (cd "$dir" && exec setsid timeout -k 5 "$budget" bash -c \
      'source "$1" && source "$2" && set -e && guest' case \
      "$GPS_SOURCE/tests/vm/lib/guest.sh" "$file" > guest.log 2>&1 < /dev/null)
   status=$?
-  echo "$(( ($(date +%s%N) - start) / 1000000 ))" > "$dir/guest.ms"
+  ms=$(( $(now_ms) - start ))
+  echo "$ms" > "$dir/guest.ms"
   echo "$status" > "$dir/guest.status"
-  say "case $name: status $status in $(cat "$dir/guest.ms") ms"
+  say "case $name: status $status in $ms ms"
   case_cleanup
 done < "$GPS_VM_OUT/cases"
 say "all cases ran"

@@ -8,7 +8,7 @@ guest() {
   run_program cli "$GPS_CLI" --wait=60 &
   local cli=$!
   wait_for_line 20 cli.out "等待設備連接..."
-  sleep 3  # the user plugs the device in a few seconds later
+  pause 3  # the user plugs the device in a few seconds later
   gadget_plug
   wait "$cli"
   device_stop

@@ -27,9 +27,12 @@ expect_output() {  # [NAME]
     > "$name.out.diff" || fail "$name: standard output differs: $(cat "$name.out.diff")"
 }
 
-# FILE has a line TEXT, or has none.
+# FILE has a line TEXT, one that matches a pattern, or no line TEXT.
 expect_line() {  # FILE TEXT
   grep -qxF "$2" "$1" || fail "$1: no line \"$2\""
+}
+expect_line_like() {  # FILE EXTENDED_REGEX
+  grep -qE "$2" "$1" || fail "$1: no line like /$2/"
 }
 expect_no_line() {  # FILE TEXT
   ! grep -qxF "$2" "$1" || fail "$1: the line \"$2\" should not be there"

@@ -15,17 +15,32 @@ REPORT_DESCRIPTOR='\x06\x00\xff\x09\x01\xa1\x01'\
 '\x09\x02\x15\x00\x26\xff\x00\x75\x08\x95\x40\x81\x02'\
 '\x09\x03\x15\x00\x26\xff\x00\x75\x08\x95\x40\x91\x02\xc0'
 
-note() { echo "[$(cut -d' ' -f1 /proc/uptime)] $*"; }
+# Under TCG every program started costs a good part of a second on a busy
+# host, so the helpers keep to the shell's own commands where they can.
+
+note() {
+  local up
+  read -r up _ < /proc/uptime
+  echo "[$up] $*"
+}
+
+# Milliseconds of the wall clock.
+now_ms() { local us=${EPOCHREALTIME/./}; echo $((us / 1000)); }
+
+# A pipe that this shell holds both ends of: a read from it waits for its
+# whole time-out, a sleep without starting a program.
+exec {NEVER_READY}<> <(:)
+pause() { read -rt "$1" -u "$NEVER_READY" _ || true; }  # SECONDS
 
 # Waits until COMMAND succeeds, looking every 0.1 s, for at most SECONDS.
 # For what the kernel makes without a notification that a shell can wait on
 # (there is no udev in the VM).
 wait_until() {  # SECONDS COMMAND...
-  local deadline=$(( $(date +%s%N) + $1 * 1000000000 ))
+  local deadline=$(( $(now_ms) + $1 * 1000 ))
   shift
   until "$@"; do
-    [ "$(date +%s%N)" -lt "$deadline" ] || { note "timed out waiting for: $*"; return 1; }
-    sleep 0.1
+    [ "$(now_ms)" -lt "$deadline" ] || { note "timed out waiting for: $*"; return 1; }
+    pause 0.1
   done
 }
 
@@ -39,18 +54,16 @@ image() {  # SIZE
 # Makes the device for bus N in configfs, not yet plugged in.
 gadget_add() {  # [N]
   local n=${1:-0} g=$GADGETS/gps${1:-0}
-  mkdir "$g"
+  # configfs makes strings/, configs/ and functions/ with the gadget.
+  mkdir -p "$g/strings/0x409" "$g/configs/c.1" "$g/functions/hid.usb$n"
   echo 0x0416 > "$g/idVendor"
   echo 0xb500 > "$g/idProduct"
   echo 0x0100 > "$g/bcdDevice"
   echo 0x0200 > "$g/bcdUSB"
-  mkdir "$g/strings/0x409"
   echo "VM-DEVICE-$n" > "$g/strings/0x409/serialnumber"
   echo "GPS" > "$g/strings/0x409/manufacturer"
   echo "GPS road-safety warning device" > "$g/strings/0x409/product"
-  mkdir "$g/configs/c.1"
   echo 100 > "$g/configs/c.1/MaxPower"
-  mkdir "$g/functions/hid.usb$n"
   echo 0 > "$g/functions/hid.usb$n/protocol"
   echo 0 > "$g/functions/hid.usb$n/subclass"
   echo 64 > "$g/functions/hid.usb$n/report_length"
@@ -61,8 +74,9 @@ gadget_add() {  # [N]
 # The device side's node of bus N's gadget (/dev/hidgM): it exists while
 # the gadget is plugged in.
 hidg_node() {  # [N]
-  local n=${1:-0}
-  echo "/dev/hidg$(cut -d: -f2 "$GADGETS/gps$n/functions/hid.usb$n/dev")"
+  local n=${1:-0} major minor
+  IFS=: read -r major minor < "$GADGETS/gps$n/functions/hid.usb$n/dev"
+  echo "/dev/hidg$minor"
 }
 
 # Plugging in and unplugging are binding the gadget to its bus's device
@@ -80,8 +94,14 @@ gadget_remove() {  # [N]
 
 # The number of hidraw nodes of our vendor and product.
 hidraw_count() {
-  grep -l '^HID_ID=0003:00000416:0000B500$' /sys/class/hidraw/*/device/uevent 2>/dev/null |
-    wc -l
+  local uevent line count=0
+  for uevent in /sys/class/hidraw/*/device/uevent; do
+    [ -f "$uevent" ] || continue
+    while read -r line; do
+      [ "$line" = HID_ID=0003:00000416:0000B500 ] && count=$((count + 1))
+    done < "$uevent"
+  done
+  echo "$count"
 }
 has_hidraw_count() { [ "$(hidraw_count)" -eq "$1" ]; }
 
@@ -99,7 +119,7 @@ device_start() {  # [N]
 # True once process PID has ended (a zombie has ended too).
 ended() {  # PID
   local state
-  state=$(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) || return 0
+  { read -r _ _ state _ < "/proc/$1/stat"; } 2>/dev/null || return 0
   [ "$state" = Z ]
 }
 
@@ -131,14 +151,15 @@ device_up() {  # [N]
 # Runs a program and keeps what it did as NAME.out, NAME.err, NAME.status
 # and NAME.ms (its run time in milliseconds).
 run_program() {  # NAME COMMAND...
-  local name=$1 start status=0
+  local name=$1 start status=0 ms
   shift
   note "run: $*"
-  start=$(date +%s%N)
+  start=$(now_ms)
   "$@" > "$name.out" 2> "$name.err" || status=$?
+  ms=$(( $(now_ms) - start ))
   echo "$status" > "$name.status"
-  echo "$(( ($(date +%s%N) - start) / 1000000 ))" > "$name.ms"
-  note "status $status after $(cat "$name.ms") ms"
+  echo "$ms" > "$name.ms"
+  note "status $status after $ms ms"
 }
 
 # The Linux command-line program, in the case's folder.
@@ -150,8 +171,13 @@ cli_as_nobody() {
 }
 
 # Waits until FILE holds a line TEXT.
+has_line() {  # FILE TEXT
+  local line
+  while read -r line; do [ "$line" = "$2" ] && return 0; done < "$1"
+  return 1
+}
 wait_for_line() {  # SECONDS FILE TEXT
-  wait_until "$1" grep -qxF "$3" "$2"
+  wait_until "$1" has_line "$2" "$3"
 }
 
 # The Windows command-line program under Wine, through winebus and hidraw.
