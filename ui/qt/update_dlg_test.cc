@@ -30,6 +30,7 @@
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
 #include "tests/test_support.h"
+#include "ui/common/dialog_texts.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app.h"
@@ -245,6 +246,31 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 0);
     QVERIFY(Button(dialog, "update")->isEnabled());
     QCOMPARE(rig.device.Restarts(), 0);
+  }
+
+  // Two devices: the status line says so, and the update keeps to the first
+  // one even when it leaves before its header and the second one is there.
+  void SeveralDevicesTheFirstIsUpdatedAlone() {
+    WriteImage(Image(5000));
+    SimConfig config;
+    config.faults.unplugAfterReports = 82;  // erase, write command, 80 data reports
+    SimDevice first(config), second;
+    SimBus bus;
+    bus.AddDevice(first, "sim:1");
+    bus.AddDevice(second, "sim:2");
+    LinkSettings link;
+    link.backend = &bus;
+    link.bounds = testing::ShortBounds();
+    CUpdateDlg dialog(link);
+    QCOMPARE(Status(dialog)->text(), QString::fromStdString(text::DeviceStatusText(
+                                         text::kDeviceConnected, 2)));
+    QVERIFY(Status(dialog)->text().contains("gps-update-cli --all"));
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::EraseFailed);
+    QCOMPARE(second.OutputReportCount(), 0u);
+    QCOMPARE(bus.OpenHandles(), 0u);
   }
 
   // The box is captioned with the program's name, has one "確定" button and
