@@ -8,19 +8,16 @@
 #include "hid/hid_device.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
+#include "sim/demo_device.h"
 
 namespace gps {
 namespace {
 
-// A device that takes its time over the erase, so that the demo shows the
-// erase progress as a real device would. Each further device erases a little
+// The demo device of every front end; each further device erases a little
 // more slowly, so that their bars are seen to move on their own.
-SimConfig DemoDeviceConfig(unsigned index) {
-  SimConfig config;
-  config.progress = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  config.progressGap = std::chrono::milliseconds(100 + 30 * index);
-  config.recordReports = false;
-  config.flashStorage = SimFlash::Storage::Digests;  // the host's memory is what counts here
+SimConfig PacedDemoConfig(unsigned index) {
+  SimConfig config = gps::DemoDeviceConfig();
+  config.progressGap += std::chrono::milliseconds(30 * index);
   return config;
 }
 
@@ -56,7 +53,7 @@ DemoDevices::DemoDevices(unsigned count) {
       d.path = "sim:0416:b500:" + std::to_string(i + 1);
       d.serial = serial;
     }
-    d.device = std::make_unique<SimDevice>(DemoDeviceConfig(i));
+    d.device = std::make_unique<SimDevice>(PacedDemoConfig(i));
     bus_.AddInterface({d.path, HID_VENDOR_ID, HID_PRODUCT_ID, true, d.device.get(), d.serial});
     devices_.push_back(std::move(d));
   }

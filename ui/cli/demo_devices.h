@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "hid/sim_device.h"
+#include "hid/sim_bus.h"
+#include "sim/sim_device.h"
 
 namespace gps {
 

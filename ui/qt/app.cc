@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "protocol/messages.h"
+#include "sim/demo_device.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/update_dlg.h"
 
@@ -62,15 +63,6 @@ void SetUpApplication() {
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/app.png")));
 }
 
-SimConfig DemoDeviceConfig() {
-  SimConfig config;
-  config.progress = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  config.progressGap = std::chrono::milliseconds(150);
-  config.recordReports = false;
-  config.flashStorage = SimFlash::Storage::Digests;  // the program's own memory is what counts
-  return config;
-}
-
 int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
   // Held until the process ends.
   const auto guard = InstanceGuard::Acquire();
@@ -86,13 +78,11 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
     return 1;
   }
 
-  std::unique_ptr<SimDevice> device;
-  std::unique_ptr<SimBus> bus;
+  std::unique_ptr<DemoDevice> demo;
   LinkSettings link;
   if (options.simulate) {
-    device = std::make_unique<SimDevice>(DemoDeviceConfig());
-    bus = std::make_unique<SimBus>(*device);
-    link.backend = bus.get();
+    demo = std::make_unique<DemoDevice>();
+    link.backend = &demo->bus;
   }
   CUpdateDlg dialog(link, options.file);
   if (hooks.runDialog) return hooks.runDialog(dialog);

@@ -8,8 +8,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "hid/sim_device.h"
-
 namespace gps {
 
 class CUpdateDlg;
@@ -30,10 +28,6 @@ QString AppHelpText();
 // The application's name (the caption of its message boxes), icon and
 // desktop entry.
 void SetUpApplication();
-
-// A device that takes its time over the erase, as a real one does, so that
-// the erase progress can be followed.
-SimConfig DemoDeviceConfig();
 
 struct AppHooks {
   // Tells the user that another copy runs. Default: a message box.

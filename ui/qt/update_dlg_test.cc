@@ -26,7 +26,7 @@
 #include <memory>
 #include <optional>
 
-#include "hid/sim_device.h"
+#include "sim/sim_device.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
 #include "tests/test_support.h"

@@ -438,7 +438,7 @@ TEST_F(DialogTest, ClosingDuringAnUpdateAsksAndAConfirmedCloseStopsTheUpdate) {
   const auto confirmed = Clock::now();
   Press(box, IDYES);
   EXPECT_EQ(update.ExitCode(), 0);
-  // The erase alone takes four seconds on this device; a stopped update
+  // The erase alone takes three seconds on this device; a stopped update
   // does not wait for it.
   EXPECT_LT(Clock::now() - confirmed, seconds(2));
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "hid/sim_device.h"
+#include "sim/sim_device.h"
 #include "res/resource.h"
 #include "ui/win32/update_dlg.h"
 
