@@ -4,7 +4,9 @@
     background.bmp  550 x 250, 24-bit uncompressed bitmap shown in the main dialog
     app.ico         32 x 32, 32-bit icon with alpha (the window and taskbar icon)
     app.png         the same icon at 256 x 256 (desktop entry, Qt window icon)
-    app-48.png      the same icon at 48 x 48
+    app-48.png, app-64.png, app-128.png
+                    the same icon at 48, 64 and 128 pixels (the desktop's
+                    smaller sizes, installed beside the 256 one)
 
 Everything is drawn from simple vector shapes by the small rasteriser below
 (standard library only). There is no randomness, so running the script again
@@ -577,7 +579,8 @@ def main():
     write_bmp(os.path.join(OUT_DIR, 'background-2x.bmp'), draw_background(2))
     icons = {size: draw_icon(size) for size in ICON_SIZES}
     write_ico(os.path.join(OUT_DIR, 'app.ico'), [icons[size] for size in ICON_SIZES])
-    write_png(os.path.join(OUT_DIR, 'app-48.png'), icons[48])
+    for size in (48, 64, 128):
+        write_png(os.path.join(OUT_DIR, 'app-%d.png' % size), icons.get(size) or draw_icon(size))
     write_png(os.path.join(OUT_DIR, 'app.png'), icons[256])
 
 

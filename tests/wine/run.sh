@@ -9,6 +9,8 @@
 #   tests/wine/run.sh                      build/windows must be built
 #   tests/wine/run.sh --screenshot FILE    also copies the 192 DPI picture to
 #                                          FILE (the README's)
+#   tests/wine/run.sh --zip ZIP            also check the release zip (./dev
+#                                          dist) as a user unpacks and starts it
 #
 # The Wine prefix is made afresh once per run in build/windows/wineprefix
 # (the path the windows test preset names), with what the tests need:
@@ -19,10 +21,14 @@
 #   - Wine's Marlett font in the prefix, for the caption buttons.
 set -euo pipefail
 
-screenshot=""
-if [ "${1:-}" = "--screenshot" ]; then
-  screenshot=$(realpath -m "${2:?--screenshot needs a file}")
-fi
+screenshot="" zip=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}"); shift 2 ;;
+    --zip) zip=$(realpath "${2:?--zip needs a file}"); shift 2 ;;
+    *) echo "usage: $0 [--screenshot FILE] [--zip ZIP]" >&2; exit 2 ;;
+  esac
+done
 cd "$(dirname "$0")/../.."
 
 build=$PWD/build/windows
@@ -85,7 +91,7 @@ EOF
 if [ -z "${GPS_IN_XVFB:-}" ]; then
   make_prefix
   exec env GPS_IN_XVFB=1 xvfb-run -a -s "-screen 0 1400x1000x24 -nolisten tcp" \
-    "$PWD/tests/wine/run.sh" ${screenshot:+--screenshot "$screenshot"}
+    "$PWD/tests/wine/run.sh" ${screenshot:+--screenshot "$screenshot"} ${zip:+--zip "$zip"}
 fi
 
 # One wine server for the whole run, so that each program starts quickly.
@@ -99,6 +105,11 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 # end-to-end dialog tests failed once in about twenty runs under Wine and
 # Xvfb, and could not be made to fail again (a hundred runs in a row passed).
 ctest --preset windows
+
+# The release zip, unpacked and started as a user does, in this Wine.
+if [ -n "$zip" ]; then
+  WINE=$WINE LC_ALL=C.UTF-8 packaging/check_zip.sh "$zip"
+fi
 
 # The dialog at one DPI (Wine's LogPixels, which each new process reads),
 # photographed in the middle of an update once the driver has checked its

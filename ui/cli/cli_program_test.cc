@@ -102,7 +102,7 @@ TEST(CliOptions, HelpCarriesEveryExitStatusWithItsText) {
       EXPECT_NE(help.find(row.text), std::string::npos) << row.status;
     }
   }
-  EXPECT_EQ(expected, kExitWrongFirmware + 1);
+  EXPECT_EQ(expected, kExitOutputFailed + 1);
   // Every line fits a terminal of 80 columns (the texts count two per character).
   std::istringstream lines(help);
   for (std::string line; std::getline(lines, line);) {
@@ -218,9 +218,9 @@ TEST_F(CliRun, TheProbeDecidesWhetherTheUpdateRuns) {
   };
   const Case cases[] = {
       {"present", true, false, HidOpenError::None, 65, kExitSuccess, kUpdateLines},
-      // No device: the update runs and tells of it in its own words.
-      {"absent", false, false, HidOpenError::None, 65, kExitErase,
-       Lines({text::kDeviceConnectFailed, text::kEraseFlashFailed})},
+      // No device: said at once, with a status of its own, not the erase's.
+      {"absent", false, false, HidOpenError::None, 65, kExitNoDevice,
+       Lines({text::kDeviceConnectFailed})},
       {"no permission", true, true, HidOpenError::AccessDenied, 65, kExitNoPermission,
        Lines({text::kDeviceNoPermission})},
       // Only the write handle is refused: the probe still sees it.

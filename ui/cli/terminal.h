@@ -10,10 +10,6 @@
 
 namespace gps {
 
-// Makes the process safe to start from any folder: on Windows, DLLs are
-// then looked for in the system folder only. Call it first thing in main.
-void PrepareProcess();
-
 // Makes std::cout and std::cerr show the program's UTF-8 texts right on a
 // terminal where bytes would not be (a Windows console, whatever its code
 // page). Output to a file or a pipe stays UTF-8 as it is written.

@@ -8,7 +8,6 @@
 #include <streambuf>
 
 #include "hid/backend_win32.h"
-#include "hid/system_library_win32.h"
 #include "ui/cli/terminal.h"
 
 namespace gps {
@@ -100,8 +99,6 @@ size_t CompleteUtf8Length(std::string_view text) {
   }
   return size;
 }
-
-void PrepareProcess() { RestrictDllSearchToSystem(); }
 
 // Text that goes to a file or a pipe stays UTF-8 bytes, for the program that
 // reads it; only a console gets UTF-16 through WriteConsoleW. The bars of

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "res/version.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,8 +45,13 @@ const std::wstring kWriting = L"正在寫入資料庫...";
 const std::wstring kWritten = L"資料庫寫入成功!";
 const std::wstring kSucceeded = L"更新成功!";
 
+// Where the programs under test are: beside this one, or in the folder that
+// GPS_PROGRAM_DIR names (the unpacked release zip, which holds Update.exe
+// only).
 fs::path ProgramDir() {
   wchar_t path[MAX_PATH * 4] = {};
+  const DWORD given = GetEnvironmentVariableW(L"GPS_PROGRAM_DIR", path, std::size(path));
+  if (given > 0 && given < std::size(path)) return fs::path(path);
   GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
   return fs::path(path).parent_path();
 }
@@ -525,6 +532,16 @@ TEST(VersionRecord, EachProgramHasItsOwnFilledRecord) {
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ((fixed->dwFileFlags & VS_FF_SPECIALBUILD) != 0, p.demonstration);
     EXPECT_EQ(VersionText(record, L"SpecialBuild").has_value(), p.demonstration);
+
+    // The build's version, as numbers and as text.
+    const DWORD high = MAKELONG(GPS_VERSION_MINOR, GPS_VERSION_MAJOR);
+    const DWORD low = MAKELONG(GPS_VERSION_TWEAK, GPS_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(VersionText(record, L"FileVersion"), L"" GPS_VERSION_COMMAS);
+    EXPECT_EQ(VersionText(record, L"ProductVersion"), L"" GPS_VERSION_COMMAS);
   }
 }
 
