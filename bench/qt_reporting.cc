@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "bench/null_reporter.h"
-#include "hid/sim_device.h"
+#include "sim/sim_device.h"
 #include "protocol/update_job.h"
 #include "ui/qt/dialog_reporter.h"
 

@@ -5,7 +5,8 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/test_support.h"
+#include "hid/hid_device.h"
+#include "tests/hid_fakes.h"
 
 namespace gps {
 namespace {
@@ -26,24 +27,25 @@ std::vector<std::string> Entries(const std::string& trace) {
 // The update's own tests show the completed transfers; here are the ways a
 // link can go wrong, as support would read them.
 TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
-  SimConfig config;
-  config.faults.refuseWriteOpen = true;
-  config.faults.refusal = HidOpenError::Busy;
-  testing::SimRig rig(config);
+  testing::PlannedPeer device;
+  device.refuseWrite = HidOpenError::Busy;
+  SimBus bus(device);
   std::ostringstream out;
-  TracingBackend tracer(rig.bus, out);
-  rig.link.backend = &tracer;
-  rig.link.bounds.readMs = 20;
+  TracingBackend tracer(bus, out);
+  StopEvent stop;
+  LinkSettings link;
+  link.backend = &tracer;
+  link.stop = &stop;
+  link.bounds.readMs = 20;
 
-  CHidTransfer transfer(rig.link);
+  CHidTransfer transfer(link);
   ASSERT_TRUE(transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
   uint8_t report[REPORT_SIZE] = {0x00, 0xAB, 0x01};
   EXPECT_FALSE(transfer.m_device.ReadReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS));
   transfer.m_device.Close();
 
-  SimFaults failing;
-  failing.failWriteAt = 1;
-  rig.device.SetFaults(failing);
+  device.refuseWrite = HidOpenError::None;
+  device.answer = SimPeer::WriteAnswer::Kind::Refused;
   ASSERT_TRUE(transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
   EXPECT_FALSE(transfer.m_device.WriteReport(report, 3, nullptr, IO_TIMEOUT_MS));
   transfer.m_device.Close();

@@ -1,5 +1,6 @@
-// Fakes shared by the tests: a reporter that records what the user would
-// have seen, and a simulated device on its bus with short bounds.
+// Fakes shared by the tests above the device link: a reporter that records
+// what the user would have seen, and a simulated device on its bus with
+// short bounds. The link's own fakes are in hid_fakes.h.
 #pragma once
 
 #include <string>
@@ -7,7 +8,8 @@
 #include <vector>
 
 #include "hid/hid_device.h"
-#include "hid/sim_device.h"
+#include "sim/sim_device.h"
+#include "tests/hid_fakes.h"
 #include "protocol/update_reporter.h"
 
 namespace gps::testing {
@@ -42,36 +44,6 @@ class RecordingReporter : public UpdateReporter {
   }
 
   std::vector<std::string> events;
-};
-
-// Passes every call on to another backend; a test derives from it to watch
-// or change the few calls it cares about.
-class ForwardingBackend : public HidBackend {
- public:
-  explicit ForwardingBackend(HidBackend& inner) : inner_(inner) {}
-  std::vector<std::string> EnumerateInterfaces() override { return inner_.EnumerateInterfaces(); }
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
-    return inner_.QueryAttributes(path);
-  }
-  std::string QuerySerial(const std::string& path) override { return inner_.QuerySerial(path); }
-  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
-    return inner_.OpenData(path, access);
-  }
-  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
-                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
-    return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
-  }
-  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {
-    return inner_.Flush(handle, boundMs, stop);
-  }
-  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
-    return inner_.ReportLengths(handle);
-  }
-  void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
-  void Close(HidHandle handle) override { inner_.Close(handle); }
-
- private:
-  HidBackend& inner_;
 };
 
 // Bounds short enough that a test of a stalled device ends at once.

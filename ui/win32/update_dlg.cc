@@ -17,9 +17,16 @@
 
 namespace gps {
 
+namespace {
+
+// Posted to itself after WM_DPICHANGED, so that the picture is laid out once
+// the dialog manager has scaled the controls.
+constexpr UINT WM_APP_DPI_CHANGED = WM_APP + 32;
+
+}  // namespace
+
 CUpdateDlg::CUpdateDlg(HidBackend& backend)
-    : CDialog(IDD_UPDATE_DIALOG, nullptr),
-      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {
+    : CDialog(IDD_UPDATE_DIALOG, nullptr) {
   m_link.backend = &backend;
   m_link.stop = &m_stop;
 }
@@ -32,6 +39,8 @@ CUpdateDlg::~CUpdateDlg() {
     WaitForSingleObject(m_worker, INFINITE);
     CloseHandle(m_worker);
   }
+  if (m_hIcon) DestroyIcon(m_hIcon);
+  if (m_hIconSmall) DestroyIcon(m_hIconSmall);
 }
 
 BOOL CUpdateDlg::OnInitDialog() {
@@ -61,8 +70,9 @@ BOOL CUpdateDlg::OnInitDialog() {
     }
   }
 
-  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  const UINT dpi = WindowDpi(m_hWnd);
+  SetIcons(dpi);
+  m_picture.Attach(m_hWnd, GetDlgItem(m_hWnd, IDC_PICTURE), m_progress, IDB_BACKGROUND, dpi);
 
   // Arrivals and removals of HID interfaces, so that the status line can
   // follow the device while the user plugs it in.
@@ -74,6 +84,25 @@ BOOL CUpdateDlg::OnInitDialog() {
 
   Probe();
   return TRUE;
+}
+
+void CUpdateDlg::SetIcons(UINT dpi) {
+  // The icon resource holds 16, 20, 24, 32, 40, 48, 64 and 256 pixels: the
+  // sizes of 100 to 200 % come straight from it.
+  auto load = [dpi](int size96) {
+    const int size = MulDiv(size96, static_cast<int>(dpi), 96);
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                         MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size,
+                                         size, LR_DEFAULTCOLOR));
+  };
+  HICON big = load(32);
+  HICON smallIcon = load(16);
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+  if (m_hIcon) DestroyIcon(m_hIcon);
+  if (m_hIconSmall) DestroyIcon(m_hIconSmall);
+  m_hIcon = big;
+  m_hIconSmall = smallIcon;
 }
 
 void CUpdateDlg::Probe() {
@@ -126,6 +155,15 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       return true;
     case WM_APP_WORKER_DONE:
       OnWorkerDone();
+      return true;
+    case WM_DPICHANGED:
+      // The dialog manager scales the dialog and its controls when this
+      // returns unhandled; the picture and the icons follow after it.
+      PostMessageW(m_hWnd, WM_APP_DPI_CHANGED, LOWORD(wParam), 0);
+      return false;
+    case WM_APP_DPI_CHANGED:
+      SetIcons(static_cast<UINT>(wParam));
+      m_picture.OnDpiChanged(static_cast<UINT>(wParam));
       return true;
     case WM_DEVICECHANGE:
       OnDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));

@@ -130,6 +130,35 @@ HWND FindBoxWith(DWORD processId, const std::wstring& content, HWND except = nul
   return nullptr;
 }
 
+// A child window's rectangle in its dialog's client coordinates.
+RECT PlaceOf(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// The picture (control 1000) at whatever DPI the dialog shows: whole, of
+// its aspect (550 x 250), above the bar, and filling its place, most of the
+// dialog's width, rather than keeping a size of its own in a corner.
+void ExpectPictureFillsItsPlace(HWND dialog) {
+  const RECT picture = PlaceOf(GetDlgItem(dialog, 1000));
+  const RECT bar = PlaceOf(GetDlgItem(dialog, kProgressBar));
+  RECT client{};
+  GetClientRect(dialog, &client);
+  const LONG width = picture.right - picture.left;
+  const LONG height = picture.bottom - picture.top;
+  SCOPED_TRACE(::testing::Message() << "picture " << picture.left << "," << picture.top << " "
+                                    << width << "x" << height << ", bar top " << bar.top
+                                    << ", dialog " << client.right << "x" << client.bottom);
+  EXPECT_LE(std::abs(width * 250 - height * 550), 550);
+  EXPECT_GE(picture.left, 0);
+  EXPECT_GE(picture.top, 0);
+  EXPECT_LE(picture.right, client.right);
+  EXPECT_LT(picture.bottom, bar.top);
+  EXPECT_GE(width * 4, client.right * 3);
+}
+
 void Press(HWND dialog, int id) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
@@ -238,11 +267,7 @@ TEST_F(DialogTest, WithoutADeviceTheStatusLineSaysSoAndTheDialogHasItsControls) 
     }
     EXPECT_TRUE(IsWindowEnabled(control));
   }
-  // The picture shows the bitmap at its own size: 550 x 250.
-  RECT picture{};
-  GetClientRect(GetDlgItem(dialog, 1000), &picture);
-  EXPECT_EQ(picture.right - picture.left, 550);
-  EXPECT_EQ(picture.bottom - picture.top, 250);
+  ExpectPictureFillsItsPlace(dialog);
 
   Press(dialog, IDOK);  // "取消"
   EXPECT_EQ(update.ExitCode(), 0);
@@ -420,7 +445,7 @@ TEST_F(DialogTest, ClosingDuringAnUpdateAsksAndAConfirmedCloseStopsTheUpdate) {
   const auto confirmed = Clock::now();
   Press(box, IDYES);
   EXPECT_EQ(update.ExitCode(), 0);
-  // The erase alone takes four seconds on this device; a stopped update
+  // The erase alone takes three seconds on this device; a stopped update
   // does not wait for it.
   EXPECT_LT(Clock::now() - confirmed, seconds(2));
 }
@@ -520,10 +545,11 @@ TEST(VersionRecord, EachProgramHasItsOwnFilledRecord) {
   }
 }
 
-// Not a test: holds Update-sim.exe in the middle of its erase while the
-// screenshot script takes its picture. Run by tests/wine/run.sh --screenshot
-// with GPS_SCREENSHOT_DIR set: the dialog's screen rectangle is written to
-// "ready" there, and the update goes on once "done" appears.
+// Not a test of its own: holds Update-sim.exe in the middle of its erase,
+// once its picture has passed the check, while tests/wine/run.sh takes its
+// screenshot at each DPI. GPS_SCREENSHOT_DIR names the folder where the
+// dialog's screen rectangle is written to "ready"; the update goes on once
+// "done" appears there.
 TEST_F(DialogTest, DISABLED_HoldMidUpdateForAScreenshot) {
   const char* signalDir = std::getenv("GPS_SCREENSHOT_DIR");
   ASSERT_NE(signalDir, nullptr);
@@ -538,6 +564,8 @@ TEST_F(DialogTest, DISABLED_HoldMidUpdateForAScreenshot) {
   ASSERT_TRUE(WaitUntil(
       [&] { return Text(status) == kErasing && SendMessageW(progress, PBM_GETPOS, 0, 0) >= 50; },
       seconds(20)));
+  ExpectPictureFillsItsPlace(dialog);
+  if (HasFailure()) return;
   RECT rect{};
   GetWindowRect(dialog, &rect);
   {
@@ -547,9 +575,8 @@ TEST_F(DialogTest, DISABLED_HoldMidUpdateForAScreenshot) {
   }
   fs::rename(signals / "ready.tmp", signals / "ready");
   EXPECT_TRUE(WaitUntil([&] { return fs::exists(signals / "done"); }, seconds(30)));
-  ASSERT_TRUE(WaitUntil([&] { return Text(status) == kSucceeded; }, seconds(60)));
-  Press(dialog, IDOK);
-  EXPECT_EQ(update.ExitCode(), 0);
+  // The simulated update need not run to its end: the program is ended
+  // with the test.
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "hid/sim_flash.h"
+#include "sim/sim_flash.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "hid/sim_device.h"
+#include "sim/sim_device.h"
 
 #include <gtest/gtest.h>
 

@@ -1,30 +1,28 @@
-// An in-process stand-in for the device and the bus it sits on.
+// The simulated device on the simulated bus: the device model (its side of
+// the protocol and its flash, device_model.h) behind a SimPeer, with the
+// faults a real link can show and a record of what it took.
 //
-// SimDevice keeps the device's side of the contract: a 16 MiB NOR flash that
+// It keeps the device's side of the contract: a 16 MiB NOR flash that
 // starts unerased, sector erases that answer with progress messages and
 // "over" at a set pace, page writes that can only clear bits, a restart
-// command, and checksum and signature checks on every command. SimBus is the
-// backend that enumerates it, with any number of other interfaces around it.
-// Faults are switched on through SimFaults.
+// command, and checksum and signature checks on every command. Faults are
+// switched on through SimFaults. Put it on a SimBus (hid/sim_bus.h) to reach
+// it through a HidBackend; any number of them may share one bus.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
 #include <vector>
 
-#include "hid/hid_backend.h"
-#include "hid/sim_flash.h"
+#include "hid/sim_bus.h"
+#include "sim/device_model.h"
+#include "sim/sim_flash.h"
 
 namespace gps {
 
-using Report = std::array<uint8_t, 65>;
-using EraseMessage = std::array<uint8_t, 64>;
-
+using Report = std::array<uint8_t, 65>;  // report identifier + 64 payload bytes
 
 struct SimFaults {
   bool refuseReadOpen = false;
@@ -61,9 +59,12 @@ struct SimConfig {
   HidReportLengths reportLengths{65, 65};
 };
 
-class SimDevice {
+// Every call may come from any thread.
+class SimDevice : public SimPeer {
  public:
   explicit SimDevice(SimConfig config = {});
+  SimDevice(const SimDevice&) = delete;
+  SimDevice& operator=(const SimDevice&) = delete;
 
   // The device as the host sees it after an update.
   std::vector<uint8_t> ReadFlash(uint32_t address, uint32_t length) const;
@@ -74,7 +75,6 @@ class SimDevice {
   int RejectedCommands() const;  // bad signature or checksum
   // Bytes that a write tried to set to 1 over bits that were not erased.
   uint64_t WriteDefects() const;
-  bool Plugged() const;
 
   // Takes one 65-byte output report as if it had come over the bus, with no
   // link, faults or recording around it: what the device itself costs.
@@ -84,56 +84,24 @@ class SimDevice {
   void Unplug();
   void Plug();
 
- private:
-  friend class SimBus;
-  struct Impl;
-  std::shared_ptr<Impl> impl_;
-};
-
-// An interface on the simulated bus: the device, or another HID interface.
-struct SimInterface {
-  std::string path;
-  uint16_t vendorId = 0;
-  uint16_t productId = 0;
-  bool queryable = true;
-  SimDevice* device = nullptr;  // null: a foreign interface, never opened
-  std::string serial;
-};
-
-class SimBus : public HidBackend {
- public:
-  SimBus();
-  // A bus with one device on it, at "sim:0416:b500".
-  explicit SimBus(SimDevice& device);
-  ~SimBus() override;
-
-  void AddInterface(SimInterface interface);
-  void AddDevice(SimDevice& device, std::string path = "sim:0416:b500");
-  uint64_t OpenHandles() const;
-
-  std::vector<std::string> EnumerateInterfaces() override;
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
-  std::string QuerySerial(const std::string& path) override;
-  HidOpenResult OpenData(const std::string& path, HidAccess access) override;
-  TransferResult Transfer(HidHandle handle, HidDirection direction,
-                          uint8_t* buffer, uint32_t length, uint32_t boundMs,
-                          const StopEvent& stop) override;
-  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
-  void Cancel(HidHandle handle) override;
-  void Close(HidHandle handle) override;
+  // SimPeer: what the bus asks of the device.
+  bool Plugged() const override;
+  HidOpenError OpenRefusal(HidAccess access) const override;
+  ReadDelivery Delivery() const override;
+  HidReportLengths ReportLengths() const override;
+  WriteAnswer TakeOutputReport(const uint8_t* report, uint32_t length) override;
+  std::optional<InputReport> NextInputReport(uint64_t from) const override;
 
  private:
-  struct Handle;
-  using Clock = std::chrono::steady_clock;
-  const SimInterface* Find(const std::string& path) const;
-  TransferResult Write(Handle& h, const uint8_t* buffer, uint32_t length,
-                       Clock::time_point deadline, const StopEvent& stop);
-  TransferResult Read(Handle& h, uint8_t* buffer, uint32_t length,
-                      Clock::time_point deadline, const StopEvent& stop);
+  EraseBehaviour Erase() const;
 
   mutable std::mutex mutex_;
-  std::vector<SimInterface> interfaces_;
-  std::vector<std::unique_ptr<Handle>> handles_;
+  SimConfig config_;
+  DeviceModel model_;
+  bool plugged_ = true;
+  std::vector<Report> reports_;
+  uint64_t attempts_ = 0;  // output reports offered, taken or not
+  uint64_t taken_ = 0;     // output reports the device took
 };
 
 }  // namespace gps
