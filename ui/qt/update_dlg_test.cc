@@ -33,6 +33,7 @@
 #include "sim/sim_device.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
+#include "res/version.h"
 #include "tests/test_support.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/instance_guard.h"
@@ -605,10 +606,10 @@ class UpdateDialogTest : public QObject {
     const QString usage = "Try 'gps-update --help' for more information.\n";
     QTest::newRow("help") << QStringList{"--help"} << false << 0 << AppHelpText() << "";
     QTest::newRow("version") << QStringList{"--version"} << false << 0
-                             << "gps-update 1.0.0.1\n" << "";
+                             << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
     QTest::newRow("Qt's own options are passed over")
         << QStringList{"-platform", "xcb", "--style=fusion", "--version"} << false << 0
-        << "gps-update 1.0.0.1\n" << "";
+        << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << false << 2 << ""
                                     << "gps-update: unknown option '--frobnicate'\n" + usage;
     QTest::newRow("two files") << QStringList{"a.bin", "b.bin"} << false << 2 << ""
