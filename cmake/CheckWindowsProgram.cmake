@@ -2,7 +2,9 @@
 #   - every DLL it imports is one of Windows' known DLLs, which the loader
 #     takes from the system folder only: any other DLL would be looked for in
 #     the program's own folder first, where anyone may have put one;
-#   - it states Windows 6.1 as the lowest system it runs on;
+#   - it states Windows 6.1 as the lowest system it runs on, and imports none
+#     of the calls newer than Windows 7 that code and toolchains reach for
+#     (the program looks those up at run time);
 #   - it carries no debug information.
 cmake_minimum_required(VERSION 3.25)
 if(NOT OBJDUMP OR NOT PROGRAM)
@@ -16,6 +18,13 @@ set(known_dlls
   kernel32.dll msctf.dll msvcrt.dll normaliz.dll nsi.dll ole32.dll oleaut32.dll psapi.dll
   rpcrt4.dll sechost.dll setupapi.dll shell32.dll shlwapi.dll user32.dll wldap32.dll
   ws2_32.dll)
+
+# Calls that Windows 7 SP1 lacks (some came with its update KB2533623 only).
+set(newer_than_windows_7
+  AddDllDirectory CreateFile2 GetDpiForMonitor GetDpiForSystem GetDpiForWindow
+  GetSystemMetricsForDpi GetSystemTimePreciseAsFileTime RemoveDllDirectory
+  SetDefaultDllDirectories SetProcessDpiAwareness SetProcessDpiAwarenessContext
+  SetThreadDescription WaitOnAddress WakeByAddressAll WakeByAddressSingle)
 
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE header
                 RESULT_VARIABLE failed)
@@ -35,6 +44,12 @@ foreach(line IN LISTS imports)
   string(TOLOWER "${dll}" dll)
   if(NOT dll IN_LIST known_dlls)
     list(APPEND problems "imports ${dll}, which is not a known DLL")
+  endif()
+endforeach()
+
+foreach(call IN LISTS newer_than_windows_7)
+  if(header MATCHES "[ \t]${call}\n")
+    list(APPEND problems "imports ${call}, which Windows 7 lacks")
   endif()
 endforeach()
 

@@ -141,11 +141,13 @@ TEST(FaultMatrix, EachFaultEndsWithItsStagesText) {
   }
 }
 
+// Nothing is sent, and the outcome says why, apart from a failed erase.
 TEST(FaultMatrix, NoDeviceAtAll) {
   SimRig rig;
   rig.device.Unplug();
   const UpdateRun run = Update(rig);
-  EXPECT_EQ(run.outcome, UpdateOutcome::EraseFailed);
+  EXPECT_EQ(run.outcome, UpdateOutcome::NoDevice);
+  EXPECT_EQ(run.reportsTaken, 0u);
   EXPECT_EQ(run.statuses,
             (std::vector<std::string>{S(text::kDeviceConnectFailed), S(text::kEraseFlashFailed)}));
 }

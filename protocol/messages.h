@@ -18,6 +18,7 @@ inline constexpr std::string_view kWritingDatabase = "正在寫入資料庫...";
 inline constexpr std::string_view kWriteDataError = "寫入資料錯誤";
 inline constexpr std::string_view kRestartCommandError = "復位命令錯誤";
 inline constexpr std::string_view kTooMuchData = "資料量過大!";
+inline constexpr std::string_view kNoData = "資料量為零!";
 inline constexpr std::string_view kEraseFlashFailed = "寫入資料庫 清除Flash失敗!";
 inline constexpr std::string_view kDatabaseWriteFailed = "資料庫寫入失敗!";
 inline constexpr std::string_view kDatabaseWritten = "資料庫寫入成功!";
@@ -37,9 +38,15 @@ inline constexpr std::string_view kDeviceWrongFirmware = "設備韌體不符! �
 
 // Message boxes.
 inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
+// No single-instance guard could be had safely, so nothing is updated. What
+// to check differs by platform, as for kDeviceNoPermission.
+extern const std::string_view kInstanceLockFailed;
 inline constexpr std::string_view kCantFindPrefix = "Can't find ";  // + file name
 inline constexpr std::string_view kReadFilePrefix = "讀取 ";       // + file name
 inline constexpr std::string_view kReadFileSuffix = " 錯誤!";
 inline constexpr std::string_view kOutOfMemory = "記憶體不足! 無法載入 ";  // + file name
+// An empty file is most often a download that failed.
+inline constexpr std::string_view kFileEmptyPrefix = "檔案 ";  // + file name
+inline constexpr std::string_view kFileEmptySuffix = " 是空的! 請重新下載資料庫。";
 
 }  // namespace gps::text

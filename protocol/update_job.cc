@@ -74,6 +74,13 @@ std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
     reporter.SetStatusText(text::kTooMuchData);
     return UpdateOutcome::TooLarge;
   }
+  // Sent on, an empty image would be an erase of no sectors that the device
+  // refuses, reported as a flash failure: the fault is the file's.
+  if (size == 0) {
+    reporter.ShowMessage(std::string(text::kFileEmptyPrefix) + name +
+                         std::string(text::kFileEmptySuffix));
+    return UpdateOutcome::FileEmpty;
+  }
   const auto length = static_cast<uint32_t>(size);
   std::vector<uint8_t>& bytes = image.bytes;
   try {
@@ -103,7 +110,14 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     m_reporter.SetStatusText(text::kTooMuchData);
     return UpdateOutcome::TooLarge;
   }
+  if (length == 0) {
+    m_reporter.SetStatusText(text::kNoData);
+    return UpdateOutcome::FileEmpty;
+  }
   switch (WriteDatabase(data, length, DATABASE_ADDRESS)) {
+    case -3:
+      m_reporter.SetStatusText(text::kEraseFlashFailed);
+      return UpdateOutcome::NoDevice;
     case -1:
       m_reporter.SetStatusText(text::kEraseFlashFailed);
       return UpdateOutcome::EraseFailed;
@@ -137,11 +151,16 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
   // The monitor's link is opened before the erase command goes out: input
   // reports that arrive while no handle is open are lost, and the device
   // may answer at once.
+  // With no device to open, nothing is sent: an erase whose progress no one
+  // could follow would leave the flash erased and nothing written over it.
   CHidTransfer monitor(m_link);
-  const bool monitorOpen = monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID);
+  if (!monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
+    m_reporter.SetStatusText(text::kDeviceConnectFailed);
+    return -3;
+  }
   if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return -1;
   // No page may be written over flash whose erase was not confirmed.
-  if (WaitEraseDone(monitor, monitorOpen, sectors) < ERASE_MESSAGE_SIZE) return -1;
+  if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return -1;
   const uint32_t pages = length / PAGE_SIZE + 1;
   if (WritePages(data, address / PAGE_SIZE, pages) == 0) return -2;
   return 0;

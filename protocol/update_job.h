@@ -23,6 +23,8 @@ enum class UpdateOutcome {
   FileMissing,    // the file could not be opened
   FileUnreadable, // it opened but could not be read whole
   TooLarge,       // longer than MAX_DATABASE_SIZE; nothing was sent
+  FileEmpty,      // no bytes at all (a download that failed); nothing was sent
+  NoDevice,       // no device to open when the job began; nothing was sent
   EraseFailed,
   WriteFailed,
   RestartFailed,
@@ -41,7 +43,8 @@ struct LoadedImage {
 };
 
 // Reads `file` into `image`. Empty when it was read; otherwise why not, and
-// `reporter` has told the user.
+// `reporter` has told the user. An empty file is refused as well: it is a
+// download that failed, and nothing of it may reach the device.
 std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
                                        UpdateReporter& reporter, LoadedImage& image);
 
@@ -58,7 +61,7 @@ class UpdateJob {
   UpdateOutcome UpdateDatabase(const uint8_t* data, uint32_t length);
 
   // 0 when the image was written, -1 when the erase failed, -2 when the
-  // page write failed.
+  // page write failed, -3 when there was no device to open (nothing sent).
   int WriteDatabase(const uint8_t* data, uint32_t length, uint32_t address);
 
   // Sends the erase command; `sectorCount` when it went out, else 0.

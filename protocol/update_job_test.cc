@@ -104,10 +104,17 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
     UpdateJob job(reporter, rig.link);
     const UpdateOutcome outcome = job.LoadAndUpdate(dir.Write(image));
 
-    if (length > MAX_DATABASE_SIZE) {
-      EXPECT_EQ(outcome, UpdateOutcome::TooLarge);
-      EXPECT_EQ(reporter.events, (std::vector<std::string>{"status:" + S(text::kTooMuchData)}));
+    // Refused before anything is sent: too large, or empty (a download
+    // that failed, not a fault of the device's flash).
+    if (length > MAX_DATABASE_SIZE || length == 0) {
+      EXPECT_EQ(outcome, length == 0 ? UpdateOutcome::FileEmpty : UpdateOutcome::TooLarge);
+      EXPECT_EQ(reporter.events,
+                (std::vector<std::string>{
+                    length == 0 ? "message:" + S(text::kFileEmptyPrefix) + "code_data.bin" +
+                                      S(text::kFileEmptySuffix)
+                                : "status:" + S(text::kTooMuchData)}));
       EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+      EXPECT_EQ(rig.bus.OpenHandles(), 0u);
       continue;
     }
     const std::vector<Report> reports = rig.device.OutputReports();
@@ -116,12 +123,6 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
     for (std::size_t i = 0; i < reports.size(); ++i) ASSERT_EQ(reports[i], expected[i]) << i;
     EXPECT_EQ(rig.bus.OpenHandles(), 0u);
 
-    if (length == 0) {  // zero sectors erased counts as a failed erase
-      EXPECT_EQ(outcome, UpdateOutcome::EraseFailed);
-      EXPECT_EQ(reporter.Only("status:"),
-                (std::vector<std::string>{S(text::kEraseFlashFailed)}));
-      continue;
-    }
     EXPECT_EQ(outcome, UpdateOutcome::Succeeded);
     EXPECT_EQ(reporter.Only("status:"), success);
     EXPECT_EQ(rig.device.ReadFlash(DATABASE_ADDRESS, length), image);
@@ -130,6 +131,24 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
               std::vector<uint8_t>(header.begin(), header.end()));
     EXPECT_EQ(rig.device.WriteDefects(), 0u);
     EXPECT_EQ(rig.device.Restarts(), 1);
+  }
+}
+
+// The same refusals for an image handed over in memory.
+TEST(UpdateJob, UpdateDatabaseRefusesAnEmptyOrOversizedImage) {
+  const std::vector<uint8_t> zeros(512, 0);
+  struct Case {
+    uint32_t length;
+    UpdateOutcome outcome;
+    std::string_view text;
+  };
+  for (const Case& c : {Case{0, UpdateOutcome::FileEmpty, text::kNoData},
+                        Case{MAX_DATABASE_SIZE + 1, UpdateOutcome::TooLarge, text::kTooMuchData}}) {
+    SimRig rig;
+    RecordingReporter reporter;
+    EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(zeros.data(), c.length), c.outcome);
+    EXPECT_EQ(reporter.events, std::vector<std::string>{"status:" + S(c.text)});
+    EXPECT_EQ(rig.device.OutputReportCount(), 0u);
   }
 }
 

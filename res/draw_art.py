@@ -4,7 +4,9 @@
     background.bmp  550 x 250, 24-bit uncompressed bitmap shown in the main dialog
     app.ico         32 x 32, 32-bit icon with alpha (the window and taskbar icon)
     app.png         the same icon at 256 x 256 (desktop entry, Qt window icon)
-    app-48.png      the same icon at 48 x 48
+    app-48.png, app-64.png, app-128.png
+                    the same icon at 48, 64 and 128 pixels (the desktop's
+                    smaller sizes, installed beside the 256 one)
 
 Everything is drawn from simple vector shapes by the small rasteriser below
 (standard library only). There is no randomness, so running the script again
@@ -312,9 +314,10 @@ def road_strip(bx0, bx1, y0, y1):
     return [(road_x(bx0, y0), y0), (road_x(bx1, y0), y0), (road_x(bx1, y1), y1), (road_x(bx0, y1), y1)]
 
 
-def draw_background():
+def draw_background(scale=1):
+    """The picture on its 550 x 250 design grid, drawn at `scale` times that."""
     W, H = 550, 250
-    c = Canvas(W, H, 1.0, sub=5)
+    c = Canvas(W * scale, H * scale, float(scale), sub=5)
 
     # Sky and soft clouds.
     c.fill([rect(0, 0, W, HORIZON + 2)], vgrad(0, HORIZON, SKY_TOP, SKY_LOW))
@@ -511,25 +514,12 @@ def write_bmp(path, c):
 
 
 def write_png(path, c):
-    raw = bytearray()
-    for y in range(c.h):
-        raw.append(0)
-        for x in range(c.w):
-            raw += bytes(c.rgba8(x, y))
-
-    def chunk(tag, body):
-        return struct.pack('>I', len(body)) + tag + body + struct.pack('>I', zlib.crc32(tag + body) & 0xffffffff)
-
-    png = b'\x89PNG\r\n\x1a\n'
-    png += chunk(b'IHDR', struct.pack('>IIBBBBB', c.w, c.h, 8, 6, 0, 0, 0))
-    png += chunk(b'IDAT', zlib.compress(bytes(raw), 9))
-    png += chunk(b'IEND', b'')
     with open(path, 'wb') as f:
-        f.write(png)
+        f.write(png_bytes(c))
 
 
-def write_ico(path, c):
-    """One 32-bit image with alpha, stored as a BITMAPINFOHEADER DIB plus AND mask."""
+def ico_dib(c):
+    """One 32-bit icon image with alpha: a BITMAPINFOHEADER DIB plus AND mask."""
     w, h = c.w, c.h
     xor = bytearray()
     for y in range(h - 1, -1, -1):
@@ -545,18 +535,53 @@ def write_ico(path, c):
                 row[x // 8] |= 0x80 >> (x % 8)
         mask += row
     info = struct.pack('<IiiHHIIiiII', 40, w, h * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
-    image = info + bytes(xor) + bytes(mask)
-    icondir = struct.pack('<HHH', 0, 1, 1)
-    entry = struct.pack('<BBBBHHII', w & 0xff, h & 0xff, 0, 0, 1, 32, len(image), 6 + 16)
+    return info + bytes(xor) + bytes(mask)
+
+
+def png_bytes(c):
+    raw = bytearray()
+    for y in range(c.h):
+        raw.append(0)
+        for x in range(c.w):
+            raw += bytes(c.rgba8(x, y))
+
+    def chunk(tag, body):
+        return struct.pack('>I', len(body)) + tag + body + struct.pack('>I', zlib.crc32(tag + body) & 0xffffffff)
+
+    png = b'\x89PNG\r\n\x1a\n'
+    png += chunk(b'IHDR', struct.pack('>IIBBBBB', c.w, c.h, 8, 6, 0, 0, 0))
+    png += chunk(b'IDAT', zlib.compress(bytes(raw), 9))
+    png += chunk(b'IEND', b'')
+    return png
+
+
+def write_ico(path, canvases):
+    """One icon with an image per canvas: DIBs, and PNG for 256 x 256, as Windows stores them."""
+    images = [png_bytes(c) if c.w >= 256 else ico_dib(c) for c in canvases]
+    out = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for c, image in zip(canvases, images):
+        # A size of 256 is written as 0.
+        out += struct.pack('<BBBBHHII', c.w & 0xff, c.h & 0xff, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
     with open(path, 'wb') as f:
-        f.write(icondir + entry + image)
+        f.write(out + b''.join(images))
+
+
+# The sizes Windows asks an icon for: 16, 20 and 24 (small icons at 100, 125
+# and 150 %), 32, 40 and 48 (large icons and small ones at 200 %), 64 (large
+# at 200 %) and 256 (Explorer's large views).
+ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 
 
 def main():
     write_bmp(os.path.join(OUT_DIR, 'background.bmp'), draw_background())
-    write_ico(os.path.join(OUT_DIR, 'app.ico'), draw_icon(32))
-    write_png(os.path.join(OUT_DIR, 'app-48.png'), draw_icon(48))
-    write_png(os.path.join(OUT_DIR, 'app.png'), draw_icon(256))
+    write_bmp(os.path.join(OUT_DIR, 'background-2x.bmp'), draw_background(2))
+    icons = {size: draw_icon(size) for size in ICON_SIZES}
+    write_ico(os.path.join(OUT_DIR, 'app.ico'), [icons[size] for size in ICON_SIZES])
+    for size in (48, 64, 128):
+        write_png(os.path.join(OUT_DIR, 'app-%d.png' % size), icons.get(size) or draw_icon(size))
+    write_png(os.path.join(OUT_DIR, 'app.png'), icons[256])
 
 
 if __name__ == '__main__':

@@ -12,8 +12,10 @@ namespace gps {
 // ten as a real one sends it, so that the erase can be followed (and
 // photographed) in every front end: ten messages 300 ms apart. It keeps only
 // digests of its flash, so that a measurement of the program's memory
-// counts the host's own and not a second copy of the image.
-SimConfig DemoDeviceConfig();
+// counts the host's own and not a second copy of the image. Of several demo
+// devices on one bus, each further one (`index` 1 onward) erases 30 ms a
+// message more slowly, so that their bars are seen to move on their own.
+SimConfig DemoDeviceConfig(unsigned index = 0);
 
 // The demo device on a bus of its own, for the whole run of a program.
 struct DemoDevice {

@@ -29,6 +29,9 @@ class ForwardingBackend : public HidBackend {
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
     return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
   }
+  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {
+    return inner_.Flush(handle, boundMs, stop);
+  }
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
     return inner_.ReportLengths(handle);
   }

@@ -2,10 +2,15 @@
 # Runs the tests of the Windows build under Wine, on a virtual X display:
 # the core's unit tests with the Win32 backend's (gps_tests.exe) and the
 # end-to-end tests of the dialog (update_dialog_tests.exe), through ctest.
+# Then it photographs the dialog in the middle of an update at 96, 144 and
+# 192 DPI, each after checking that the picture fills its place there, into
+# build/windows/screenshots/update-<dpi>dpi.png.
 #
 #   tests/wine/run.sh                      build/windows must be built
-#   tests/wine/run.sh --screenshot FILE    also photograph the dialog in the
-#                                          middle of an update into FILE (PNG)
+#   tests/wine/run.sh --screenshot FILE    also copies the 192 DPI picture to
+#                                          FILE (the README's)
+#   tests/wine/run.sh --zip ZIP            also check the release zip (./dev
+#                                          dist) as a user unpacks and starts it
 #
 # The Wine prefix is made afresh once per run in build/windows/wineprefix
 # (the path the windows test preset names), with what the tests need:
@@ -16,10 +21,14 @@
 #   - Wine's Marlett font in the prefix, for the caption buttons.
 set -euo pipefail
 
-screenshot=""
-if [ "${1:-}" = "--screenshot" ]; then
-  screenshot=$(realpath -m "${2:?--screenshot needs a file}")
-fi
+screenshot="" zip=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}"); shift 2 ;;
+    --zip) zip=$(realpath "${2:?--zip needs a file}"); shift 2 ;;
+    *) echo "usage: $0 [--screenshot FILE] [--zip ZIP]" >&2; exit 2 ;;
+  esac
+done
 cd "$(dirname "$0")/../.."
 
 build=$PWD/build/windows
@@ -69,7 +78,7 @@ Windows Registry Editor Version 5.00
 "Desktop"="Default"
 
 [HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
-"Default"="800x520"
+"Default"="1400x1000"
 EOF
   "$WINE" regedit /S 'C:\gps-tests.reg'
   rm "$WINEPREFIX/drive_c/gps-tests.reg"
@@ -81,8 +90,8 @@ EOF
 # The rest runs with a display: Xvfb of our own unless one is given.
 if [ -z "${GPS_IN_XVFB:-}" ]; then
   make_prefix
-  exec env GPS_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-    "$PWD/tests/wine/run.sh" ${screenshot:+--screenshot "$screenshot"}
+  exec env GPS_IN_XVFB=1 xvfb-run -a -s "-screen 0 1400x1000x24 -nolisten tcp" \
+    "$PWD/tests/wine/run.sh" ${screenshot:+--screenshot "$screenshot"} ${zip:+--zip "$zip"}
 fi
 
 # One wine server for the whole run, so that each program starts quickly.
@@ -97,19 +106,57 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 # Xvfb, and could not be made to fail again (a hundred runs in a row passed).
 ctest --preset windows
 
-if [ -n "$screenshot" ]; then
+# The release zip, unpacked and started as a user does, in this Wine.
+if [ -n "$zip" ]; then
+  WINE=$WINE LC_ALL=C.UTF-8 packaging/check_zip.sh "$zip"
+fi
+
+# The dialog at one DPI (Wine's LogPixels, which each new process reads),
+# photographed in the middle of an update once the driver has checked its
+# picture there.
+photograph() {  # DPI FILE
+  local dpi=$1 file=$2 signals driver x y w h status=0
+  reg_file "$WINEPREFIX/drive_c/gps-dpi.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=dword:$(printf '%08x' "$dpi")
+EOF
+  "$WINE" regedit /S 'C:\gps-dpi.reg'
+  rm "$WINEPREFIX/drive_c/gps-dpi.reg"
   signals=$(mktemp -d)
-  echo "== screenshot of the dialog in the middle of an update"
   GPS_SCREENSHOT_DIR="Z:$(echo "$signals" | tr / '\\')" \
     "$WINE" "$build/ui/win32/update_dialog_tests.exe" --gtest_also_run_disabled_tests \
     --gtest_filter='*HoldMidUpdateForAScreenshot' --gtest_brief=1 &
   driver=$!
-  for _ in $(seq 300); do [ -f "$signals/ready" ] && break; sleep 0.1; done
-  read -r x y w h < "$signals/ready"
-  mkdir -p "$(dirname "$screenshot")"
-  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$screenshot"
-  touch "$signals/done"
-  wait "$driver"
+  for _ in $(seq 300); do
+    [ -f "$signals/ready" ] && break
+    kill -0 "$driver" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -f "$signals/ready" ]; then
+    read -r x y w h < "$signals/ready"
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$file"
+    touch "$signals/done"
+  fi
+  wait "$driver" || status=$?
   rm -rf "$signals"
+  if [ "$status" -ne 0 ] || [ ! -f "$file" ]; then
+    echo "== the dialog at $dpi DPI failed its check (above)" >&2
+    return 1
+  fi
+  echo "== $file"
+}
+
+shots=$build/screenshots
+rm -rf "$shots"
+mkdir -p "$shots"
+echo "== the dialog in the middle of an update at 96, 144 and 192 DPI"
+for dpi in 96 144 192; do
+  photograph "$dpi" "$shots/update-${dpi}dpi.png"
+done
+if [ -n "$screenshot" ]; then
+  mkdir -p "$(dirname "$screenshot")"
+  cp "$shots/update-192dpi.png" "$screenshot"
   echo "== wrote $screenshot"
 fi

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "protocol/messages.h"
+#include "res/version.h"
 
 namespace gps {
 namespace {
@@ -71,6 +72,8 @@ int ExitStatusFor(UpdateOutcome outcome) {
     case UpdateOutcome::FileMissing:
     case UpdateOutcome::FileUnreadable: return kExitFile;
     case UpdateOutcome::TooLarge: return kExitSize;
+    case UpdateOutcome::FileEmpty: return kExitFileEmpty;
+    case UpdateOutcome::NoDevice: return kExitNoDevice;
     case UpdateOutcome::EraseFailed: return kExitErase;
     case UpdateOutcome::WriteFailed: return kExitWrite;
     case UpdateOutcome::RestartFailed: return kExitRestart;
@@ -90,7 +93,7 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
            Text(text::kReadFileSuffix)},
       {kExitSize, "FILE is larger than the device takes (0xFF6000 bytes)",
        Text(text::kTooMuchData)},
-      {kExitErase, "no device, or erasing the flash failed", Text(text::kEraseFlashFailed)},
+      {kExitErase, "erasing the flash failed", Text(text::kEraseFlashFailed)},
       {kExitWrite, "writing the image or its header failed", Text(text::kDatabaseWriteFailed)},
       {kExitRestart, "the restart command failed", Text(text::kRestartFailed)},
       {kExitNoPermission,
@@ -104,11 +107,16 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
       {kExitInterrupted, "--wait: interrupted (Ctrl+C) before a device was connected",
        Text(cli_text::kWaitInterrupted)},
       {kExitNoDevice,
-       "--list, --all: no device is connected; --device: the device named is not connected",
+       "no device is connected (--list, --all), or not the one --device names; nothing was sent",
        Text(text::kDeviceConnectFailed)},
       {kExitWrongFirmware,
        "the device is there but its reports are not this firmware's; nothing was sent",
        Text(text::kDeviceWrongFirmware)},
+      {kExitNoLock, "no single-instance lock could be had safely; nothing was sent",
+       Text(text::kInstanceLockFailed)},
+      {kExitFileEmpty, "FILE is empty; nothing was sent",
+       Text(text::kFileEmptyPrefix) + "FILE" + Text(text::kFileEmptySuffix)},
+      {kExitOutputFailed, "--help, --version or --list could not write its output", ""},
   };
   return table;
 }
@@ -211,6 +219,6 @@ Exit status (and the last text shown):
   return help;
 }
 
-std::string VersionText() { return "gps-update-cli 1.0.0.1\n"; }
+std::string VersionText() { return "gps-update-cli " GPS_VERSION "\n"; }
 
 }  // namespace gps

@@ -21,7 +21,7 @@ enum ExitStatus : int {
   kExitUsage = 2,           // the command line could not be understood
   kExitFile = 3,            // the image file is missing or unreadable
   kExitSize = 4,            // the image is larger than the device takes
-  kExitErase = 5,           // no device, or the flash was not erased
+  kExitErase = 5,           // the flash was not erased
   kExitWrite = 6,           // the image or its header was not written
   kExitRestart = 7,         // the restart command did not go out
   kExitNoPermission = 8,    // the device is there, but this user may not open it
@@ -29,8 +29,11 @@ enum ExitStatus : int {
   kExitCannotOpen = 10,     // the device is there, but would not open
   kExitWaitTimedOut = 11,   // --wait: no device came within the time
   kExitInterrupted = 12,    // --wait: interrupted (Ctrl+C) before a device came
-  kExitNoDevice = 13,       // no device is connected (--list, --all), or not the one --device names
+  kExitNoDevice = 13,       // no device, or not the one --device names; nothing was sent
   kExitWrongFirmware = 14,  // the device's reports are not this firmware's
+  kExitNoLock = 15,         // no single-instance lock could be had safely; nothing was sent
+  kExitFileEmpty = 16,      // the image file is empty; nothing was sent
+  kExitOutputFailed = 17,   // --help, --version or --list could not write its output
 };
 
 int ExitStatusFor(UpdateOutcome outcome);

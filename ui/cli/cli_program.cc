@@ -13,15 +13,25 @@
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/cli/all_devices.h"
-#include "ui/cli/attached_devices.h"
+#include "hid/attached_devices.h"
 #include "ui/cli/demo_devices.h"
 #include "ui/cli/terminal_reporter.h"
+#include "ui/common/instance_guard.h"
 
 namespace gps {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// For the modes whose output is all they do: a --help that went nowhere
+// (`>/dev/full`) is a failure, as it is for the usual tools. An update's
+// lost text is not: its status tells the outcome.
+int OutputWritten(CliContext& context) {
+  if (context.out) return kExitSuccess;
+  context.err << "gps-update-cli: the output could not be written\n" << std::flush;
+  return kExitOutputFailed;
+}
 
 // Every interface with our vendor and product: its path and, after a tab,
 // its serial number where the platform gives one.
@@ -46,17 +56,17 @@ bool FileRefused(const std::filesystem::path& file) {
   const auto status = std::filesystem::status(file, error);
   if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return true;
   const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error || size > MAX_DATABASE_SIZE) return true;
+  if (error || size > MAX_DATABASE_SIZE || size == 0) return true;
   return !std::ifstream(file, std::ios::binary);
 }
 
 // Looks for the device before the update, and with --wait waits for it.
 // Returns the exit status when the update must not run.
 //
-// Without --wait a missing device is left to the update, which tells of it
-// in its own words. A device that is there but cannot be used is reported
-// at once with its cause and nothing is sent; while waiting it first gets
-// the settle time to become usable.
+// A device that is missing, or there but not usable, is reported at once
+// with its cause and nothing is sent; while waiting, a missing device is
+// waited for and an unusable one first gets the settle time to become
+// usable.
 std::optional<int> LookForDevice(const CliOptions& options, const CliContext& context,
                                  const LinkSettings& link, const StopEvent& interrupt,
                                  UpdateReporter& reporter) {
@@ -73,7 +83,10 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
         if (waited) reporter.SetStatusText(probe.text);
         return std::nullopt;
       case ProbeOutcome::Absent:
-        if (!options.wait) return std::nullopt;
+        if (!options.wait) {
+          reporter.SetStatusText(probe.text);
+          return kExitNoDevice;
+        }
         unusableSince.reset();
         if (timeUp) {
           reporter.SetStatusText(cli_text::kWaitTimedOut);
@@ -132,9 +145,8 @@ std::optional<int> WaitForAnyDevice(const CliOptions& options, const CliContext&
 // gps-update-cli --all: the image is read once, then every device on the bus
 // gets a job of its own.
 int UpdateEveryDevice(const CliOptions& options, const CliContext& context, HidBackend& backend,
-                      StopEvent& interrupt, UpdateReporter& reporter,
+                      StopEvent& interrupt, UpdateReporter& reporter, LoadedImage& image,
                       std::vector<DeviceResult>& results) {
-  LoadedImage image;
   if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
     return ExitStatusFor(*failed);
   if (options.wait) {
@@ -185,13 +197,9 @@ int RunCli(const CliOptions& options, CliContext& context) {
                 << "Try 'gps-update-cli --help' for more information.\n";
     return kExitUsage;
   }
-  if (options.help) {
-    context.out << HelpText();
-    return kExitSuccess;
-  }
-  if (options.version) {
-    context.out << VersionText();
-    return kExitSuccess;
+  if (options.help || options.version) {
+    context.out << (options.help ? HelpText() : VersionText()) << std::flush;
+    return OutputWritten(context);
   }
 
   std::unique_ptr<DemoDevices> demo;
@@ -206,11 +214,24 @@ int RunCli(const CliOptions& options, CliContext& context) {
   if (options.trace && !options.all) backend = &tracer.emplace(*backend, context.err);
 
   // Listing only enumerates; it opens nothing and may run beside an update.
-  if (options.list) return ListDevices(*backend, context.out, context.err);
+  if (options.list) {
+    const int status = ListDevices(*backend, context.out, context.err);
+    return status == kExitSuccess ? OutputWritten(context) : status;
+  }
 
-  if (context.claimInstance && !context.claimInstance()) {
-    context.err << text::kSoftwareInUse << '\n' << std::flush;
-    return kExitAlreadyRunning;
+  if (context.claimInstance) {
+    const InstanceGuard& guard = context.claimInstance();
+    switch (guard.state()) {
+      case InstanceGuard::State::Held:
+        break;
+      case InstanceGuard::State::AlreadyRunning:
+        context.err << text::kSoftwareInUse << '\n' << std::flush;
+        return kExitAlreadyRunning;
+      case InstanceGuard::State::Unavailable:
+        context.err << text::kInstanceLockFailed << "\ngps-update-cli: " << guard.problem()
+                    << '\n' << std::flush;
+        return kExitNoLock;
+    }
   }
 
   StopEvent neverSet;
@@ -218,11 +239,13 @@ int RunCli(const CliOptions& options, CliContext& context) {
   // The trace's lines would run into the bar's, so a trace goes without one.
   TerminalReporter reporter(context.out, context.err, context.drawBar && !options.trace);
   if (options.all) {
+    LoadedImage image;
     std::vector<DeviceResult> results;
-    const int status = UpdateEveryDevice(options, context, *backend, interrupt, reporter, results);
+    const int status =
+        UpdateEveryDevice(options, context, *backend, interrupt, reporter, image, results);
     if (demo) {
       for (const DeviceResult& result : results)
-        demo->Describe(result.name, options.file, result.status == kExitSuccess, context.err);
+        demo->Describe(result.name, image, result.status == kExitSuccess, context.err);
     }
     return status;
   }
@@ -251,12 +274,18 @@ int RunCli(const CliOptions& options, CliContext& context) {
       link.backend = &*chosen;
     }
   }
-  UpdateJob job(reporter, link);
-  const UpdateOutcome outcome = job.LoadAndUpdate(options.file);
+  // Loaded here rather than by the job, so that the demo's closing check
+  // compares the flash with the bytes that were sent.
+  LoadedImage image;
+  if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
+    return ExitStatusFor(*failed);
+  const UpdateOutcome outcome =
+      UpdateJob(reporter, link).UpdateDatabase(image.bytes.data(), image.length);
+  const bool succeeded = outcome == UpdateOutcome::Succeeded;
   if (demo && options.device)
-    demo->Describe(*options.device, options.file, outcome == UpdateOutcome::Succeeded, context.err);
+    demo->Describe(*options.device, image, succeeded, context.err);
   else if (demo)
-    demo->DescribeFirst(options.file, outcome == UpdateOutcome::Succeeded, context.err);
+    demo->DescribeFirst(image, succeeded, context.err);
   return ExitStatusFor(outcome);
 }
 

@@ -11,6 +11,7 @@
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "ui/cli/cli_options.h"
+#include "ui/common/instance_guard.h"
 
 namespace gps {
 
@@ -33,9 +34,9 @@ struct CliContext {
   // usable while waiting: udev applies its rules a moment after the device
   // node appears, so the first open after arrival may still be refused.
   std::chrono::milliseconds settleTime{2000};
-  // Takes the single-instance guard for the rest of the process; false when
-  // another copy holds it. Null: no guard is taken.
-  std::function<bool()> claimInstance;
+  // Takes the single-instance guard for the rest of the process and returns
+  // it; nothing is updated unless it is Held. Null: no guard is taken.
+  std::function<const InstanceGuard&()> claimInstance;
 };
 
 // Runs the program for `options` and returns its exit status.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,11 +36,49 @@ std::string Slurp(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The demo's closing check of the simulated flash, for an image of `pages`
+// whole or partial pages.
+std::string FlashMatches(int pages) {
+  return "[simulated device] flash at 0xa000: " + std::to_string(pages) + " of " +
+         std::to_string(pages) + " page(s) match the image; header page at 0x8000 matches\n";
+}
+
+// Reads from `fd` until `until` has come or the stream ends; every wait is
+// bounded.
+std::string ReadUntil(int fd, const std::string& until) {
+  std::string got;
+  pollfd p{fd, POLLIN, 0};
+  char buffer[256];
+  while (got.find(until) == std::string::npos && poll(&p, 1, 10000) > 0) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// The exit status of `child`, waited for at most a minute; -1 when it was
+// ended by a signal (or did not end).
+int ExitStatusOf(pid_t child) {
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  if (pidfd >= 0) {
+    pollfd p{pidfd, POLLIN, 0};
+    const int ready = poll(&p, 1, 60000);
+    close(pidfd);
+    if (ready <= 0) kill(child, SIGKILL);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class CliProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("gps-cli-" + std::to_string(getpid()));
     fs::create_directories(dir_);
+    // The lock goes here only while no one else may write to it.
+    fs::permissions(dir_, fs::perms::owner_all);
   }
   void TearDown() override { fs::remove_all(dir_); }
   void WriteImage(std::size_t size) {
@@ -51,11 +92,9 @@ TEST_F(CliProgram, UpdatesTheSimulatedDevice) {
   EXPECT_EQ(RunCli(dir_, "--simulate"), kExitSuccess) << Slurp(dir_ / "err");
   EXPECT_EQ(Slurp(dir_ / "out"),
             "正在清除...\n正在寫入資料庫...\n資料庫寫入成功!\n正在寫入資料庫...\n更新成功!\n");
-  // The demo checks the simulated flash against the file: 5000 bytes are
+  // The demo checks the simulated flash against the image: 5000 bytes are
   // 20 pages, the last one padded with zeros.
-  EXPECT_NE(Slurp(dir_ / "err").find("20 of 20 page(s) match the image; header page at 0x8000 "
-                                     "matches\n"),
-            std::string::npos)
+  EXPECT_NE(Slurp(dir_ / "err").find(FlashMatches(20)), std::string::npos)
       << Slurp(dir_ / "err");
 }
 
@@ -65,9 +104,8 @@ TEST_F(CliProgram, ExitStatusesOfTheFailingStages) {
 
   // This machine has no such device on its USB bus.
   WriteImage(100);
-  EXPECT_EQ(RunCli(dir_, ""), kExitErase);
-  EXPECT_EQ(Slurp(dir_ / "out"), std::string(text::kDeviceConnectFailed) + "\n" +
-                                     std::string(text::kEraseFlashFailed) + "\n");
+  EXPECT_EQ(RunCli(dir_, ""), kExitNoDevice);
+  EXPECT_EQ(Slurp(dir_ / "out"), std::string(text::kDeviceConnectFailed) + "\n");
 
   EXPECT_EQ(RunCli(dir_, "--list"), kExitNoDevice);
   EXPECT_EQ(Slurp(dir_ / "err"), std::string(text::kDeviceConnectFailed) + "\n");
@@ -119,6 +157,120 @@ TEST_F(CliProgram, AnInterruptEndsTheWait) {
   EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << Slurp(dir_ / "err");
   EXPECT_EQ(out, std::string(cli_text::kWaitingForDevice) + "\n" +
                      std::string(cli_text::kWaitInterrupted) + "\n");
+}
+
+// A reader that goes away after the first line (`| head -1`) is no reason
+// to stop: the update goes on to the restart, and its status tells the
+// outcome.
+TEST_F(CliProgram, PipedIntoHeadTheUpdateFinishes) {
+  WriteImage(5000);
+  const std::string command = "cd '" + dir_.string() + "' && (XDG_RUNTIME_DIR='" +
+                              dir_.string() + "' '" GPS_CLI_PATH
+                              "' --simulate 2>err; echo $? >status) | head -1 >out";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(Slurp(dir_ / "status"), "0\n") << Slurp(dir_ / "err");
+  EXPECT_EQ(Slurp(dir_ / "out"), std::string(text::kErasing) + "\n");
+  const std::string err = Slurp(dir_ / "err");
+  EXPECT_NE(err.find(", 1 restart(s),"), std::string::npos) << err;
+  EXPECT_NE(err.find(FlashMatches(20)), std::string::npos) << err;
+}
+
+// The terminal goes away during the erase (the window or the SSH session
+// closed): the hangup does not stop the update.
+TEST_F(CliProgram, AHungUpTerminalDoesNotStopTheUpdate) {
+  WriteImage(5000);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string terminal = ptsname(master);
+  const std::string err = (dir_ / "err").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A session of its own whose controlling terminal is the pty, as a
+    // shell in a terminal window gives it.
+    close(master);  // the hangup comes only once no one holds it
+    setsid();
+    const int tty = open(terminal.c_str(), O_RDWR);
+    const int errors = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (tty < 0 || errors < 0 || chdir(dir_.c_str()) != 0) _exit(127);
+    dup2(tty, STDIN_FILENO);
+    dup2(tty, STDOUT_FILENO);
+    dup2(errors, STDERR_FILENO);
+    setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    execl(GPS_CLI_PATH, GPS_CLI_PATH, "--simulate", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const std::string seen = ReadUntil(master, std::string(text::kErasing));
+  close(master);  // the hangup: SIGHUP to the session, EIO for its writes
+  EXPECT_NE(seen.find(text::kErasing), std::string::npos) << seen;
+  EXPECT_EQ(ExitStatusOf(child), kExitSuccess) << Slurp(err);
+  EXPECT_NE(Slurp(err).find(", 1 restart(s),"), std::string::npos) << Slurp(err);
+  EXPECT_NE(Slurp(err).find(FlashMatches(20)), std::string::npos) << Slurp(err);
+}
+
+// Started with standard streams closed, the program must not let the lock
+// file take their numbers: its status lines would be written into it.
+TEST_F(CliProgram, ClosedStandardStreamsAreNeverTakenByTheLock) {
+  WriteImage(5000);
+  for (const char* redirections : {">&- 2>err", "<&- >&- 2>&-"}) {
+    SCOPED_TRACE(redirections);
+    const std::string command = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                                dir_.string() + "' '" GPS_CLI_PATH "' --simulate " +
+                                redirections;
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, kExitSuccess);
+    EXPECT_EQ(fs::file_size(dir_ / kInstanceGuardName), 0u);
+  }
+  EXPECT_NE(Slurp(dir_ / "err").find(FlashMatches(20)), std::string::npos);
+}
+
+TEST_F(CliProgram, OutputThatCannotBeWrittenFailsWhereTheOutputIsTheJob) {
+  for (const char* args : {"--help", "--version", "--list --simulate"}) {
+    SCOPED_TRACE(args);
+    const std::string command = "cd '" + dir_.string() + "' && '" GPS_CLI_PATH "' " +
+                                args + " >/dev/full 2>err";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, kExitOutputFailed);
+    EXPECT_EQ(Slurp(dir_ / "err"), "gps-update-cli: the output could not be written\n");
+  }
+}
+
+// Refused before the device is looked for: with no device on this
+// machine's bus, any other answer would be the missing device's.
+TEST_F(CliProgram, AnEmptyFileIsRefusedBeforeAnythingIsSent) {
+  WriteImage(0);
+  EXPECT_EQ(RunCli(dir_, ""), kExitFileEmpty);
+  EXPECT_EQ(Slurp(dir_ / "out"), "");
+  EXPECT_EQ(Slurp(dir_ / "err"), std::string(text::kFileEmptyPrefix) + "code_data.bin" +
+                                     std::string(text::kFileEmptySuffix) + "\n");
+}
+
+// The lock cannot be made where it belongs: no update, a text that is not
+// "another copy runs", the place and cause on a line of its own.
+TEST_F(CliProgram, NoUpdateWithoutALock) {
+  WriteImage(5000);
+  fs::create_directory(dir_ / kInstanceGuardName);
+  EXPECT_EQ(RunCli(dir_, "--simulate"), kExitNoLock);
+  EXPECT_EQ(Slurp(dir_ / "out"), "");
+  EXPECT_EQ(Slurp(dir_ / "err"), std::string(text::kInstanceLockFailed) + "\ngps-update-cli: " +
+                                     (dir_ / kInstanceGuardName).string() +
+                                     ": Is a directory\n");
+}
+
+// The largest image fills the flash to its last byte; the page of zeros
+// sent after it lies past the end, and the check says so instead of
+// counting it as a page that does not match.
+TEST_F(CliProgram, TheSimulatedFlashIsCheckedAgainstTheImageSent) {
+  WriteImage(0xFF6000);
+  EXPECT_EQ(RunCli(dir_, "--simulate"), kExitSuccess);
+  const std::string err = Slurp(dir_ / "err");
+  EXPECT_NE(err.find(FlashMatches(0xFF6000 / 256)), std::string::npos) << err;
+  EXPECT_NE(err.find("[simulated device] the last page sent, at 0x1000000 (zeros after the "
+                     "image), lies past the end of the 16 MiB flash\n"),
+            std::string::npos)
+      << err;
 }
 
 // The README's table of exit statuses is the one the program has.

@@ -1,8 +1,6 @@
 #include "ui/cli/demo_devices.h"
 
 #include <cstdio>
-#include <fstream>
-#include <system_error>
 #include <utility>
 
 #include "hid/hid_device.h"
@@ -11,36 +9,6 @@
 #include "sim/demo_device.h"
 
 namespace gps {
-namespace {
-
-// The demo device of every front end; each further device erases a little
-// more slowly, so that their bars are seen to move on their own.
-SimConfig PacedDemoConfig(unsigned index) {
-  SimConfig config = gps::DemoDeviceConfig();
-  config.progressGap += std::chrono::milliseconds(30 * index);
-  return config;
-}
-
-// Pages of `file` (the last one padded with zeros, as the update sends it)
-// whose digest the simulated flash holds at the database's place, and the
-// pages there are: a whole image when the two are equal.
-std::pair<uint32_t, uint32_t> PagesMatching(const SimDevice& device,
-                                            const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  uint32_t pages = 0;
-  uint32_t matching = 0;
-  for (;;) {
-    uint8_t page[PAGE_SIZE] = {};
-    in.read(reinterpret_cast<char*>(page), PAGE_SIZE);
-    const bool last = in.gcount() < static_cast<std::streamsize>(PAGE_SIZE);
-    matching += device.PageDigest(DATABASE_ADDRESS / PAGE_SIZE + pages) ==
-                SimFlash::PageDigestOf(page);
-    ++pages;
-    if (last) return {matching, pages};
-  }
-}
-
-}  // namespace
 
 DemoDevices::DemoDevices(unsigned count) {
   for (unsigned i = 0; i < count; ++i) {
@@ -53,24 +21,24 @@ DemoDevices::DemoDevices(unsigned count) {
       d.path = "sim:0416:b500:" + std::to_string(i + 1);
       d.serial = serial;
     }
-    d.device = std::make_unique<SimDevice>(PacedDemoConfig(i));
+    d.device = std::make_unique<SimDevice>(DemoDeviceConfig(i));
     bus_.AddInterface({d.path, HID_VENDOR_ID, HID_PRODUCT_ID, true, d.device.get(), d.serial});
     devices_.push_back(std::move(d));
   }
 }
 
-void DemoDevices::Describe(const std::string& name, const std::filesystem::path& file,
+void DemoDevices::Describe(const std::string& name, const LoadedImage& image,
                            bool succeeded, std::ostream& err) const {
   for (const Device& d : devices_)
-    if (d.serial == name || d.path == name) Describe(d, file, succeeded, err);
+    if (d.serial == name || d.path == name) Describe(d, image, succeeded, err);
 }
 
-void DemoDevices::DescribeFirst(const std::filesystem::path& file, bool succeeded,
+void DemoDevices::DescribeFirst(const LoadedImage& image, bool succeeded,
                                 std::ostream& err) const {
-  if (!devices_.empty()) Describe(devices_.front(), file, succeeded, err);
+  if (!devices_.empty()) Describe(devices_.front(), image, succeeded, err);
 }
 
-void DemoDevices::Describe(const Device& d, const std::filesystem::path& file, bool succeeded,
+void DemoDevices::Describe(const Device& d, const LoadedImage& image, bool succeeded,
                            std::ostream& err) const {
   const SimDevice& device = *d.device;
   const std::string label =
@@ -80,10 +48,16 @@ void DemoDevices::Describe(const Device& d, const std::filesystem::path& file, b
       << " byte(s) written over unerased flash, " << device.RejectedCommands()
       << " command(s) rejected\n";
   if (!succeeded) return;
-  std::error_code error;
-  const auto length = static_cast<uint32_t>(std::filesystem::file_size(file, error));
+  // The image's pages, the last one padded with the zeros the update sent
+  // after it.
+  const uint32_t length = image.length;
+  const uint32_t firstPage = DATABASE_ADDRESS / PAGE_SIZE;
+  const uint32_t pages = (length + PAGE_SIZE - 1) / PAGE_SIZE;
+  uint32_t matching = 0;
+  for (uint32_t p = 0; p < pages; ++p)
+    matching += device.PageDigest(firstPage + p) ==
+                SimFlash::PageDigestOf(image.bytes.data() + std::size_t{p} * PAGE_SIZE);
   const auto header = HeaderPage(length);
-  const auto [matching, pages] = PagesMatching(device, file);
   err << label << "flash at 0x" << std::hex << DATABASE_ADDRESS << std::dec << ": "
       << matching << " of " << pages << " page(s) match the image; header page at 0x"
       << std::hex << HEADER_ADDRESS << std::dec
@@ -91,6 +65,15 @@ void DemoDevices::Describe(const Device& d, const std::filesystem::path& file, b
               ? " matches"
               : " does not match")
       << '\n';
+  // The update sends one page more than the image fills when the length is a
+  // whole number of pages; for the largest image that page falls past the
+  // flash's end. It carries only the zeros after the image.
+  const uint64_t lastSent = DATABASE_ADDRESS + uint64_t{length / PAGE_SIZE} * PAGE_SIZE;
+  if (lastSent + PAGE_SIZE > SIM_FLASH_SIZE) {
+    err << label << "the last page sent, at 0x" << std::hex << lastSent << std::dec
+        << " (zeros after the image), lies past the end of the "
+        << SIM_FLASH_SIZE / (1024 * 1024) << " MiB flash\n";
+  }
 }
 
 }  // namespace gps

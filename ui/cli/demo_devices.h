@@ -3,7 +3,6 @@
 // one host's USB ports would be.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "hid/sim_bus.h"
 #include "sim/sim_device.h"
+#include "protocol/update_job.h"
 
 namespace gps {
 
@@ -24,11 +24,12 @@ class DemoDevices {
   SimBus& Bus() { return bus_; }
 
   // After an update: what the device called `name` (its serial number or
-  // path) took, and, when its update succeeded, whether its flash holds the
-  // image in `file` and its header.
-  void Describe(const std::string& name, const std::filesystem::path& file, bool succeeded,
+  // path) took, and, when its update succeeded, whether its flash holds
+  // `image`, the bytes that were sent (not the file read again, which may
+  // have changed meanwhile), and its header.
+  void Describe(const std::string& name, const LoadedImage& image, bool succeeded,
                 std::ostream& err) const;
-  void DescribeFirst(const std::filesystem::path& file, bool succeeded, std::ostream& err) const;
+  void DescribeFirst(const LoadedImage& image, bool succeeded, std::ostream& err) const;
 
  private:
   struct Device {
@@ -36,7 +37,7 @@ class DemoDevices {
     std::string serial;
     std::unique_ptr<SimDevice> device;
   };
-  void Describe(const Device& device, const std::filesystem::path& file, bool succeeded,
+  void Describe(const Device& device, const LoadedImage& image, bool succeeded,
                 std::ostream& err) const;
 
   std::vector<Device> devices_;

@@ -9,9 +9,10 @@
 #include "ui/cli/cli_program.h"
 #include "ui/cli/terminal.h"
 #include "ui/common/instance_guard.h"
+#include "ui/common/process_setup.h"
 
 int main(int argc, char** argv) {
-  gps::PrepareProcess();
+  gps::PrepareProcess();  // before anything is opened
   gps::StopEvent& interrupt = gps::StopOnInterrupt();
   gps::PrepareConsole();
 
@@ -19,9 +20,9 @@ int main(int argc, char** argv) {
   gps::CliContext context(std::cout, std::cerr);
   context.drawBar = gps::IsTerminal(stderr);
   context.interrupt = &interrupt;
-  context.claimInstance = [&guard] {
+  context.claimInstance = [&guard]() -> const gps::InstanceGuard& {
     guard = gps::InstanceGuard::Acquire();
-    return guard->state() != gps::InstanceGuard::State::AlreadyRunning;
+    return *guard;
   };
   return gps::RunCli(gps::ParseCliOptions(gps::Arguments(argc, argv)),
                      context);

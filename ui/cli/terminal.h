@@ -3,19 +3,20 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hid/stop_event.h"
 
 namespace gps {
 
-// Makes the process safe to start from any folder: on Windows, DLLs are
-// then looked for in the system folder only. Call it first thing in main.
-void PrepareProcess();
-
-// Sets the console up for UTF-8 output where that is not the default.
+// Makes std::cout and std::cerr show the program's UTF-8 texts right on a
+// terminal where bytes would not be (a Windows console, whatever its code
+// page). Output to a file or a pipe stays UTF-8 as it is written.
 void PrepareConsole();
 
+// True when the stream goes to a terminal (on Windows, a console; not a file,
+// a pipe or the NUL device).
 bool IsTerminal(std::FILE* stream);
 
 // From now on the first interrupt (Ctrl+C; SIGTERM too where there are
@@ -33,6 +34,11 @@ std::vector<std::string> Arguments(int argc, char** argv);
 #ifdef _WIN32
 // The arguments after the program's name in a UTF-16 command line, in UTF-8.
 std::vector<std::string> ArgumentsOfCommandLine(const wchar_t* commandLine);
+
+// The length of the longest start of `text` that ends on a whole UTF-8
+// character: a console write converts only that much, and keeps the rest
+// for when the character's last bytes come.
+size_t CompleteUtf8Length(std::string_view text);
 #endif
 
 }  // namespace gps

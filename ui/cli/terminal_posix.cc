@@ -9,8 +9,6 @@
 
 namespace gps {
 
-void PrepareProcess() {}
-
 void PrepareConsole() {}
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }

@@ -32,10 +32,14 @@ void TerminalReporter::ShowMessage(std::string_view text) {
   err_ << text << '\n' << std::flush;
 }
 
+// The bar's line is overwritten with spaces: carriage returns are all the
+// control a console needs, with no escape sequence that a Windows console
+// without virtual terminal processing would print as text.
 void TerminalReporter::ClearBar() {
   if (shownPercent_ < 0) return;
-  err_ << "\r\033[K" << std::flush;
+  err_ << '\r' << std::string(shownWidth_, ' ') << '\r' << std::flush;
   shownPercent_ = -1;
+  shownWidth_ = 0;
 }
 
 // Redraws only when the percentage changes: a large image moves the bar
@@ -47,9 +51,13 @@ void TerminalReporter::DrawBar() {
   if (percent == shownPercent_) return;
   shownPercent_ = percent;
   const int filled = percent * kBarCells / 100;
-  err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-       << std::string(static_cast<std::size_t>(kBarCells - filled), ' ') << "] "
-       << percent << "%" << std::flush;
+  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                    std::string(static_cast<std::size_t>(kBarCells - filled), ' ') + "] " +
+                    std::to_string(percent) + "%";
+  // "0%" after "100%" is shorter: spaces cover what is left of the longer.
+  if (bar.size() < shownWidth_) bar.append(shownWidth_ - bar.size(), ' ');
+  shownWidth_ = bar.size();
+  err_ << '\r' << bar << std::flush;
 }
 
 }  // namespace gps

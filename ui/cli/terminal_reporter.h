@@ -29,6 +29,7 @@ class TerminalReporter : public UpdateReporter {
   uint32_t upper_ = 100;
   uint32_t position_ = 0;
   int shownPercent_ = -1;  // what the bar on screen shows; -1: no bar drawn
+  std::size_t shownWidth_ = 0;  // characters of the widest bar on this line
 };
 
 }  // namespace gps

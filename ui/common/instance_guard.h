@@ -2,12 +2,15 @@
 // the command-line program all take the same guard, named GPS_UPDATE_CLIENT.
 //
 // On Windows it is the named mutex; elsewhere an flock on a file of that
-// name in the user's runtime directory. Both are released by the system when
-// the process ends, however it ends, so a crash leaves no stale lock.
+// name in a directory that only this user can write to (see
+// instance_guard_posix.h). Both are released by the system when the process
+// ends, however it ends, so a crash leaves no stale lock.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 
 namespace gps {
 
@@ -18,7 +21,9 @@ class InstanceGuard {
   enum class State {
     Held,            // this process is the only copy
     AlreadyRunning,  // another copy holds the guard
-    Unavailable,     // the guard could not be made; the program runs anyway
+    // No guard could be had safely. The programs then refuse to update: two
+    // updates at once would interleave their reports on the one device.
+    Unavailable,
   };
 
   // Takes the guard for the life of the returned object (and so, as the
@@ -27,12 +32,17 @@ class InstanceGuard {
   ~InstanceGuard();
 
   State state() const { return state_; }
+  // When Unavailable: where and why, in a few English words for a second
+  // line under the user's text ("/tmp/gps-update-1000: owned by another
+  // user"). Empty otherwise.
+  const std::string& problem() const { return problem_; }
 
  private:
-  explicit InstanceGuard(State state, std::intptr_t handle)
-      : state_(state), handle_(handle) {}
+  InstanceGuard(State state, std::intptr_t handle, std::string problem = {})
+      : state_(state), handle_(handle), problem_(std::move(problem)) {}
   State state_;
   std::intptr_t handle_;
+  std::string problem_;
 };
 
 }  // namespace gps

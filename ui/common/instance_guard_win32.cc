@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "ui/common/instance_guard.h"
 
 namespace gps {
@@ -13,7 +15,10 @@ std::unique_ptr<InstanceGuard> InstanceGuard::Acquire() {
     if (mutex) CloseHandle(mutex);
     return std::unique_ptr<InstanceGuard>(new InstanceGuard(State::AlreadyRunning, 0));
   }
-  if (!mutex) return std::unique_ptr<InstanceGuard>(new InstanceGuard(State::Unavailable, 0));
+  if (!mutex) {
+    return std::unique_ptr<InstanceGuard>(new InstanceGuard(
+        State::Unavailable, 0, "CreateMutexW: " + std::to_string(error)));
+  }
   return std::unique_ptr<InstanceGuard>(
       new InstanceGuard(State::Held, reinterpret_cast<std::intptr_t>(mutex)));
 }

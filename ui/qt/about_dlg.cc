@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "res/version.h"
 #include "ui/qt/dialog_units.h"
 
 namespace gps {
@@ -19,7 +20,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   icon->setAlignment(Qt::AlignCenter);
   icon->setGeometry(DluRect(11, 17, 20, 20));
 
-  auto* version = new QLabel(QStringLiteral("Update 1.0 版"), this);
+  auto* version = new QLabel(QStringLiteral("Update " GPS_VERSION_SHORT " 版"), this);
   version->setObjectName("version");
   version->setTextFormat(Qt::PlainText);
   version->setGeometry(DluRect(40, 10, 119, 8));

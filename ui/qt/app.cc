@@ -1,7 +1,6 @@
 #include "ui/qt/app.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,16 +9,62 @@
 
 #include "protocol/messages.h"
 #include "sim/demo_device.h"
+#include "res/version.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/update_dlg.h"
 
 namespace gps {
 
-AppOptions ParseAppOptions(const QStringList& args) {
+namespace {
+
+// QGuiApplication's and QApplication's own options, with one dash or two,
+// and whether each takes the next argument as its value (unless written
+// as -option=value).
+struct QtOption {
+  const char* name;
+  bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},      {"platformpluginpath", true}, {"platformtheme", true},
+    {"plugin", true},        {"qwindowgeometry", true},    {"qwindowicon", true},
+    {"qwindowtitle", true},  {"session", true},            {"display", true},
+    {"geometry", true},      {"style", true},              {"stylesheet", true},
+    {"qmljsdebugger", false}, {"reverse", false},          {"widgetcount", false},
+    {"nograb", false},       {"dograb", false},            {"sync", false},
+};
+
+// The Qt option `arg` names, if any.
+const QtOption* QtOptionOf(const std::string& arg) {
+  std::string name = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+  name = name.substr(0, name.find('='));
+  for (const QtOption& option : kQtOptions)
+    if (name == option.name) return &option;
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  bool onlyFiles = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") onlyFiles = true;
+    const QtOption* qt = onlyFiles || arg.size() < 2 || arg[0] != '-' ? nullptr : QtOptionOf(arg);
+    if (!qt) {
+      args.push_back(arg);
+    } else if (qt->takesValue && arg.find('=') == std::string::npos) {
+      ++i;  // its value
+    }
+  }
+  return args;
+}
+
+AppOptions ParseAppOptions(const std::vector<std::string>& args) {
   AppOptions options;
   bool haveFile = false;
   bool onlyFiles = false;
-  for (const QString& arg : args) {
+  for (const std::string& arg : args) {
     if (!onlyFiles && arg == "--") {
       onlyFiles = true;
     } else if (!onlyFiles && arg == "--simulate") {
@@ -28,14 +73,16 @@ AppOptions ParseAppOptions(const QStringList& args) {
       options.help = true;
     } else if (!onlyFiles && arg == "--version") {
       options.version = true;
-    } else if (!onlyFiles && arg.startsWith('-') && arg.size() > 1) {
-      options.error = QStringLiteral("unknown option '%1'").arg(arg);
+    } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
+      options.error = QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(arg));
       return options;
     } else if (haveFile) {
       options.error = QStringLiteral("only one image file can be given");
       return options;
     } else {
-      options.file = std::filesystem::path(QFile::encodeName(arg).toStdString());
+      // The name's own bytes: the system opens it as given, whatever its
+      // encoding.
+      options.file = std::filesystem::path(arg);
       haveFile = true;
     }
   }
@@ -53,12 +100,14 @@ QString AppHelpText() {
       "  --version   show the version and exit\n"
       "\n"
       "Exit status: 0 when the dialog was closed, 1 when another copy of the\n"
-      "updater is running, 2 when the command line was not understood.\n");
+      "updater is running, 2 when the command line was not understood, 15 when\n"
+      "no single-instance lock could be had safely (nothing was updated), 17\n"
+      "when --help or --version could not write its output.\n");
 }
 
 void SetUpApplication() {
   QApplication::setApplicationName(QStringLiteral("gps-update"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
+  QApplication::setApplicationVersion(QStringLiteral(GPS_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("gps-update"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/app.png")));
 }
@@ -66,16 +115,18 @@ void SetUpApplication() {
 int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
   // Held until the process ends.
   const auto guard = InstanceGuard::Acquire();
-  if (guard->state() == InstanceGuard::State::AlreadyRunning) {
-    const QString text = QString::fromUtf8(text::kSoftwareInUse);
-    if (hooks.showInUse) {
-      hooks.showInUse(text);
+  if (guard->state() != InstanceGuard::State::Held) {
+    const bool inUse = guard->state() == InstanceGuard::State::AlreadyRunning;
+    QString text = QString::fromUtf8(inUse ? text::kSoftwareInUse : text::kInstanceLockFailed);
+    if (!inUse) text += "\n" + QString::fromLocal8Bit(guard->problem());
+    if (hooks.showRefusal) {
+      hooks.showRefusal(text);
     } else {
       QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text);
       box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
       box.exec();
     }
-    return 1;
+    return inUse ? kAppExitAlreadyRunning : kAppExitNoLock;
   }
 
   std::unique_ptr<DemoDevice> demo;
@@ -87,7 +138,7 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
   CUpdateDlg dialog(link, options.file);
   if (hooks.runDialog) return hooks.runDialog(dialog);
   dialog.exec();
-  return 0;
+  return kAppExitClosed;
 }
 
 }  // namespace gps

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace gps {
 
@@ -20,9 +21,24 @@ struct AppOptions {
   QString error;          // set when the command line is not understood
 };
 
-// `args` without the program's name (and without Qt's own options, which
-// QApplication has taken out).
-AppOptions ParseAppOptions(const QStringList& args);
+// The exit statuses the program ends with; those it shares with
+// gps-update-cli have the same numbers.
+enum AppExitStatus : int {
+  kAppExitClosed = 0,         // the dialog was closed
+  kAppExitAlreadyRunning = 1, // another copy of the updater is running
+  kAppExitUsage = 2,          // the command line could not be understood
+  kAppExitNoLock = 15,        // no single-instance lock could be had safely
+  kAppExitOutputFailed = 17,  // --help or --version could not write its output
+};
+
+// The program's arguments after its name, as the system's own bytes (a file
+// name need not be valid UTF-8), without the options that QApplication takes
+// for itself (-platform NAME, -style=NAME, ...). They are read before
+// QApplication exists, so that --help, --version and a command line error
+// need no display.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+AppOptions ParseAppOptions(const std::vector<std::string>& args);
 QString AppHelpText();
 
 // The application's name (the caption of its message boxes), icon and
@@ -30,14 +46,15 @@ QString AppHelpText();
 void SetUpApplication();
 
 struct AppHooks {
-  // Tells the user that another copy runs. Default: a message box.
-  std::function<void(const QString& text)> showInUse;
+  // Tells the user why the program will not run: another copy runs, or no
+  // lock could be had. Default: a message box.
+  std::function<void(const QString& text)> showRefusal;
   // Runs the dialog and returns the exit status. Default: its modal loop.
   std::function<int(CUpdateDlg& dialog)> runDialog;
 };
 
 // Takes the single-instance guard, probes and shows the dialog, and returns
-// the program's exit status: 1 when another copy runs, else 0.
+// the program's exit status.
 int RunUpdateApp(const AppOptions& options, const AppHooks& hooks = {});
 
 }  // namespace gps

@@ -21,15 +21,21 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "sim/sim_device.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
+#include "res/version.h"
 #include "tests/test_support.h"
+#include "ui/common/dialog_texts.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app.h"
@@ -122,6 +128,48 @@ class WatchedBus : public testing::ForwardingBackend {
   static bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
 };
 
+// Lets the erase monitor read the device's next message only once the bar
+// has shown the position the job took from the one before. However far the
+// UI thread falls behind, the positions then cannot pile up and be merged
+// into the latest, so a test can expect every one of them.
+class ShownBeforeNextRead : public testing::ForwardingBackend {
+ public:
+  using ForwardingBackend::ForwardingBackend;
+
+  void Watch(QProgressBar& bar) {
+    QObject::connect(&bar, &QProgressBar::valueChanged, &bar, [this](int value) {
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_shown = value;
+      }
+      m_changed.notify_all();
+    });
+  }
+
+  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
+                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
+    if (direction == HidDirection::Read && m_awaited) {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_shown == *m_awaited; });
+    }
+    const TransferResult result =
+        ForwardingBackend::Transfer(handle, direction, buffer, length, boundMs, stop);
+    if (direction == HidDirection::Read) {
+      m_awaited.reset();
+      const bool progress = result.status == TransferStatus::Completed && result.count >= 5 &&
+                            std::memcmp(buffer + 1, "over", 4) != 0;
+      if (progress) m_awaited = buffer[1] | buffer[2] << 8 | buffer[3] << 16 | buffer[4] << 24;
+    }
+    return result;
+  }
+
+ private:
+  std::optional<int> m_awaited;  // worker thread only
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  int m_shown = 0;
+};
+
 }  // namespace
 
 class UpdateDialogTest : public QObject {
@@ -172,10 +220,14 @@ class UpdateDialogTest : public QObject {
   // The whole update as the user sees it: every status text and range the
   // job set, and its positions (the UI may skip some, never reorder them),
   // in the job's order; the button disabled meanwhile; "更新成功!" at the end.
+  // The erase's messages are handed over only as the bar shows them, so
+  // that every one of its positions can be expected, however slow the UI
+  // thread (under a sanitizer, its first requests alone may outlast a timed
+  // erase, whose messages then arrive at once and merge into the last).
   void WholeUpdateShowsEveryStepInOrder() {
     const auto image = Image(5000);  // 2 sectors, 20 pages
     WriteImage(image);
-    const SimConfig config = PacedDevice(10, 20);
+    const SimConfig config = PacedDevice(10, 0);
 
     testing::SimRig reference(config);
     testing::RecordingReporter recorder;
@@ -185,7 +237,11 @@ class UpdateDialogTest : public QObject {
     for (const std::string& e : recorder.events) expected << QString::fromStdString(e);
 
     testing::SimRig rig(config);
-    CUpdateDlg dialog(rig.link);
+    ShownBeforeNextRead gate(rig.bus);
+    LinkSettings link = rig.link;
+    link.backend = &gate;
+    CUpdateDlg dialog(link);
+    gate.Watch(*dialog.findChild<QProgressBar*>("progress"));
     dialog.show();
     Observer observer(dialog);
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -219,12 +275,13 @@ class UpdateDialogTest : public QObject {
                                                 "\nshown: " + observer.seen.join(' ')));
       ++at;
     }
-    // The erase's progress was shown as it went, not only its end.
-    int erasePositions = 0;
+    // The erase's progress was shown as it went, every step of it.
+    QStringList erasePositions;
     for (const QString& e : observer.seen.mid(0, observer.seen.indexOf("range:20")))
-      if (e.startsWith("pos:") && e != "pos:0") ++erasePositions;
-    QVERIFY2(erasePositions >= 3, qPrintable(observer.seen.join(' ')));
-
+      if (e.startsWith("pos:") && e != "pos:0") erasePositions << e;
+    QCOMPARE(erasePositions.mid(0, 10),
+             QStringList({"pos:10", "pos:20", "pos:30", "pos:40", "pos:50", "pos:60", "pos:70",
+                          "pos:80", "pos:90", "pos:100"}));
   }
 
   void UnplugDuringPageWriteEndsWithItsTexts() {
@@ -245,6 +302,31 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 0);
     QVERIFY(Button(dialog, "update")->isEnabled());
     QCOMPARE(rig.device.Restarts(), 0);
+  }
+
+  // Two devices: the status line says so, and the update keeps to the first
+  // one even when it leaves before its header and the second one is there.
+  void SeveralDevicesTheFirstIsUpdatedAlone() {
+    WriteImage(Image(5000));
+    SimConfig config;
+    config.faults.unplugAfterReports = 82;  // erase, write command, 80 data reports
+    SimDevice first(config), second;
+    SimBus bus;
+    bus.AddDevice(first, "sim:1");
+    bus.AddDevice(second, "sim:2");
+    LinkSettings link;
+    link.backend = &bus;
+    link.bounds = testing::ShortBounds();
+    CUpdateDlg dialog(link);
+    QCOMPARE(Status(dialog)->text(), QString::fromStdString(text::DeviceStatusText(
+                                         text::kDeviceConnected, 2)));
+    QVERIFY(Status(dialog)->text().contains("gps-update-cli --all"));
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::EraseFailed);
+    QCOMPARE(second.OutputReportCount(), 0u);
+    QCOMPARE(bus.OpenHandles(), 0u);
   }
 
   // The box is captioned with the program's name, has one "確定" button and
@@ -513,9 +595,75 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(bar.minimum(), 0);
   }
 
+  // --help, --version and a command line that is not understood need no
+  // display: the program answers them before it starts Qt's GUI.
+  void CommandLineAnsweredWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("outputLost");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString usage = "Try 'gps-update --help' for more information.\n";
+    QTest::newRow("help") << QStringList{"--help"} << false << 0 << AppHelpText() << "";
+    QTest::newRow("version") << QStringList{"--version"} << false << 0
+                             << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
+    QTest::newRow("Qt's own options are passed over")
+        << QStringList{"-platform", "xcb", "--style=fusion", "--version"} << false << 0
+        << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << false << 2 << ""
+                                    << "gps-update: unknown option '--frobnicate'\n" + usage;
+    QTest::newRow("two files") << QStringList{"a.bin", "b.bin"} << false << 2 << ""
+                               << "gps-update: only one image file can be given\n" + usage;
+    QTest::newRow("help to a full disk") << QStringList{"--help"} << true << int(kAppExitOutputFailed) << ""
+                                         << "gps-update: the output could not be written\n";
+  }
+
+  void CommandLineAnsweredWithoutADisplay() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, outputLost);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    program.setProcessEnvironment(env);
+    if (outputLost) program.setStandardOutputFile("/dev/full");
+    program.start(GPS_QT_PATH, args);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), status);
+    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), out);
+    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()), err);
+  }
+
+  // The name as the system gave it, byte for byte: it need not be UTF-8.
+  void AFileNameThatIsNotUtf8IsOpened() {
+    const std::string name = "caf\xE9.bin";  // Latin-1, as an older system names it
+    const auto image = Image(700);
+    {
+      std::ofstream file(name, std::ios::binary);
+      file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    char program[] = "gps-update";
+    std::string arg = name;
+    char* argv[] = {program, arg.data(), nullptr};
+    const AppOptions options = ParseAppOptions(ProgramArguments(2, argv));
+    QVERIFY(options.error.isEmpty());
+    testing::SimRig rig;
+    CUpdateDlg dialog(rig.link, options.file);
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+    QVERIFY(rig.device.ReadFlash(DATABASE_ADDRESS, 700) == image);
+    std::remove(name.c_str());  // QTemporaryDir, which reads names as UTF-8, could not
+  }
+
   // A second copy, started while one holds the guard, says so and ends with
-  // status 1 without a dialog; one started after it has gone runs.
-  void SecondInstanceRefused() {
+  // status 1 without a dialog; one started after it has gone runs; one that
+  // can have no lock at all refuses as well.
+  void SecondInstanceOrNoLockRefused() {
     QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
     const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
@@ -536,11 +684,20 @@ class UpdateDialogTest : public QObject {
     };
     QByteArray output;
     QCOMPARE(run(&output), 1);
-    QCOMPARE(QString::fromUtf8(output), "in use: " + Q(text::kSoftwareInUse) + "\n");
+    QCOMPARE(QString::fromUtf8(output), "refused: " + Q(text::kSoftwareInUse) + "\n");
 
     guard.reset();
     QCOMPARE(run(&output), 0);
     QCOMPARE(QString::fromUtf8(output), "dialog: " + Q(text::kDeviceConnected) + "\n");
+
+    // No lock can be made where it belongs: refused with its own text and
+    // status, and the place and cause, before anything touches the device.
+    const QString lock = runtime.filePath(kInstanceGuardName);
+    QVERIFY(QFile::remove(lock));
+    QVERIFY(QDir().mkdir(lock));
+    QCOMPARE(run(&output), kAppExitNoLock);
+    QCOMPARE(QString::fromUtf8(output),
+             "refused: " + Q(text::kInstanceLockFailed) + "\n" + lock + ": Is a directory\n");
   }
 
  private:
@@ -555,12 +712,12 @@ namespace {
 // The program as main.cc runs it, with its boxes and its dialog's loop
 // replaced by lines on standard output.
 int RunAsProgram(int argc, char** argv) {
+  const gps::AppOptions options = gps::ParseAppOptions(gps::ProgramArguments(argc - 1, argv + 1));
   QApplication app(argc, argv);
   gps::SetUpApplication();
-  const gps::AppOptions options = gps::ParseAppOptions(QApplication::arguments().mid(2));
   gps::AppHooks hooks;
-  hooks.showInUse = [](const QString& text) {
-    std::printf("in use: %s\n", text.toUtf8().constData());
+  hooks.showRefusal = [](const QString& text) {
+    std::printf("refused: %s\n", text.toUtf8().constData());
   };
   hooks.runDialog = [](gps::CUpdateDlg& dialog) {
     std::printf("dialog: %s\n",

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
+#include "hid/attached_devices.h"
 #include "hid/backend_win32.h"
+#include "hid/device_view.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -17,9 +19,16 @@
 
 namespace gps {
 
+namespace {
+
+// Posted to itself after WM_DPICHANGED, so that the picture is laid out once
+// the dialog manager has scaled the controls.
+constexpr UINT WM_APP_DPI_CHANGED = WM_APP + 32;
+
+}  // namespace
+
 CUpdateDlg::CUpdateDlg(HidBackend& backend)
-    : CDialog(IDD_UPDATE_DIALOG, nullptr),
-      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {
+    : CDialog(IDD_UPDATE_DIALOG, nullptr) {
   m_link.backend = &backend;
   m_link.stop = &m_stop;
 }
@@ -32,6 +41,8 @@ CUpdateDlg::~CUpdateDlg() {
     WaitForSingleObject(m_worker, INFINITE);
     CloseHandle(m_worker);
   }
+  if (m_hIcon) DestroyIcon(m_hIcon);
+  if (m_hIconSmall) DestroyIcon(m_hIconSmall);
 }
 
 BOOL CUpdateDlg::OnInitDialog() {
@@ -61,8 +72,9 @@ BOOL CUpdateDlg::OnInitDialog() {
     }
   }
 
-  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  const UINT dpi = WindowDpi(m_hWnd);
+  SetIcons(dpi);
+  m_picture.Attach(m_hWnd, GetDlgItem(m_hWnd, IDC_PICTURE), m_progress, IDB_BACKGROUND, dpi);
 
   // Arrivals and removals of HID interfaces, so that the status line can
   // follow the device while the user plugs it in.
@@ -76,11 +88,31 @@ BOOL CUpdateDlg::OnInitDialog() {
   return TRUE;
 }
 
+void CUpdateDlg::SetIcons(UINT dpi) {
+  // The icon resource holds 16, 20, 24, 32, 40, 48, 64 and 256 pixels: the
+  // sizes of 100 to 200 % come straight from it.
+  auto load = [dpi](int size96) {
+    const int size = MulDiv(size96, static_cast<int>(dpi), 96);
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                         MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size,
+                                         size, LR_DEFAULTCOLOR));
+  };
+  HICON big = load(32);
+  HICON smallIcon = load(16);
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+  if (m_hIcon) DestroyIcon(m_hIcon);
+  if (m_hIconSmall) DestroyIcon(m_hIconSmall);
+  m_hIcon = big;
+  m_hIconSmall = smallIcon;
+}
+
 void CUpdateDlg::Probe() {
   // Opens the device once and closes it again; its text tells the user
   // whether an update can start.
   const ProbeResult probe = ProbeDevice(m_link);
-  SetStatusText(WideFromUtf8(std::string(probe.text)).c_str());
+  const std::size_t attached = AttachedDevices(*m_link.backend).size();
+  SetStatusText(WideFromUtf8(text::DeviceStatusText(probe.text, attached)).c_str());
   m_statusFromProbe = true;
 }
 
@@ -126,6 +158,15 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       return true;
     case WM_APP_WORKER_DONE:
       OnWorkerDone();
+      return true;
+    case WM_DPICHANGED:
+      // The dialog manager scales the dialog and its controls when this
+      // returns unhandled; the picture and the icons follow after it.
+      PostMessageW(m_hWnd, WM_APP_DPI_CHANGED, LOWORD(wParam), 0);
+      return false;
+    case WM_APP_DPI_CHANGED:
+      SetIcons(static_cast<UINT>(wParam));
+      m_picture.OnDpiChanged(static_cast<UINT>(wParam));
       return true;
     case WM_DEVICECHANGE:
       OnDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
@@ -200,7 +241,12 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
   auto* dlg = static_cast<CUpdateDlg*>(parameter);
   {
     CDialogReporter reporter(dlg->m_hWnd);
-    UpdateJob job(reporter, dlg->m_link);
+    // The job keeps to the first device attached when it starts, even if
+    // others come and go meanwhile.
+    LinkSettings link = dlg->m_link;
+    std::optional<DeviceViewBackend> pinned = FirstDeviceView(*link.backend);
+    if (pinned) link.backend = &*pinned;
+    UpdateJob job(reporter, link);
     job.LoadAndUpdate();
   }
   // The last thing the worker does with the dialog: it never touches it after.

@@ -11,6 +11,7 @@
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "ui/win32/dialog.h"
+#include "ui/win32/dialog_picture.h"
 
 namespace gps {
 
@@ -41,6 +42,8 @@ class CUpdateDlg : public CDialog {
   void OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header);
   // Opens the device once, closes it again, and shows what it found.
   void Probe();
+  // The window's icons drawn for `dpi` (16 and 32 pixels at 96 DPI).
+  void SetIcons(UINT dpi);
   HCURSOR OnQueryDragIcon() const { return m_hIcon; }
   void OnUpdate();
   void OnWorkerDone();
@@ -52,7 +55,9 @@ class CUpdateDlg : public CDialog {
 
   HWND m_status = nullptr;    // IDC_STATUS
   HWND m_progress = nullptr;  // IDC_PROGRESS1
-  HICON m_hIcon;
+  CDialogPicture m_picture;   // IDC_PICTURE
+  HICON m_hIcon = nullptr;       // the large icon, at the window's DPI
+  HICON m_hIconSmall = nullptr;
   StopEvent m_stop;    // stops the running update's transfers
   LinkSettings m_link; // the probe's and every update's device link
   HANDLE m_worker = nullptr;  // the running update, or null

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "res/version.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,8 +45,13 @@ const std::wstring kWriting = L"正在寫入資料庫...";
 const std::wstring kWritten = L"資料庫寫入成功!";
 const std::wstring kSucceeded = L"更新成功!";
 
+// Where the programs under test are: beside this one, or in the folder that
+// GPS_PROGRAM_DIR names (the unpacked release zip, which holds Update.exe
+// only).
 fs::path ProgramDir() {
   wchar_t path[MAX_PATH * 4] = {};
+  const DWORD given = GetEnvironmentVariableW(L"GPS_PROGRAM_DIR", path, std::size(path));
+  if (given > 0 && given < std::size(path)) return fs::path(path);
   GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
   return fs::path(path).parent_path();
 }
@@ -121,6 +128,35 @@ HWND FindBoxWith(DWORD processId, const std::wstring& content, HWND except = nul
         ChildTexts(window).find(content) != std::wstring::npos)
       return window;
   return nullptr;
+}
+
+// A child window's rectangle in its dialog's client coordinates.
+RECT PlaceOf(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// The picture (control 1000) at whatever DPI the dialog shows: whole, of
+// its aspect (550 x 250), above the bar, and filling its place, most of the
+// dialog's width, rather than keeping a size of its own in a corner.
+void ExpectPictureFillsItsPlace(HWND dialog) {
+  const RECT picture = PlaceOf(GetDlgItem(dialog, 1000));
+  const RECT bar = PlaceOf(GetDlgItem(dialog, kProgressBar));
+  RECT client{};
+  GetClientRect(dialog, &client);
+  const LONG width = picture.right - picture.left;
+  const LONG height = picture.bottom - picture.top;
+  SCOPED_TRACE(::testing::Message() << "picture " << picture.left << "," << picture.top << " "
+                                    << width << "x" << height << ", bar top " << bar.top
+                                    << ", dialog " << client.right << "x" << client.bottom);
+  EXPECT_LE(std::abs(width * 250 - height * 550), 550);
+  EXPECT_GE(picture.left, 0);
+  EXPECT_GE(picture.top, 0);
+  EXPECT_LE(picture.right, client.right);
+  EXPECT_LT(picture.bottom, bar.top);
+  EXPECT_GE(width * 4, client.right * 3);
 }
 
 void Press(HWND dialog, int id) {
@@ -231,11 +267,7 @@ TEST_F(DialogTest, WithoutADeviceTheStatusLineSaysSoAndTheDialogHasItsControls) 
     }
     EXPECT_TRUE(IsWindowEnabled(control));
   }
-  // The picture shows the bitmap at its own size: 550 x 250.
-  RECT picture{};
-  GetClientRect(GetDlgItem(dialog, 1000), &picture);
-  EXPECT_EQ(picture.right - picture.left, 550);
-  EXPECT_EQ(picture.bottom - picture.top, 250);
+  ExpectPictureFillsItsPlace(dialog);
 
   Press(dialog, IDOK);  // "取消"
   EXPECT_EQ(update.ExitCode(), 0);
@@ -500,13 +532,24 @@ TEST(VersionRecord, EachProgramHasItsOwnFilledRecord) {
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ((fixed->dwFileFlags & VS_FF_SPECIALBUILD) != 0, p.demonstration);
     EXPECT_EQ(VersionText(record, L"SpecialBuild").has_value(), p.demonstration);
+
+    // The build's version, as numbers and as text.
+    const DWORD high = MAKELONG(GPS_VERSION_MINOR, GPS_VERSION_MAJOR);
+    const DWORD low = MAKELONG(GPS_VERSION_TWEAK, GPS_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(VersionText(record, L"FileVersion"), L"" GPS_VERSION_COMMAS);
+    EXPECT_EQ(VersionText(record, L"ProductVersion"), L"" GPS_VERSION_COMMAS);
   }
 }
 
-// Not a test: holds Update-sim.exe in the middle of its erase while the
-// screenshot script takes its picture. Run by tests/wine/run.sh --screenshot
-// with GPS_SCREENSHOT_DIR set: the dialog's screen rectangle is written to
-// "ready" there, and the update goes on once "done" appears.
+// Not a test of its own: holds Update-sim.exe in the middle of its erase,
+// once its picture has passed the check, while tests/wine/run.sh takes its
+// screenshot at each DPI. GPS_SCREENSHOT_DIR names the folder where the
+// dialog's screen rectangle is written to "ready"; the update goes on once
+// "done" appears there.
 TEST_F(DialogTest, DISABLED_HoldMidUpdateForAScreenshot) {
   const char* signalDir = std::getenv("GPS_SCREENSHOT_DIR");
   ASSERT_NE(signalDir, nullptr);
@@ -521,6 +564,8 @@ TEST_F(DialogTest, DISABLED_HoldMidUpdateForAScreenshot) {
   ASSERT_TRUE(WaitUntil(
       [&] { return Text(status) == kErasing && SendMessageW(progress, PBM_GETPOS, 0, 0) >= 50; },
       seconds(20)));
+  ExpectPictureFillsItsPlace(dialog);
+  if (HasFailure()) return;
   RECT rect{};
   GetWindowRect(dialog, &rect);
   {
@@ -530,9 +575,8 @@ TEST_F(DialogTest, DISABLED_HoldMidUpdateForAScreenshot) {
   }
   fs::rename(signals / "ready.tmp", signals / "ready");
   EXPECT_TRUE(WaitUntil([&] { return fs::exists(signals / "done"); }, seconds(30)));
-  ASSERT_TRUE(WaitUntil([&] { return Text(status) == kSucceeded; }, seconds(60)));
-  Press(dialog, IDOK);
-  EXPECT_EQ(update.ExitCode(), 0);
+  // The simulated update need not run to its end: the program is ended
+  // with the test.
 }
 
 }  // namespace

@@ -231,6 +231,75 @@ TEST_F(UpdateDlgTest, ProbeTellsEachWayTheDeviceCanBeFound) {
   }
 }
 
+// A child window's rectangle in the dialog's client coordinates.
+RECT PlaceOf(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// The picture is drawn for its place: the bitmap it shows has exactly the
+// control's size (never the resource's own pixels), the picture's aspect
+// (550 x 250), and it stays above the bar.
+void ExpectPictureFitsItsPlace(HWND dialog) {
+  HWND picture = GetDlgItem(dialog, IDC_PICTURE);
+  const RECT place = PlaceOf(picture);
+  const LONG width = place.right - place.left;
+  const LONG height = place.bottom - place.top;
+  BITMAP shown{};
+  const auto bitmap = reinterpret_cast<HGDIOBJ>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  ASSERT_NE(bitmap, nullptr);
+  ASSERT_NE(GetObjectW(bitmap, sizeof(shown), &shown), 0);
+  EXPECT_EQ(shown.bmWidth, width);
+  EXPECT_EQ(shown.bmHeight, height);
+  EXPECT_LE(std::abs(width * 250 - height * 550), 550) << width << "x" << height;
+  EXPECT_LT(place.bottom, PlaceOf(GetDlgItem(dialog, IDC_PROGRESS1)).top);
+}
+
+TEST_F(UpdateDlgTest, ThePictureIsDrawnForItsPlaceAndFollowsTheMonitorsDpi) {
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    ExpectPictureFitsItsPlace(dialog);
+    HWND picture = GetDlgItem(dialog, IDC_PICTURE);
+    const RECT before = PlaceOf(picture);
+    const auto oldBitmap =
+        reinterpret_cast<HGDIOBJ>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+
+    // The window moves to a monitor of twice the DPI: the dialog manager
+    // doubles the place and size of every control, then the dialog hears
+    // of the new DPI.
+    const UINT dpi = 2 * static_cast<UINT>(GetDeviceCaps(GetDC(dialog), LOGPIXELSY));
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      const RECT r = PlaceOf(child);
+      SetWindowPos(child, nullptr, 2 * r.left, 2 * r.top, 2 * (r.right - r.left),
+                   2 * (r.bottom - r.top), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    RECT suggested{window.left, window.top, window.left + 2 * (window.right - window.left),
+                   window.top + 2 * (window.bottom - window.top)};
+    SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+
+    // It lays the picture out anew, with a bitmap drawn for the new place,
+    // once the message has been handled.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          BITMAP shown{};
+          const auto bitmap = reinterpret_cast<HGDIOBJ>(
+              SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+          const RECT now = PlaceOf(picture);
+          return bitmap != oldBitmap && GetObjectW(bitmap, sizeof(shown), &shown) != 0 &&
+                 shown.bmWidth == now.right - now.left;
+        },
+        seconds(10)));
+    const RECT after = PlaceOf(picture);
+    EXPECT_NEAR(after.left, 2 * before.left, 2);
+    EXPECT_NEAR(after.top, 2 * before.top, 2);
+    ExpectPictureFitsItsPlace(dialog);
+  });
+}
+
 TEST_F(UpdateDlgTest, StatusLineFollowsArrivalAndRemovalWhileIdle) {
   SimBus bus(device_);
   device_.Unplug();
