@@ -13,7 +13,7 @@
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/cli/all_devices.h"
-#include "ui/cli/attached_devices.h"
+#include "hid/attached_devices.h"
 #include "ui/cli/demo_devices.h"
 #include "ui/cli/terminal_reporter.h"
 #include "ui/common/instance_guard.h"
