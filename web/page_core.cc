@@ -119,9 +119,13 @@ EMSCRIPTEN_KEEPALIVE uint8_t* gps_web_image(uint32_t length) {
 
 EMSCRIPTEN_KEEPALIVE void gps_web_release(uint8_t* image) { std::free(image); }
 
-// One whole update (UpdateOutcome's order: 0 succeeded, 3 too large, 4 erase
-// failed, 5 write failed, 6 restart failed), reported through Module.gpsPage.
+// One whole update, reported through Module.gpsPage; returns UpdateOutcome's
+// value (web/tests/core.test.js names them: 0 succeeded, 3 too large, 5 no
+// device, 6 erase failed, 7 write failed, 8 restart failed).
 // A stop left over from an earlier update is void.
+static_assert(static_cast<int>(UpdateOutcome::NoDevice) == 5 &&
+                  static_cast<int>(UpdateOutcome::RestartFailed) == 8,
+              "web/tests/core.test.js's UPDATE table follows UpdateOutcome's order");
 EMSCRIPTEN_KEEPALIVE int gps_web_update(const uint8_t* image, uint32_t length) {
   Core& core = TheCore();
   core.stop.Reset();

@@ -18,7 +18,8 @@ const {SimHid, makeModel} = require(path.join(dir, 'sim_hid.js'));
 const DATABASE_ADDRESS = 0xA000;
 const HEADER_ADDRESS = 0x8000;
 const MAX_DATABASE_SIZE = 0xFF6000;
-const UPDATE = {succeeded: 0, tooLarge: 3, eraseFailed: 4, writeFailed: 5, restartFailed: 6};
+const UPDATE = {succeeded: 0, tooLarge: 3, noDevice: 5, eraseFailed: 6, writeFailed: 7,
+                restartFailed: 8};
 const PROBE = {present: 0, absent: 1, noPermission: 2, wrongFirmware: 5};
 
 const T = {
@@ -131,7 +132,7 @@ test('each failure ends in its stage\'s texts, never in success', async t => {
   const length = 1000;                  // 4 pages: 16 data reports
   const dataReports = 16;
   const cases = [
-    {name: 'no device', unplugged: true, outcome: UPDATE.eraseFailed,
+    {name: 'no device', unplugged: true, outcome: UPDATE.noDevice,
      last: [T.connectFailed, T.eraseFailed]},
     {name: 'unplugged in the middle of the page writes', device: {unplugAfterReports: 8},
      outcome: UPDATE.writeFailed, last: [T.writing, T.writeDataError, T.writeFailed]},
