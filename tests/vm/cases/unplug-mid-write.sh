@@ -2,12 +2,12 @@
 BUDGET=150
 
 guest() {
-  image 262144
+  image 1048576
   device_up
   run_program cli "$GPS_CLI" &
   local cli=$!
   wait_for_line 60 cli.out "正在寫入資料庫..."
-  pause 1  # a second into the page writes, which take 4 s or more
+  pause 1  # a second into the page writes, which take 4 s or more here
   gadget_unplug
   local unplugged
   unplugged=$(now_ms)
@@ -35,8 +35,8 @@ OUT
   expect_image code_data.bin
   expect_header 1000
   expect_commands <<'LOG'
-erase 10 64
-write 160 1025, * data reports
+erase 10 256
+write 160 4097, * data reports
 erase 10 1
 write 160 4, 16 data reports
 erase 8 1

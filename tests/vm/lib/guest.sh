@@ -28,8 +28,13 @@ note() {
 now_ms() { local us=${EPOCHREALTIME/./}; echo $((us / 1000)); }
 
 # A pipe that this shell holds both ends of: a read from it waits for its
-# whole time-out, a sleep without starting a program.
-exec {NEVER_READY}<> <(:)
+# whole time-out, a sleep without starting a program. A named pipe, opened
+# for reading and writing (which does not block on Linux) and unlinked at once:
+# a process substitution's /dev/fd node can be gone before it is opened.
+NEVER_READY_PATH=$(mktemp -u "${TMPDIR:-/tmp}/gps-pause.XXXXXX")
+mkfifo -m 600 "$NEVER_READY_PATH"
+exec {NEVER_READY}<> "$NEVER_READY_PATH"
+rm -f "$NEVER_READY_PATH"
 pause() { read -rt "$1" -u "$NEVER_READY" _ || true; }  # SECONDS
 
 # Waits until COMMAND succeeds, looking every 0.1 s, for at most SECONDS.
@@ -173,6 +178,7 @@ cli_as_nobody() {
 # Waits until FILE holds a line TEXT.
 has_line() {  # FILE TEXT
   local line
+  [ -f "$1" ] || return 1  # the program has not made it yet
   while read -r line; do [ "$line" = "$2" ] && return 0; done < "$1"
   return 1
 }
