@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "hid/attached_devices.h"
 #include "hid/hid_device.h"
 
 namespace gps {
@@ -67,5 +68,12 @@ std::optional<HidReportLengths> DeviceViewBackend::ReportLengths(HidHandle handl
 
 void DeviceViewBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }
 void DeviceViewBackend::Close(HidHandle handle) { inner_.Close(handle); }
+
+std::optional<DeviceViewBackend> FirstDeviceView(HidBackend& bus) {
+  const std::vector<AttachedDevice> devices = AttachedDevices(bus);
+  if (devices.empty()) return std::nullopt;
+  return std::optional<DeviceViewBackend>(
+      std::in_place, bus, DeviceViewBackend::Pinned(devices[0].path, devices[0].serial));
+}
 
 }  // namespace gps

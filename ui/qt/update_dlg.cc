@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "hid/device_match.h"
+#include "hid/device_view.h"
 #include "protocol/device_probe.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/qt/about_dlg.h"
@@ -98,7 +99,7 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
 
 void CUpdateDlg::Probe() {
   const ProbeResult probe = ProbeDevice(m_link);
-  m_status->setText(QString::fromUtf8(probe.text));
+  m_status->setText(QString::fromStdString(text::DeviceStatusText(probe.text, m_present.size())));
   m_session.ProbeShown(probe.outcome);
 }
 
@@ -135,7 +136,12 @@ void CUpdateDlg::OnUpdate() {
   // The worker gets the reporter and copies of what it needs, never the
   // dialog itself.
   m_worker = QThread::create(
-      [reporter = m_reporter.get(), link = m_link, file = m_file, outcome = m_outcome] {
+      [reporter = m_reporter.get(), link = m_link, file = m_file, outcome = m_outcome]() mutable {
+        // The job keeps to the first device attached when it starts, even
+        // if others come and go meanwhile.
+        std::optional<DeviceViewBackend> pinned =
+            FirstDeviceView(link.backend ? *link.backend : PlatformHidBackend());
+        if (pinned) link.backend = &*pinned;
         UpdateJob job(*reporter, link);
         *outcome = job.LoadAndUpdate(file);
       });

@@ -33,7 +33,9 @@
 #include "sim/sim_device.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
+#include "res/version.h"
 #include "tests/test_support.h"
+#include "ui/common/dialog_texts.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app.h"
@@ -300,6 +302,31 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 0);
     QVERIFY(Button(dialog, "update")->isEnabled());
     QCOMPARE(rig.device.Restarts(), 0);
+  }
+
+  // Two devices: the status line says so, and the update keeps to the first
+  // one even when it leaves before its header and the second one is there.
+  void SeveralDevicesTheFirstIsUpdatedAlone() {
+    WriteImage(Image(5000));
+    SimConfig config;
+    config.faults.unplugAfterReports = 82;  // erase, write command, 80 data reports
+    SimDevice first(config), second;
+    SimBus bus;
+    bus.AddDevice(first, "sim:1");
+    bus.AddDevice(second, "sim:2");
+    LinkSettings link;
+    link.backend = &bus;
+    link.bounds = testing::ShortBounds();
+    CUpdateDlg dialog(link);
+    QCOMPARE(Status(dialog)->text(), QString::fromStdString(text::DeviceStatusText(
+                                         text::kDeviceConnected, 2)));
+    QVERIFY(Status(dialog)->text().contains("gps-update-cli --all"));
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::EraseFailed);
+    QCOMPARE(second.OutputReportCount(), 0u);
+    QCOMPARE(bus.OpenHandles(), 0u);
   }
 
   // The box is captioned with the program's name, has one "確定" button and
@@ -579,10 +606,10 @@ class UpdateDialogTest : public QObject {
     const QString usage = "Try 'gps-update --help' for more information.\n";
     QTest::newRow("help") << QStringList{"--help"} << false << 0 << AppHelpText() << "";
     QTest::newRow("version") << QStringList{"--version"} << false << 0
-                             << "gps-update 1.0.0.1\n" << "";
+                             << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
     QTest::newRow("Qt's own options are passed over")
         << QStringList{"-platform", "xcb", "--style=fusion", "--version"} << false << 0
-        << "gps-update 1.0.0.1\n" << "";
+        << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << false << 2 << ""
                                     << "gps-update: unknown option: --frobnicate\n" + usage;
     QTest::newRow("two files") << QStringList{"a.bin", "b.bin"} << false << 2 << ""

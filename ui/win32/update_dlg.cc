@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
+#include "hid/attached_devices.h"
 #include "hid/backend_win32.h"
+#include "hid/device_view.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -114,7 +116,8 @@ void CUpdateDlg::Probe() {
   // Opens the device once and closes it again; its text tells the user
   // whether an update can start.
   const ProbeResult probe = ProbeDevice(m_link);
-  SetStatusText(WideFromUtf8(std::string(probe.text)).c_str());
+  const std::size_t attached = AttachedDevices(*m_link.backend).size();
+  SetStatusText(WideFromUtf8(text::DeviceStatusText(probe.text, attached)).c_str());
   m_session.ProbeShown(probe.outcome);
 }
 
@@ -258,7 +261,12 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
   auto* dlg = static_cast<CUpdateDlg*>(parameter);
   {
     CDialogReporter reporter(dlg->m_hWnd);
-    UpdateJob job(reporter, dlg->m_link);
+    // The job keeps to the first device attached when it starts, even if
+    // others come and go meanwhile.
+    LinkSettings link = dlg->m_link;
+    std::optional<DeviceViewBackend> pinned = FirstDeviceView(*link.backend);
+    if (pinned) link.backend = &*pinned;
+    UpdateJob job(reporter, link);
     job.LoadAndUpdate();
   }
   // The last thing the worker does with the dialog: it never touches it after.

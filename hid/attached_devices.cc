@@ -1,4 +1,4 @@
-#include "ui/cli/attached_devices.h"
+#include "hid/attached_devices.h"
 
 #include <algorithm>
 
