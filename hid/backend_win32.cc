@@ -7,6 +7,7 @@
 // its bound, and a transfer that did not finish is cancelled and its
 // cancellation awaited before the caller may touch the buffer again.
 #include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
 
 #include <windows.h>
 // windows.h must come first. MinGW's hidsdi.h declares C functions without
@@ -100,25 +101,6 @@ struct DeviceInfoSet {
 };
 
 }  // namespace
-
-std::wstring WideFromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string Utf8FromWide(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 bool HidClassGuid(GUID& guid) {
   if (!Hid().Loaded()) return false;

@@ -15,6 +15,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/tracing_backend.h"
+#include "hid/wide_text_win32.h"
 
 namespace gps {
 namespace {

@@ -14,6 +14,7 @@
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
+#include "tests/temp_folder.h"
 #include "tests/test_support.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/device_console.h"
@@ -47,10 +48,6 @@ class WatchedBus : public testing::ForwardingBackend {
 class AllDevices : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("gps-all-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-            "-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
     image_.resize(kImageSize);
     for (uint32_t i = 0; i < kImageSize; ++i) image_[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     std::ofstream(dir_ / "code_data.bin", std::ios::binary)
@@ -59,10 +56,6 @@ class AllDevices : public ::testing::Test {
       const std::string n = std::to_string(i + 1);
       bus_.AddInterface({"sim:" + n, HID_VENDOR_ID, HID_PRODUCT_ID, true, &devices_[i], "A-000" + n});
     }
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   int Run(const std::vector<std::string>& args, HidBackend* bus = nullptr) {
@@ -98,7 +91,8 @@ class AllDevices : public ::testing::Test {
     return lines;
   }
 
-  fs::path dir_;
+  testing::TempFolder folder_{"all"};
+  const fs::path dir_ = folder_.path();
   std::vector<uint8_t> image_;
   SimDevice devices_[3];
   SimBus bus_;

@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
 
 #include "hid/attached_devices.h"
 #include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
 #include "hid/device_view.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
@@ -61,7 +61,11 @@ BOOL CUpdateDlg::OnInitDialog() {
     const std::wstring text = WideFromUtf8(std::string(text::kSoftwareInUse));
     MessageBoxW(m_hWnd, text.c_str(), theApp.AppName().c_str(), MB_OK);
     BringRunningCopyForward();
-    std::exit(1);
+    // Only the entry point ends the process: the dialog ends before it was
+    // ever shown, and Run returns the status.
+    theApp.m_nExitCode = 1;
+    EndDialog(m_hWnd, IDCANCEL);
+    return FALSE;
   }
 
   if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
