@@ -10,7 +10,23 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
+# The guest's /tmp, /run and /dev/shm are its own, empty (the host's Wine
+# server sockets and locks must not be seen here). A checkout under /tmp (a
+# CI's clean clone may be one) and the results' share inside it are bound
+# back at their places from the host's /tmp as the overlay shows it.
+checkout=$(cd "$(dirname "$0")/../.." && pwd)
+mkdir -p /mnt/host-tmp
+mount --rbind /tmp /mnt/host-tmp
 for d in /dev/shm /tmp /run; do mount -t tmpfs -o mode=1777 tmpfs "$d"; done
+for place in "$checkout" "$GPS_VM_OUT"; do
+  case $place in
+    /tmp/*)
+      [ -e "$place" ] && continue  # inside a place already bound
+      mkdir -p "$place"
+      mount --rbind "/mnt/host-tmp/${place#/tmp/}" "$place"
+      ;;
+  esac
+done
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 
 # PID 1 must never end: whatever happens, the VM powers off. The kernel's
