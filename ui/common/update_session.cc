@@ -24,7 +24,12 @@ bool UpdateSession::ProbeAgain(Clock::time_point now) const { return Settling(no
 
 UpdateSession::AfterUpdate UpdateSession::UpdateEnded() {
   updating_ = false;
-  return closing_ ? AfterUpdate::Close : AfterUpdate::OfferUpdate;
+  if (closing_) return AfterUpdate::Close;
+  if (asking_) {
+    asking_ = false;
+    return AfterUpdate::WithdrawQuestion;
+  }
+  return AfterUpdate::OfferUpdate;
 }
 
 UpdateSession::CloseAction UpdateSession::CloseRequested() {

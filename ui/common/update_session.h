@@ -66,6 +66,11 @@ class UpdateSession {
   enum class AfterUpdate {
     Close,         // close now, with CloseCode()
     OfferUpdate,   // enable "更新" again
+    // As OfferUpdate, and the close question is still open: take it away
+    // unanswered, so that the update's last text is what the user reads and
+    // no late answer acts on an update that is over. A dialog that cannot
+    // take its question away may leave it: a confirmed answer then closes.
+    WithdrawQuestion,
   };
   AfterUpdate UpdateEnded();
 

@@ -20,7 +20,8 @@ using Clock = UpdateSession::Clock;
 //   close                         a close request: "close", "ask" or "ignore"
 //   yes / no                      the answer to the close question:
 //                                 "close", "stop" or "keep"
-//   end                           the worker ended: "close" or "offer"
+//   end                           the worker ended: "close", "offer", or "withdraw"
+//                                 (offer, and take the open close question away)
 struct Step {
   std::string event;
   std::string answer;
@@ -56,7 +57,11 @@ std::string Play(UpdateSession& session, const std::string& event) {
       case UpdateSession::AnswerAction::KeepRunning: return "keep";
     }
   } else if (event == "end") {
-    return session.UpdateEnded() == UpdateSession::AfterUpdate::Close ? "close" : "offer";
+    switch (session.UpdateEnded()) {
+      case UpdateSession::AfterUpdate::Close: return "close";
+      case UpdateSession::AfterUpdate::OfferUpdate: return "offer";
+      case UpdateSession::AfterUpdate::WithdrawQuestion: return "withdraw";
+    }
   } else {
     ADD_FAILURE() << "no such event: " << event;
   }
@@ -76,8 +81,10 @@ TEST(UpdateSession, AnswersEachSequenceOfEvents) {
       {"a declined close leaves the update running, and the next close asks again",
        {{"start", "yes"}, {"close", "ask"}, {"no", "keep"}, {"close", "ask"}, {"no", "keep"},
         {"end", "offer"}, {"close", "close"}}},
-      {"a close confirmed after the update ended closes",
-       {{"start", "yes"}, {"close", "ask"}, {"end", "offer"}, {"yes", "close"}}},
+      {"an update that ends while the close question is open takes the question away; "
+       "an answer that still comes closes, and the next close closes at once",
+       {{"start", "yes"}, {"close", "ask"}, {"end", "withdraw"}, {"yes", "close"},
+        {"close", "close"}}},
       {"one update at a time",
        {{"start", "yes"}, {"start", "no"}, {"end", "offer"}, {"start", "yes"}}},
       {"a device change while idle probes; during an update or over its text it does not",

@@ -155,7 +155,14 @@ void CUpdateDlg::OnWorkerFinished() {
   delete m_worker;
   m_worker = nullptr;
   const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
-  m_update->setEnabled(after == UpdateSession::AfterUpdate::OfferUpdate);
+  m_update->setEnabled(after != UpdateSession::AfterUpdate::Close);
+  if (after == UpdateSession::AfterUpdate::WithdrawQuestion && m_confirm) {
+    // The update is over: the question about stopping it goes, unanswered.
+    QMessageBox* box = m_confirm;
+    m_confirm = nullptr;
+    disconnect(box, &QMessageBox::finished, this, nullptr);
+    box->close();
+  }
   // An update that set no text (a missing file) leaves the probe's text, and
   // the device is followed again.
   if (m_session.FollowsDevice()) m_watch.start();

@@ -386,6 +386,29 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(rig.bus.OpenHandles(), 0u);
   }
 
+  // An update that ends while the close question is open takes the question
+  // away: the user reads the update's last text, and the dialog stays.
+  void UpdateEndingUnderTheCloseQuestionTakesItAway() {
+    WriteImage(Image(1000));
+    testing::SimRig rig(PacedDevice(10, 50));  // a half-second erase
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kErasing));
+    dialog.reject();
+    QTRY_VERIFY(OpenBox(dialog, "confirm_close") != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QTRY_VERIFY(!OpenBox(dialog, "confirm_close"));
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+    QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(Button(dialog, "update")->isEnabled());
+    QCOMPARE(rig.device.Restarts(), 1);
+    dialog.reject();  // no update runs now: it closes at once
+    QTRY_VERIFY(!dialog.isVisible());
+  }
+
   // The dialog going away under a running worker neither hangs nor lets the
   // worker touch it: during the erase, and while the worker waits on a box.
   void DestroyedDuringUpdate_data() {
