@@ -26,12 +26,32 @@ constexpr int kReadSliceMs = 20;
 
 hid_device* Device(HidHandle handle) { return reinterpret_cast<hid_device*>(handle); }
 
-// hidapi gives serial numbers as wide strings; USB serials are ASCII.
-std::string SerialText(const wchar_t* serial) {
+HidOpenError OpenErrorFrom(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return HidOpenError::AccessDenied;
+    case EBUSY: return HidOpenError::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return HidOpenError::Gone;
+    default: return HidOpenError::Other;
+  }
+}
+
+// hidapi gives serial numbers and error texts as wide strings; both are
+// ASCII (USB serials, strerror's English).
+std::string AsciiText(const wchar_t* text) {
   std::string out;
-  for (; serial && *serial; ++serial)
-    out += *serial < 0x80 ? static_cast<char>(*serial) : '?';
+  for (; text && *text; ++text)
+    out += *text < 0x80 ? static_cast<char>(*text) : '?';
   return out;
+}
+
+// What hidapi says of its last failure on `device` (null: of an open), with
+// the errno of the system call beneath it, taken by the caller right after
+// the failed call, before anything else can change it.
+PlatformCause Cause(const char* call, int error, hid_device* device) {
+  return {call, error, AsciiText(hid_error(device))};
 }
 
 class HidapiBackend : public HidBackend {
@@ -47,7 +67,7 @@ class HidapiBackend : public HidBackend {
     for (hid_device_info* d = all; d; d = d->next) {
       paths.emplace_back(d->path);
       attributes_[d->path] = {d->vendor_id, d->product_id, d->release_number};
-      serials_[d->path] = SerialText(d->serial_number);
+      serials_[d->path] = AsciiText(d->serial_number);
     }
     hid_free_enumeration(all);
     return paths;
@@ -76,17 +96,10 @@ class HidapiBackend : public HidBackend {
     std::lock_guard<std::mutex> lock(mutex_);
     errno = 0;
     hid_device* device = hid_open_path(path.c_str());
-    if (device) return {reinterpret_cast<HidHandle>(device), HidOpenError::None};
     // hidapi gives up right after open(2) on /dev/hidraw*, so errno is its.
-    switch (errno) {
-      case EACCES:
-      case EPERM: return {kInvalidHidHandle, HidOpenError::AccessDenied};
-      case EBUSY: return {kInvalidHidHandle, HidOpenError::Busy};
-      case ENOENT:
-      case ENODEV:
-      case ENXIO: return {kInvalidHidHandle, HidOpenError::Gone};
-      default: return {kInvalidHidHandle, HidOpenError::Other};
-    }
+    const int error = errno;
+    if (device) return {reinterpret_cast<HidHandle>(device), HidOpenError::None, {}};
+    return {kInvalidHidHandle, OpenErrorFrom(error), Cause("hid_open_path", error, nullptr)};
   }
 
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
@@ -97,11 +110,11 @@ class HidapiBackend : public HidBackend {
     if (direction == HidDirection::Write) {
       // The kernel bounds an interrupt output transfer itself (5 s in usbhid).
       const int n = hid_write(Device(handle), buffer, length);
-      if (n < 0) return {};
+      if (n < 0) return {TransferStatus::Failed, 0, Cause("hid_write", errno, Device(handle))};
       // Some hosts count the identifier byte, some do not.
       const uint32_t count = static_cast<uint32_t>(n) == length - 1 ? length
                                                                      : static_cast<uint32_t>(n);
-      return {TransferStatus::Completed, count};
+      return {TransferStatus::Completed, count, {}};
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
     for (;;) {
@@ -110,7 +123,9 @@ class HidapiBackend : public HidBackend {
       if (left <= 0) return {TransferStatus::TimedOut, 0};
       const int slice = static_cast<int>(std::min<int64_t>(left, kReadSliceMs));
       const int n = hid_read_timeout(Device(handle), buffer + 1, length - 1, slice);
-      if (n < 0) return {};
+      if (n < 0) {
+        return {TransferStatus::Failed, 0, Cause("hid_read_timeout", errno, Device(handle))};
+      }
       if (n > 0) {
         buffer[0] = 0x00;
         return {TransferStatus::Completed, static_cast<uint32_t>(n) + 1};

@@ -7,6 +7,7 @@
 // its bound, and a transfer that did not finish is cancelled and its
 // cancellation awaited before the caller may touch the buffer again.
 #include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
 
 #include <windows.h>
 // windows.h must come first. MinGW's hidsdi.h declares C functions without
@@ -86,6 +87,11 @@ HidOpenError OpenErrorFrom(DWORD error) {
   }
 }
 
+// The Win32 call that failed and its GetLastError(), taken right after it.
+PlatformCause Cause(const char* call, DWORD error = GetLastError()) {
+  return {call, static_cast<int64_t>(error), {}};
+}
+
 // Frees a device information set on every way out of the enumeration.
 struct DeviceInfoSet {
   HDEVINFO set;
@@ -95,25 +101,6 @@ struct DeviceInfoSet {
 };
 
 }  // namespace
-
-std::wstring WideFromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string Utf8FromWide(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 bool HidClassGuid(GUID& guid) {
   if (!Hid().Loaded()) return false;
@@ -195,12 +182,16 @@ HidOpenResult Win32HidBackend::OpenData(const std::string& path, HidAccess acces
                             access == HidAccess::Read ? GENERIC_READ : GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {kInvalidHidHandle, OpenErrorFrom(GetLastError())};
+  if (file == INVALID_HANDLE_VALUE) {
+    const PlatformCause cause = Cause("CreateFileW");
+    return {kInvalidHidHandle, OpenErrorFrom(static_cast<DWORD>(cause.code)), cause};
+  }
   // Manual reset, as the completion event of an overlapped transfer must be.
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
+    const PlatformCause cause = Cause("CreateEventW");
     CloseHandle(file);
-    return {kInvalidHidHandle, HidOpenError::Other};
+    return {kInvalidHidHandle, HidOpenError::Other, cause};
   }
   auto* data = new DataHandle{file, event};
   return {reinterpret_cast<HidHandle>(data), HidOpenError::None};
@@ -220,17 +211,22 @@ TransferResult Win32HidBackend::Transfer(HidHandle handle, HidDirection directio
   const BOOL started = direction == HidDirection::Read
                            ? ReadFile(data->file, buffer, length, nullptr, &overlapped)
                            : WriteFile(data->file, buffer, length, nullptr, &overlapped);
-  if (!started && GetLastError() != ERROR_IO_PENDING) return {};
+  if (!started && GetLastError() != ERROR_IO_PENDING) {
+    return {TransferStatus::Failed, 0,
+            Cause(direction == HidDirection::Read ? "ReadFile" : "WriteFile")};
+  }
 
   // The stop event comes first: when both are set, the wait reports it.
   HANDLE pair[2] = {static_cast<HANDLE>(stop.NativeHandle()), data->event};
   const DWORD wait = WaitForMultipleObjects(2, pair, FALSE, boundMs);
+  const DWORD waitError = wait == WAIT_FAILED ? GetLastError() : 0;
   DWORD count = 0;
   if (wait == WAIT_OBJECT_0 + 1) {
     const BOOL done = GetOverlappedResult(data->file, &overlapped, &count, TRUE);
+    const DWORD doneError = done ? 0 : GetLastError();
     ResetEvent(data->event);
-    if (!done) return {};
-    return {TransferStatus::Completed, count};
+    if (!done) return {TransferStatus::Failed, 0, Cause("GetOverlappedResult", doneError)};
+    return {TransferStatus::Completed, count, {}};
   }
   // Stopped, out of time, or the wait itself failed: the platform must be
   // done with the buffer and the OVERLAPPED record (on this stack) before
@@ -241,7 +237,7 @@ TransferResult Win32HidBackend::Transfer(HidHandle handle, HidDirection directio
   ResetEvent(data->event);
   if (wait == WAIT_OBJECT_0) return {TransferStatus::Stopped, 0};
   if (wait == WAIT_TIMEOUT) return {TransferStatus::TimedOut, 0};
-  return {};
+  return {TransferStatus::Failed, 0, Cause("WaitForMultipleObjects", waitError)};
 }
 
 std::optional<HidReportLengths> Win32HidBackend::ReportLengths(HidHandle handle) {

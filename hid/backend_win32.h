@@ -41,8 +41,4 @@ class Win32HidBackend : public HidBackend {
 // when hid.dll could not be loaded.
 bool HidClassGuid(GUID& guid);
 
-// UTF-8 <-> UTF-16 for paths and texts crossing into W calls.
-std::wstring WideFromUtf8(const std::string& text);
-std::string Utf8FromWide(const std::wstring& text);
-
 }  // namespace gps

@@ -9,9 +9,13 @@
 
 #include <array>
 #include <chrono>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "hid/hid_device.h"
+#include "hid/tracing_backend.h"
+#include "hid/wide_text_win32.h"
 
 namespace gps {
 namespace {
@@ -100,8 +104,7 @@ TEST_F(Win32TransferTest, CompletedTransfersCountTheWholeReportWithOrWithoutACou
     SCOPED_TRACE(withCount ? "with a count" : "null count pointer");
     const auto sent = Report(withCount ? 0x11 : 0x22);
     uint32_t count = 7;
-    ASSERT_TRUE(device.WriteReport(sent.data(), REPORT_SIZE, withCount ? &count : nullptr,
-                                   IO_TIMEOUT_MS));
+    ASSERT_TRUE(device.WriteReport(sent.data(), REPORT_SIZE, withCount ? &count : nullptr));
     EXPECT_EQ(count, withCount ? REPORT_SIZE : 7u);
     std::array<uint8_t, REPORT_SIZE> atDevice{};
     DWORD got = 0;
@@ -112,8 +115,7 @@ TEST_F(Win32TransferTest, CompletedTransfersCountTheWholeReportWithOrWithoutACou
     DeviceSends(Report(withCount ? 0x33 : 0x44));
     std::array<uint8_t, REPORT_SIZE> received{};
     count = 7;
-    ASSERT_TRUE(device.ReadReport(received.data(), REPORT_SIZE, withCount ? &count : nullptr,
-                                  IO_TIMEOUT_MS));
+    ASSERT_TRUE(device.ReadReport(received.data(), REPORT_SIZE, withCount ? &count : nullptr));
     EXPECT_EQ(count, withCount ? REPORT_SIZE : 7u);
     EXPECT_EQ(received, Report(withCount ? 0x33 : 0x44));
   }
@@ -126,7 +128,7 @@ TEST_F(Win32TransferTest, ReadThatTimesOutIsCancelledAndTakesNothingFromTheNextR
   buffer.fill(0xEE);
   uint32_t count = 7;
   const auto start = Clock::now();
-  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count));
   const auto took = Clock::now() - start;
   EXPECT_EQ(count, 0u);
   EXPECT_GE(took, std::chrono::milliseconds(140));
@@ -136,7 +138,7 @@ TEST_F(Win32TransferTest, ReadThatTimesOutIsCancelledAndTakesNothingFromTheNextR
   // next read, and the old buffer stays as it was.
   DeviceSends(Report(0x5A));
   std::array<uint8_t, REPORT_SIZE> next{};
-  ASSERT_TRUE(device.ReadReport(next.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  ASSERT_TRUE(device.ReadReport(next.data(), REPORT_SIZE, &count));
   EXPECT_EQ(count, REPORT_SIZE);
   EXPECT_EQ(next, Report(0x5A));
   EXPECT_EQ(buffer[1], 0xEE);
@@ -155,7 +157,7 @@ TEST_F(Win32TransferTest, WriteThatTheDeviceNeverTakesTimesOut) {
   // A pipe may still take a message or two; a device that takes nothing at
   // all must make a write run out of time.
   for (int i = 0; i < 64 && sent; ++i)
-    sent = device.WriteReport(report.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS);
+    sent = device.WriteReport(report.data(), REPORT_SIZE, &count);
   EXPECT_FALSE(sent);
   EXPECT_EQ(count, 0u);
 }
@@ -167,12 +169,12 @@ TEST_F(Win32TransferTest, StopTakesPrecedenceOverAReportThatIsThereAndIsResetAft
   stop_.Set();
   std::array<uint8_t, REPORT_SIZE> buffer{};
   uint32_t count = 7;
-  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count));
   EXPECT_EQ(count, 0u);
   EXPECT_FALSE(stop_.IsSet());
   // The same signal does not stop the next transfer, and the report is
   // still there for it.
-  ASSERT_TRUE(device.ReadReport(buffer.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  ASSERT_TRUE(device.ReadReport(buffer.data(), REPORT_SIZE, &count));
   EXPECT_EQ(buffer, Report(0x66));
 }
 
@@ -186,24 +188,32 @@ TEST_F(Win32TransferTest, StopEndsAWaitingReadLongBeforeItsBound) {
   std::array<uint8_t, REPORT_SIZE> buffer{};
   uint32_t count = 7;
   const auto start = Clock::now();
-  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   stopper.join();
   EXPECT_EQ(count, 0u);
   EXPECT_FALSE(stop_.IsSet());
 }
 
-TEST_F(Win32TransferTest, ReadFailsAtOnceWhenTheDeviceGoesAway) {
-  CHidDevice device(Link(10000));
+// The trace names the Win32 call that failed and its GetLastError().
+TEST_F(Win32TransferTest, ReadFailsAtOnceWhenTheDeviceGoesAwayAndTheTraceSaysWhy) {
+  std::ostringstream trace;
+  TracingBackend tracer(backend_, trace);
+  LinkSettings link = Link(10000);
+  link.backend = &tracer;
+  CHidDevice device(link);
   ASSERT_TRUE(device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
   CloseHandle(deviceIn_);
   deviceIn_ = INVALID_HANDLE_VALUE;
   std::array<uint8_t, REPORT_SIZE> buffer{};
   uint32_t count = 7;
   const auto start = Clock::now();
-  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  EXPECT_FALSE(device.ReadReport(buffer.data(), REPORT_SIZE, &count));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(std::regex_search(trace.str(),
+                                std::regex(R"(\] in failed \((ReadFile|GetOverlappedResult): [1-9]\d*\)\n)")))
+      << trace.str();
 }
 
 TEST_F(Win32TransferTest, CloseTwiceReleasesBothHandlesOnce) {
@@ -220,16 +230,23 @@ TEST_F(Win32TransferTest, CloseTwiceReleasesBothHandlesOnce) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
   // A transfer after the close fails without touching a handle.
   uint32_t count = 7;
-  EXPECT_FALSE(device.WriteReport(buffer.data(), REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  EXPECT_FALSE(device.WriteReport(buffer.data(), REPORT_SIZE, &count));
   EXPECT_EQ(count, 0u);
 }
 
-TEST(Win32OpenTest, PathThatIsNotThereIsGone) {
+TEST(Win32OpenTest, PathThatIsNotThereIsGoneAndTheTraceSaysWhy) {
   Win32HidBackend backend;
+  std::ostringstream trace;
+  TracingBackend tracer(backend, trace);
   const HidOpenResult result =
-      backend.OpenData("\\\\.\\pipe\\gps-hid-test-nobody-listens", HidAccess::Read);
+      tracer.OpenData("\\\\.\\pipe\\gps-hid-test-nobody-listens", HidAccess::Read);
   EXPECT_EQ(result.handle, kInvalidHidHandle);
   EXPECT_EQ(result.error, HidOpenError::Gone);
+  EXPECT_STREQ(result.cause.call, "CreateFileW");
+  EXPECT_TRUE(std::regex_search(
+      trace.str(), std::regex(R"(nobody-listens: gone \(CreateFileW: )" +
+                              std::to_string(result.cause.code) + R"(\)\n)")))
+      << trace.str();
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "hid/device_view.h"
 
+#include "hid/device_match.h"
+
 #include <utility>
 
+#include "hid/attached_devices.h"
 #include "hid/hid_device.h"
 
 namespace gps {
@@ -23,9 +26,7 @@ DeviceViewBackend::Rule DeviceViewBackend::Named(std::string id) {
 }
 
 bool DeviceViewBackend::Shows(const std::string& path) {
-  const std::optional<HidAttributes> attributes = inner_.QueryAttributes(path);
-  return attributes && attributes->vendorId == HID_VENDOR_ID &&
-         attributes->productId == HID_PRODUCT_ID &&
+  return IsDevice(inner_.QueryAttributes(path), HID_VENDOR_ID, HID_PRODUCT_ID) &&
          shows_(path, [&] { return inner_.QuerySerial(path); });
 }
 
@@ -67,5 +68,12 @@ std::optional<HidReportLengths> DeviceViewBackend::ReportLengths(HidHandle handl
 
 void DeviceViewBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }
 void DeviceViewBackend::Close(HidHandle handle) { inner_.Close(handle); }
+
+std::optional<DeviceViewBackend> FirstDeviceView(HidBackend& bus) {
+  const std::vector<AttachedDevice> devices = AttachedDevices(bus);
+  if (devices.empty()) return std::nullopt;
+  return std::optional<DeviceViewBackend>(
+      std::in_place, bus, DeviceViewBackend::Pinned(devices[0].path, devices[0].serial));
+}
 
 }  // namespace gps

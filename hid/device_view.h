@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "hid/hid_backend.h"
@@ -51,5 +52,10 @@ class DeviceViewBackend : public HidBackend {
   HidBackend& inner_;
   Rule shows_;
 };
+
+// A view that holds the first of the device's interfaces on `bus` now, and
+// only it, for good: a desktop program updates that one even when several
+// are attached. Empty when none is.
+std::optional<DeviceViewBackend> FirstDeviceView(HidBackend& bus);
 
 }  // namespace gps

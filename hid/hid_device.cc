@@ -1,25 +1,20 @@
 #include "hid/hid_device.h"
 
-#include <algorithm>
+#include "hid/device_match.h"
 
 namespace gps {
 
 CHidDevice::CHidDevice(const LinkSettings& settings)
     : m_backend(settings.backend ? *settings.backend : PlatformHidBackend()),
       m_bounds(settings.bounds),
-      m_hStopEvent(settings.stop ? settings.stop : &m_ownStop) {}
+      m_stop(settings.stop ? settings.stop : &m_ownStop) {}
 
 CHidDevice::~CHidDevice() { Close(); }
 
 bool CHidDevice::Open(uint16_t vendorId, uint16_t productId) {
   Close();  // a link reused for a second Open must not leak the first
   m_openError = HidOpenError::None;
-  for (const std::string& path : m_backend.EnumerateInterfaces()) {
-    std::optional<HidAttributes> attributes = m_backend.QueryAttributes(path);
-    if (!attributes || attributes->vendorId != vendorId ||
-        attributes->productId != productId) {
-      continue;
-    }
+  for (const std::string& path : MatchingInterfaces(m_backend, vendorId, productId, 1)) {
     m_path = path;
     const HidOpenResult read = m_backend.OpenData(path, HidAccess::Read);
     const HidOpenResult write = m_backend.OpenData(path, HidAccess::Write);
@@ -47,41 +42,36 @@ bool CHidDevice::ReportsFit() {
 }
 
 bool CHidDevice::WriteReport(const uint8_t* buffer, uint32_t length,
-                             uint32_t* bytesWritten, uint32_t timeoutMs) {
+                             uint32_t* bytesWritten) {
   // The backend's transfer takes one buffer type for both directions; a
   // write never stores into it.
   return Transfer(m_hWrite, HidDirection::Write, const_cast<uint8_t*>(buffer),
-                  length, bytesWritten, timeoutMs, m_bounds.writeMs);
+                  length, bytesWritten, m_bounds.writeMs);
 }
 
-bool CHidDevice::ReadReport(uint8_t* buffer, uint32_t length, uint32_t* bytesRead,
-                            uint32_t timeoutMs) {
-  return Transfer(m_hRead, HidDirection::Read, buffer, length, bytesRead,
-                  timeoutMs, m_bounds.readMs);
+bool CHidDevice::ReadReport(uint8_t* buffer, uint32_t length, uint32_t* bytesRead) {
+  return Transfer(m_hRead, HidDirection::Read, buffer, length, bytesRead, m_bounds.readMs);
 }
 
 bool CHidDevice::Transfer(HidHandle handle, HidDirection direction,
                           uint8_t* buffer, uint32_t length, uint32_t* count,
-                          uint32_t timeoutMs, uint32_t boundMs) {
+                          uint32_t boundMs) {
   if (count) *count = 0;
   if (handle == kInvalidHidHandle) return false;
-  // The caller's time-out covers the wait once the platform has the
-  // transfer; the bound covers the device taking its time to answer.
   const TransferResult result =
-      m_backend.Transfer(handle, direction, buffer, length,
-                         std::max(timeoutMs, boundMs), *m_hStopEvent);
+      m_backend.Transfer(handle, direction, buffer, length, boundMs, *m_stop);
   switch (result.status) {
     case TransferStatus::Completed:
       // A stop that arrived while the transfer completed still wins, so that
       // a stop request is never lost to a busy link.
-      if (m_hStopEvent->IsSet()) {
-        m_hStopEvent->Reset();
+      if (m_stop->IsSet()) {
+        m_stop->Reset();
         return false;
       }
       if (count) *count = result.count;
       return true;
     case TransferStatus::Stopped:
-      m_hStopEvent->Reset();
+      m_stop->Reset();
       return false;
     case TransferStatus::Failed:
     case TransferStatus::TimedOut:
@@ -92,9 +82,9 @@ bool CHidDevice::Transfer(HidHandle handle, HidDirection direction,
 
 bool CHidDevice::FlushWrites() {
   if (m_hWrite == kInvalidHidHandle) return false;
-  const TransferResult result = m_backend.Flush(m_hWrite, m_bounds.writeMs, *m_hStopEvent);
-  if (result.status == TransferStatus::Stopped || m_hStopEvent->IsSet()) {
-    m_hStopEvent->Reset();
+  const TransferResult result = m_backend.Flush(m_hWrite, m_bounds.writeMs, *m_stop);
+  if (result.status == TransferStatus::Stopped || m_stop->IsSet()) {
+    m_stop->Reset();
     return false;
   }
   return result.status == TransferStatus::Completed;

@@ -16,9 +16,15 @@ namespace gps {
 constexpr uint16_t HID_VENDOR_ID = 0x0416;
 constexpr uint16_t HID_PRODUCT_ID = 0xB500;
 constexpr uint32_t REPORT_SIZE = 65;  // report identifier + 64 payload bytes
-constexpr uint32_t IO_TIMEOUT_MS = 100;
 
 // How long one platform transfer may take before the link gives up on it.
+//
+// The link's first Windows version waited 100 ms for each transfer, but only
+// after a synchronous ReadFile or WriteFile had returned, so nothing bounded
+// the transfer itself: a device that stopped talking hung the update. Here
+// the transfer is overlapped and the wait covers all of it, so it must be
+// long enough for the device's slowest answer; these bounds replace the
+// 100 ms, and no transfer passes a time-out of its own.
 struct LinkBounds {
   // A read waits for the device's next erase message. The device reports
   // progress while it erases, a few times a second; a gap of 15 s without any
@@ -56,10 +62,8 @@ class CHidDevice {
   // handle. True when it went through; `count`, when given, receives the
   // bytes moved, report identifier included, or 0 on failure. The stop event
   // takes precedence over a completed transfer and is reset when it ends one.
-  bool WriteReport(const uint8_t* buffer, uint32_t length, uint32_t* bytesWritten,
-                   uint32_t timeoutMs);
-  bool ReadReport(uint8_t* buffer, uint32_t length, uint32_t* bytesRead,
-                  uint32_t timeoutMs);
+  bool WriteReport(const uint8_t* buffer, uint32_t length, uint32_t* bytesWritten);
+  bool ReadReport(uint8_t* buffer, uint32_t length, uint32_t* bytesRead);
 
   // Waits until every output report that WriteReport accepted has gone out
   // (within the write bound for each). True when all did; an exchange is not
@@ -74,21 +78,20 @@ class CHidDevice {
   bool IsReadOpen() const { return m_hRead != kInvalidHidHandle; }
   bool IsWriteOpen() const { return m_hWrite != kInvalidHidHandle; }
   const std::string& Path() const { return m_path; }
-  StopEvent& Stop() { return *m_hStopEvent; }
+  StopEvent& Stop() { return *m_stop; }
 
  private:
   // False when the open device declares reports of another length.
   bool ReportsFit();
   bool Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
-                uint32_t length, uint32_t* count, uint32_t timeoutMs,
-                uint32_t boundMs);
+                uint32_t length, uint32_t* count, uint32_t boundMs);
 
   HidBackend& m_backend;
   LinkBounds m_bounds;
   HidHandle m_hRead = kInvalidHidHandle;
   HidHandle m_hWrite = kInvalidHidHandle;
   StopEvent m_ownStop;
-  StopEvent* m_hStopEvent;
+  StopEvent* m_stop;  // m_ownStop, or the one the settings gave
   std::string m_path;
   HidOpenError m_openError = HidOpenError::None;
 };

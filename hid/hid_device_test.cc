@@ -151,7 +151,7 @@ TEST_F(LinkTest, ADeviceWithReportsOfAnotherLengthGetsNothing) {
     EXPECT_EQ(device.IsReadOpen(), fits);
     EXPECT_EQ(device.IsWriteOpen(), fits);
     uint8_t report[REPORT_SIZE] = {};
-    EXPECT_EQ(device.WriteReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS), fits);
+    EXPECT_EQ(device.WriteReport(report, REPORT_SIZE, nullptr), fits);
     const bool transferred =
         std::find(backend.calls.begin(), backend.calls.end(), "transfer 20") != backend.calls.end();
     EXPECT_EQ(transferred, fits);
@@ -173,7 +173,7 @@ TEST_F(LinkTest, ADeviceThatRefusesWritingIsFoundButCannotBeWritten) {
   EXPECT_EQ(device.OpenError(), HidOpenError::AccessDenied);
   uint8_t report[REPORT_SIZE] = {};
   uint32_t count = 99;
-  EXPECT_FALSE(device.WriteReport(report, REPORT_SIZE, &count, IO_TIMEOUT_MS));
+  EXPECT_FALSE(device.WriteReport(report, REPORT_SIZE, &count));
   EXPECT_EQ(count, 0u);
 }
 
@@ -207,7 +207,7 @@ TEST_F(LinkTest, TransferOutcomes) {
     ASSERT_TRUE(device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
     uint8_t report[REPORT_SIZE] = {};
     uint32_t count = 99;
-    EXPECT_EQ(device.ReadReport(report, REPORT_SIZE, &count, IO_TIMEOUT_MS), c.expectOk);
+    EXPECT_EQ(device.ReadReport(report, REPORT_SIZE, &count), c.expectOk);
     EXPECT_EQ(count, c.expectCount);
     EXPECT_EQ(stop.IsSet(), c.expectStopAfter);
   }
@@ -219,8 +219,8 @@ TEST_F(LinkTest, ANullCountPointerIsAllowed) {
   CHidDevice device(Settings());
   ASSERT_TRUE(device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
   uint8_t report[REPORT_SIZE] = {};
-  EXPECT_TRUE(device.WriteReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS));
-  EXPECT_FALSE(device.WriteReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS));
+  EXPECT_TRUE(device.WriteReport(report, REPORT_SIZE, nullptr));
+  EXPECT_FALSE(device.WriteReport(report, REPORT_SIZE, nullptr));
 }
 
 TEST_F(LinkTest, CloseCancelsBothBeforeClosingBothAndOnlyOnce) {

@@ -40,6 +40,15 @@ const char* StatusText(TransferStatus status) {
   return "failed";
 }
 
+// " (WriteFile: 1167)", " (hid_write: 19, No such device)", or nothing
+// when the platform gave no cause.
+std::string CauseText(const PlatformCause& cause) {
+  if (!cause.call) return {};
+  std::string out = std::string(" (") + cause.call + ": " + std::to_string(cause.code);
+  if (!cause.text.empty()) out += ", " + cause.text;
+  return out + ")";
+}
+
 }  // namespace
 
 TracingBackend::TracingBackend(HidBackend& inner, std::ostream& out)
@@ -66,7 +75,7 @@ HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access
   if (result.handle != kInvalidHidHandle)
     line += "handle " + std::to_string(result.handle);
   else
-    line += OpenErrorText(result.error);
+    line += std::string(OpenErrorText(result.error)) + CauseText(result.cause);
   Line(line);
   return result;
 }
@@ -80,7 +89,7 @@ TransferResult TracingBackend::Transfer(HidHandle handle, HidDirection direction
   if (result.status == TransferStatus::Completed)
     line += std::to_string(result.count);
   else
-    line += StatusText(result.status);
+    line += std::string(StatusText(result.status)) + CauseText(result.cause);
   // What went out is the whole buffer whatever became of it; what came in is
   // only what the platform delivered.
   const uint32_t shown = write ? length

@@ -8,7 +8,11 @@
 //   [    0.004211] out 65: 00 71 0e 0a 00 00 00 01 00 ...
 //   [    0.104711] in 65: 00 19 00 00 00 ...
 //   [    0.304711] in timed out
-// The time stamp counts seconds since the backend was made.
+//   [    0.305102] out failed (WriteFile: 1167): 00 71 0e ...
+//   [    0.305544] open read /dev/hidraw3: access denied (hid_open_path: 13, Permission denied)
+// The time stamp counts seconds since the backend was made. A failed open or
+// transfer names, in brackets, the platform's call that failed and its code
+// (and hidapi's text), where the platform gave one.
 #pragma once
 
 #include <chrono>

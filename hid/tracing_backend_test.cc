@@ -41,13 +41,13 @@ TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
   CHidTransfer transfer(link);
   ASSERT_TRUE(transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
   uint8_t report[REPORT_SIZE] = {0x00, 0xAB, 0x01};
-  EXPECT_FALSE(transfer.m_device.ReadReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS));
+  EXPECT_FALSE(transfer.m_device.ReadReport(report, REPORT_SIZE, nullptr));
   transfer.m_device.Close();
 
   device.refuseWrite = HidOpenError::None;
   device.answer = SimPeer::WriteAnswer::Kind::Refused;
   ASSERT_TRUE(transfer.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID));
-  EXPECT_FALSE(transfer.m_device.WriteReport(report, 3, nullptr, IO_TIMEOUT_MS));
+  EXPECT_FALSE(transfer.m_device.WriteReport(report, 3, nullptr));
   transfer.m_device.Close();
 
   EXPECT_EQ(Entries(out.str()), (std::vector<std::string>{
@@ -62,6 +62,42 @@ TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
                                     "close handle 1",
                                     "close handle 2",
                                 }));
+}
+
+// The platform's own cause of a failure goes beside the closed set's word:
+// the call, its code and, where the platform gives one, its text.
+TEST(TracingBackend, NamesThePlatformsCauseOfAFailure) {
+  class FailingPlatform : public testing::ForwardingBackend {
+   public:
+    using ForwardingBackend::ForwardingBackend;
+    HidOpenResult OpenData(const std::string&, HidAccess access) override {
+      if (access == HidAccess::Read)
+        return {kInvalidHidHandle, HidOpenError::AccessDenied,
+                {"hid_open_path", 13, "Permission denied"}};
+      return {7, HidOpenError::None, {}};
+    }
+    TransferResult Transfer(HidHandle, HidDirection, uint8_t*, uint32_t, uint32_t,
+                            const StopEvent&) override {
+      return {TransferStatus::Failed, 0, {"WriteFile", 1167, {}}};
+    }
+  };
+  testing::PlannedPeer device;
+  SimBus bus(device);
+  FailingPlatform platform(bus);
+  std::ostringstream out;
+  TracingBackend tracer(platform, out);
+  StopEvent stop;
+  EXPECT_EQ(tracer.OpenData("/dev/hidraw3", HidAccess::Read).cause.code, 13);
+  const HidHandle write = tracer.OpenData("/dev/hidraw3", HidAccess::Write).handle;
+  uint8_t report[2] = {0x00, 0x71};
+  EXPECT_STREQ(tracer.Transfer(write, HidDirection::Write, report, 2, 100, stop).cause.call,
+               "WriteFile");
+  EXPECT_EQ(Entries(out.str()),
+            (std::vector<std::string>{
+                "open read /dev/hidraw3: access denied (hid_open_path: 13, Permission denied)",
+                "open write /dev/hidraw3: handle 7",
+                "out failed (WriteFile: 1167): 00 71",
+            }));
 }
 
 }  // namespace

@@ -134,9 +134,10 @@ check_install() {
 
   echo "== the installed programs and files"
   local out
-  out=$(gps-update-cli --version)
+  out=$(/usr/bin/gps-update-cli --version)
   [ "$out" = "gps-update-cli $version" ] || fail "gps-update-cli --version said '$out'"
-  out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen gps-update --version 2>/dev/null)
+  # Without a display, as over ssh.
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/gps-update --version)
   [ "$out" = "gps-update $version" ] || fail "gps-update --version said '$out'"
 
   local metainfo
@@ -191,4 +192,4 @@ fi
 run_lintian
 lock=/run/lock/gps-update-package-check.lock
 [ -d /run/lock ] || lock=/tmp/gps-update-package-check.lock
-as_root flock -w 900 "$lock" "$0" --as-root
+as_root flock -w 900 "$lock" "$PWD/packaging/check_deb.sh" --as-root

@@ -4,30 +4,17 @@
 #include <cstring>
 
 #include "hid/hid_device.h"
+#include "protocol/little_endian.h"
 
 namespace gps {
-namespace {
-
-uint8_t* PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  return p + 2;
-}
-
-uint8_t* PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-  return p + 4;
-}
-
-}  // namespace
 
 std::size_t PackCommand(uint16_t code, uint32_t arg1, uint32_t arg2,
                         uint32_t signature, uint32_t checksum, uint8_t* out) {
-  uint8_t* p = PutLE16(out, code);
-  p = PutLE32(p, arg1);
-  p = PutLE32(p, arg2);
-  p = PutLE32(p, signature);
-  p = PutLE32(p, checksum);
+  uint8_t* p = PutLe16(out, code);
+  p = PutLe32(p, arg1);
+  p = PutLe32(p, arg2);
+  p = PutLe32(p, signature);
+  p = PutLe32(p, checksum);
   return static_cast<std::size_t>(p - out);
 }
 

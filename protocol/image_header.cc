@@ -1,5 +1,7 @@
 #include "protocol/image_header.h"
 
+#include "protocol/little_endian.h"
+
 namespace gps {
 
 std::array<uint8_t, PAGE_SIZE> HeaderPage(uint32_t imageLength) {
@@ -10,10 +12,8 @@ std::array<uint8_t, PAGE_SIZE> HeaderPage(uint32_t imageLength) {
                              header.imageStartAgain, header.imageLength,
                              header.word6,           header.word7};
   std::array<uint8_t, PAGE_SIZE> page{};
-  for (int w = 0; w < 8; ++w) {
-    for (int b = 0; b < 4; ++b)
-      page[static_cast<std::size_t>(w * 4 + b)] = static_cast<uint8_t>(words[w] >> (8 * b));
-  }
+  uint8_t* at = page.data();
+  for (uint32_t word : words) at = PutLe32(at, word);
   return page;
 }
 

@@ -11,6 +11,7 @@
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
+#include "protocol/little_endian.h"
 #include "protocol/messages.h"
 
 namespace gps {
@@ -24,11 +25,6 @@ constexpr uint32_t kImageTail = 512;
 constexpr uint32_t kEmptyReadPauseMs = 10;
 
 bool IsOver(const uint8_t* message) { return std::memcmp(message, "over", 4) == 0; }
-
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-         uint32_t{p[3]} << 24;
-}
 
 // The file's name as the user sees it, in UTF-8 on every platform.
 std::string FileName(const std::filesystem::path& file) {
@@ -115,13 +111,13 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     return UpdateOutcome::FileEmpty;
   }
   switch (WriteDatabase(data, length, DATABASE_ADDRESS)) {
-    case -3:
+    case kWriteDatabaseNoDevice:
       m_reporter.SetStatusText(text::kEraseFlashFailed);
       return UpdateOutcome::NoDevice;
-    case -1:
+    case kWriteDatabaseEraseFailed:
       m_reporter.SetStatusText(text::kEraseFlashFailed);
       return UpdateOutcome::EraseFailed;
-    case -2:
+    case kWriteDatabasePagesFailed:
       m_reporter.SetStatusText(text::kDatabaseWriteFailed);
       return UpdateOutcome::WriteFailed;
     default:
@@ -156,14 +152,14 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
   CHidTransfer monitor(m_link);
   if (!monitor.m_device.Open(HID_VENDOR_ID, HID_PRODUCT_ID)) {
     m_reporter.SetStatusText(text::kDeviceConnectFailed);
-    return -3;
+    return kWriteDatabaseNoDevice;
   }
-  if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return -1;
+  if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return kWriteDatabaseEraseFailed;
   // No page may be written over flash whose erase was not confirmed.
-  if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return -1;
+  if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return kWriteDatabaseEraseFailed;
   const uint32_t pages = length / PAGE_SIZE + 1;
-  if (WritePages(data, address / PAGE_SIZE, pages) == 0) return -2;
-  return 0;
+  if (WritePages(data, address / PAGE_SIZE, pages) == 0) return kWriteDatabasePagesFailed;
+  return kWriteDatabaseWritten;
 }
 
 bool UpdateJob::SendCommand(uint16_t code, uint32_t arg1, uint32_t arg2,
@@ -175,7 +171,7 @@ bool UpdateJob::SendCommand(uint16_t code, uint32_t arg1, uint32_t arg2,
   }
   FrameCommand(code, arg1, arg2, transfer.m_report);
   const bool sent =
-      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS) &&
+      transfer.m_device.WriteReport(transfer.m_report, REPORT_SIZE, nullptr) &&
       transfer.m_device.FlushWrites();
   transfer.m_device.Close();
   if (!sent) m_reporter.SetStatusText(failure);
@@ -215,8 +211,7 @@ uint32_t UpdateJob::WaitEraseDone(CHidTransfer& monitor, bool opened,
   Clock::time_point lastPayload = Clock::now();
   for (;;) {
     uint32_t bytesRead = 0;
-    if (!monitor.m_device.ReadReport(monitor.m_report, REPORT_SIZE, &bytesRead,
-                                     IO_TIMEOUT_MS)) {
+    if (!monitor.m_device.ReadReport(monitor.m_report, REPORT_SIZE, &bytesRead)) {
       m_reporter.SetStatusText(text::kEraseMessageError);
       break;
     }
@@ -240,7 +235,7 @@ uint32_t UpdateJob::WaitEraseDone(CHidTransfer& monitor, bool opened,
       break;
     }
     count = 0;  // bytes beyond the first message are dropped
-    m_reporter.SetProgressPosition(LE32(message));
+    m_reporter.SetProgressPosition(Le32(message));
   }
   monitor.m_device.Close();
   m_reporter.SetProgressPosition(0);
@@ -263,7 +258,7 @@ uint32_t UpdateJob::WritePages(const uint8_t* data, uint32_t firstPage,
   bool ok = false;
   uint64_t bytesSent = 0;
   FrameCommand(CMD_WRITE_PAGES, firstPage, pageCount, report);
-  if (!device.WriteReport(report, REPORT_SIZE, &written, IO_TIMEOUT_MS)) {
+  if (!device.WriteReport(report, REPORT_SIZE, &written)) {
     m_reporter.SetStatusText(text::kWriteCommandError);
   } else {
     m_reporter.SetStatusText(text::kWritingDatabase);
@@ -276,7 +271,7 @@ uint32_t UpdateJob::WritePages(const uint8_t* data, uint32_t firstPage,
       std::memcpy(report + 1, data + bytesSent, REPORT_SIZE - 1);
       // HID reports go whole or not at all: a write that claims to have
       // moved less than the report would shift every byte after it.
-      if (!device.WriteReport(report, REPORT_SIZE, &written, IO_TIMEOUT_MS) ||
+      if (!device.WriteReport(report, REPORT_SIZE, &written) ||
           written < REPORT_SIZE) {
         m_reporter.SetStatusText(text::kWriteDataError);
         ok = false;

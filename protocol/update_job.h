@@ -60,8 +60,14 @@ class UpdateJob {
   // PAGE_SIZE bytes of zeros: the last page runs past the image's end.
   UpdateOutcome UpdateDatabase(const uint8_t* data, uint32_t length);
 
-  // 0 when the image was written, -1 when the erase failed, -2 when the
-  // page write failed, -3 when there was no device to open (nothing sent).
+  // What WriteDatabase returns: plain integers, as the device operations'
+  // results are.
+  enum : int {
+    kWriteDatabaseWritten = 0,
+    kWriteDatabaseEraseFailed = -1,  // the erase, or its confirmation, failed
+    kWriteDatabasePagesFailed = -2,  // the page write failed
+    kWriteDatabaseNoDevice = -3,     // no device to open: nothing was sent
+  };
   int WriteDatabase(const uint8_t* data, uint32_t length, uint32_t address);
 
   // Sends the erase command; `sectorCount` when it went out, else 0.

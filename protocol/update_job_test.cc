@@ -17,6 +17,7 @@
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
+#include "tests/temp_folder.h"
 #include "tests/test_support.h"
 
 namespace gps {
@@ -43,27 +44,6 @@ Report CommandReport(uint16_t code, uint32_t a1, uint32_t a2) {
   FrameCommand(code, a1, a2, r.data());
   return r;
 }
-
-// A file in a directory of its own, removed with the fixture.
-class TempDir {
- public:
-  TempDir() : path_(fs::temp_directory_path() / ("gps-test-" + std::to_string(::getpid()) + "-" +
-                                                 std::to_string(counter_++))) {
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path Write(const std::vector<uint8_t>& bytes, const char* name = "code_data.bin") {
-    std::ofstream(path_ / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path_ / name;
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
-};
 
 // The reports a whole update of `image` must put on the wire.
 std::vector<Report> ExpectedReports(const std::vector<uint8_t>& image) {
@@ -97,12 +77,12 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
       S(text::kWritingDatabase), S(text::kUpdateSucceeded)};
   for (uint32_t length : {0u, 1u, 255u, 256u, 1000u, 4096u, 0xFF6000u, 0xFF6001u}) {
     SCOPED_TRACE(length);
-    TempDir dir;
+    testing::TempFolder dir;
     const std::vector<uint8_t> image = Image(length);
     SimRig rig;
     RecordingReporter reporter;
     UpdateJob job(reporter, rig.link);
-    const UpdateOutcome outcome = job.LoadAndUpdate(dir.Write(image));
+    const UpdateOutcome outcome = job.LoadAndUpdate(dir.Write("code_data.bin", image));
 
     // Refused before anything is sent: too large, or empty (a download
     // that failed, not a fault of the device's flash).
@@ -369,7 +349,7 @@ TEST(DeviceOperations, RestartSendsTheFixedReport) {
 // --- the file ------------------------------------------------------------------
 
 TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
-  TempDir dir;
+  testing::TempFolder dir;
   fs::create_directory(dir.path() / "folder.bin");
   {
     std::ofstream huge(dir.path() / "huge.bin", std::ios::binary);
@@ -403,7 +383,7 @@ TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
 // A FIFO named like the image is not a file to read: opening it would wait
 // for a writer that never comes.
 TEST(LoadAndUpdate, AFifoIsRefusedWithoutOpeningIt) {
-  TempDir dir;
+  testing::TempFolder dir;
   const fs::path fifo = dir.path() / "code_data.bin";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   SimRig rig;

@@ -2,6 +2,8 @@
 """Draws the program's artwork and writes it next to this script.
 
     background.bmp  550 x 250, 24-bit uncompressed bitmap shown in the main dialog
+    background.png, background-2x.png
+                    the same pictures for the web page
     app.ico         32 x 32, 32-bit icon with alpha (the window and taskbar icon)
     app.png         the same icon at 256 x 256 (desktop entry, Qt window icon)
     app-48.png, app-64.png, app-128.png
@@ -575,8 +577,11 @@ ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 
 
 def main():
-    write_bmp(os.path.join(OUT_DIR, 'background.bmp'), draw_background())
-    write_bmp(os.path.join(OUT_DIR, 'background-2x.bmp'), draw_background(2))
+    background, background2x = draw_background(), draw_background(2)
+    write_bmp(os.path.join(OUT_DIR, 'background.bmp'), background)
+    write_bmp(os.path.join(OUT_DIR, 'background-2x.bmp'), background2x)
+    write_png(os.path.join(OUT_DIR, 'background.png'), background)
+    write_png(os.path.join(OUT_DIR, 'background-2x.png'), background2x)
     icons = {size: draw_icon(size) for size in ICON_SIZES}
     write_ico(os.path.join(OUT_DIR, 'app.ico'), [icons[size] for size in ICON_SIZES])
     for size in (48, 64, 128):

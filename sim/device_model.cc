@@ -70,31 +70,41 @@ void DeviceModel::Receive(const uint8_t* payload, Clock::time_point now) {
     defects_ += flash_.Program(writeAddress_, payload);
     writeAddress_ += kPayloadSize;
     --dataReportsLeft_;
+    if (recordCommands_) ++commands_.back().dataReports;
     return;
   }
   const uint16_t code = Le16(payload);
   const uint32_t arg1 = Le32(payload + 2);
   const uint32_t arg2 = Le32(payload + 6);
-  if (Le32(payload + 10) != kSignature ||
-      Le32(payload + kSummedBytes) != ByteSum(payload, kSummedBytes)) {
-    ++rejected_;
-    return;
-  }
+  const bool accepted = Le32(payload + 10) == kSignature &&
+                        Le32(payload + kSummedBytes) == ByteSum(payload, kSummedBytes) &&
+                        Execute(code, arg1, arg2, now);
+  if (!accepted) ++rejected_;
+  if (recordCommands_) commands_.push_back({code, arg1, arg2, accepted, 0});
+}
+
+bool DeviceModel::Execute(uint16_t code, uint32_t arg1, uint32_t arg2, Clock::time_point now) {
   switch (code) {
     case kEraseSectors:
       Erase(arg1, arg2, now);
-      break;
+      return true;
     case kWritePages:
       writeAddress_ = arg1 * kPageSize;
       dataReportsLeft_ = uint64_t{arg2} * (kPageSize / kPayloadSize);
-      break;
+      return true;
     case kRestart:
-      if (arg1 == kRestartArg1 && arg2 == kRestartArg2) ++restarts_;
-      else ++rejected_;
-      break;
+      if (arg1 != kRestartArg1 || arg2 != kRestartArg2) return false;
+      ++restarts_;
+      return true;
     default:
-      ++rejected_;
+      return false;
   }
+}
+
+void DeviceModel::PortReset() {
+  dataReportsLeft_ = 0;
+  firstMessage_ += messages_.size();
+  messages_.clear();
 }
 
 std::optional<DeviceModel::InputReport> DeviceModel::NextInputReport(uint64_t from) const {

@@ -55,6 +55,15 @@ class DeviceModel {
     EraseMessage payload{};
   };
 
+  // A command block as the device decoded it, and what followed it.
+  struct Command {
+    uint16_t code = 0;
+    uint32_t arg1 = 0;
+    uint32_t arg2 = 0;
+    bool accepted = false;     // signature, checksum, code and arguments were right
+    uint64_t dataReports = 0;  // a page write: the data reports it got
+  };
+
   DeviceModel(SimFlash::Storage storage, EraseBehaviour erase);
 
   // Applies to the next erase command.
@@ -69,6 +78,16 @@ class DeviceModel {
   // sent yet, so numbers may jump.
   std::optional<InputReport> NextInputReport(uint64_t from) const;
 
+  // The host reset the device's port (it was unplugged and plugged in
+  // again): a page write in progress ends, and the erase messages not yet
+  // sent are dropped. The flash keeps what it holds.
+  void PortReset();
+
+  // Every command block the device took, in order, once `RecordCommands` is
+  // on (it is off: a long-running simulation need not keep them).
+  void RecordCommands(bool on) { recordCommands_ = on; }
+  const std::vector<Command>& Commands() const { return commands_; }
+
   const SimFlash& Flash() const { return flash_; }
   int Restarts() const { return restarts_; }
   // Commands with a bad signature or checksum, an unknown code or wrong
@@ -78,6 +97,9 @@ class DeviceModel {
   uint64_t WriteDefects() const { return defects_; }
 
  private:
+  // Carries out a command whose signature and checksum are right; false
+  // for one the device does not know or whose arguments are wrong.
+  bool Execute(uint16_t code, uint32_t arg1, uint32_t arg2, Clock::time_point now);
   void Erase(uint32_t first, uint32_t count, Clock::time_point now);
 
   EraseBehaviour erase_;
@@ -89,6 +111,9 @@ class DeviceModel {
   // A page write in progress: where the next data report goes.
   uint64_t dataReportsLeft_ = 0;
   uint32_t writeAddress_ = 0;
+
+  bool recordCommands_ = false;
+  std::vector<Command> commands_;
 
   // The messages of the last erase; the first is numbered firstMessage_.
   std::vector<EraseMessage> messages_;

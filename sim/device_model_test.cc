@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
+#include <vector>
 
 #include "hid/hid_device.h"
 #include "protocol/command_block.h"
@@ -83,6 +85,38 @@ TEST(DeviceModel, ChecksEveryCommandItself) {
     EXPECT_EQ(model.Restarts(), c.restarts);
     EXPECT_EQ(model.RejectedCommands(), c.rejected);
   }
+}
+
+// What a driver can tell of the device (the test VM's gadget program writes
+// it out): each command as the device decoded it, with the data reports a
+// page write got. A port reset (an unplug) ends a page write part-way and
+// drops the erase messages not yet sent, so that what comes next is read
+// as a command again; the flash keeps what was written.
+TEST(DeviceModel, RecordsItsCommandsAndEndsAPageWriteAtAPortReset) {
+  DeviceModel model(SimFlash::Storage::Bytes, {});
+  model.RecordCommands(true);
+  const Clock::time_point t = Clock::now();
+  model.Receive(Command(CMD_ERASE_SECTORS, 10, 1).data(), t);
+  model.Receive(Command(CMD_WRITE_PAGES, 160, 2).data(), t);
+  const std::vector<uint8_t> data(64, 0x5A);
+  for (int i = 0; i < 3; ++i) model.Receive(data.data(), t);  // 3 of the 8 data reports
+  EXPECT_TRUE(model.NextInputReport(0));
+  model.PortReset();
+  EXPECT_FALSE(model.NextInputReport(0));
+  model.Receive(Command(CMD_RESTART, RESTART_ARG1, RESTART_ARG2).data(), t);
+  model.Receive(Command(CMD_RESTART, 1, 2).data(), t);  // framed right, wrong arguments
+
+  using Row = std::tuple<uint16_t, uint32_t, uint32_t, bool, uint64_t>;
+  std::vector<Row> rows;
+  for (const DeviceModel::Command& c : model.Commands())
+    rows.emplace_back(c.code, c.arg1, c.arg2, c.accepted, c.dataReports);
+  EXPECT_EQ(rows, (std::vector<Row>{{CMD_ERASE_SECTORS, 10, 1, true, 0},
+                                    {CMD_WRITE_PAGES, 160, 2, true, 3},
+                                    {CMD_RESTART, RESTART_ARG1, RESTART_ARG2, true, 0},
+                                    {CMD_RESTART, 1, 2, false, 0}}));
+  EXPECT_EQ(model.Restarts(), 1);
+  EXPECT_EQ(model.Flash().Read(0xA000 + 2 * 64, 65),
+            [] { std::vector<uint8_t> v(64, 0x5A); v.push_back(0xFF); return v; }());
 }
 
 }  // namespace

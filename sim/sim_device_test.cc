@@ -24,7 +24,7 @@ struct Link {
     return Write(transfer.m_report);
   }
   bool Write(const uint8_t* report) {
-    return transfer.m_device.WriteReport(report, REPORT_SIZE, nullptr, IO_TIMEOUT_MS);
+    return transfer.m_device.WriteReport(report, REPORT_SIZE, nullptr);
   }
   bool Data(uint8_t fill) {
     uint8_t report[REPORT_SIZE];
@@ -35,7 +35,7 @@ struct Link {
   // The payload of one read, or nothing when the read failed.
   std::optional<std::vector<uint8_t>> Read() {
     uint32_t n = 0;
-    if (!transfer.m_device.ReadReport(transfer.m_report, REPORT_SIZE, &n, IO_TIMEOUT_MS))
+    if (!transfer.m_device.ReadReport(transfer.m_report, REPORT_SIZE, &n))
       return std::nullopt;
     return std::vector<uint8_t>(transfer.m_report + 1, transfer.m_report + n);
   }

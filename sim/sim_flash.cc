@@ -57,6 +57,11 @@ SimFlash::SimFlash(Storage storage) : storage_(storage) {
 
 SimFlash::~SimFlash() = default;
 
+const uint8_t* SimFlash::SectorBytes(uint32_t sector) const {
+  if (sector >= sectors_.size()) return nullptr;
+  return sectors_[sector].get();
+}
+
 uint8_t* SimFlash::Sector(uint32_t index) {
   if (!sectors_[index]) {
     sectors_[index] = std::make_unique<uint8_t[]>(SIM_SECTOR_SIZE);

@@ -35,6 +35,11 @@ class SimFlash {
   // The bytes at `address`; with digests only, nothing.
   std::vector<uint8_t> Read(uint32_t address, uint32_t length) const;
 
+  // Bytes: the SIM_SECTOR_SIZE bytes of `sector`, or null while nothing has
+  // erased or programmed it (it holds SIM_UNERASED throughout). Digests:
+  // always null.
+  const uint8_t* SectorBytes(uint32_t sector) const;
+
   // A digest of the 256-byte page `page`, equal to PageDigestOf() of the
   // bytes it holds.
   uint64_t PageDigest(uint32_t page) const;

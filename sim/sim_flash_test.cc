@@ -38,5 +38,17 @@ TEST(SimFlash, ProgrammingTwiceOnlyClearsBits) {
   EXPECT_EQ(flash.Read(0, 1)[0], 0x30);
 }
 
+// A driver that writes the flash out skips the sectors nothing touched.
+TEST(SimFlash, ShowsTheBytesOfTouchedSectorsOnly) {
+  SimFlash bytes(SimFlash::Storage::Bytes);
+  SimFlash digests(SimFlash::Storage::Digests);
+  for (SimFlash* flash : {&bytes, &digests}) flash->EraseSector(10);
+  EXPECT_EQ(bytes.SectorBytes(9), nullptr);
+  ASSERT_NE(bytes.SectorBytes(10), nullptr);
+  EXPECT_EQ(bytes.SectorBytes(10)[SIM_SECTOR_SIZE - 1], 0xFF);
+  EXPECT_EQ(bytes.SectorBytes(SIM_FLASH_SIZE / SIM_SECTOR_SIZE), nullptr);
+  EXPECT_EQ(digests.SectorBytes(10), nullptr);
+}
+
 }  // namespace
 }  // namespace gps

@@ -15,7 +15,7 @@
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "protocol/update_job.h"
-#include "ui/cli/attached_devices.h"
+#include "hid/attached_devices.h"
 
 namespace gps {
 

@@ -14,6 +14,7 @@
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
+#include "tests/temp_folder.h"
 #include "tests/test_support.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/device_console.h"
@@ -47,10 +48,6 @@ class WatchedBus : public testing::ForwardingBackend {
 class AllDevices : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("gps-all-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-            "-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
     image_.resize(kImageSize);
     for (uint32_t i = 0; i < kImageSize; ++i) image_[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     std::ofstream(dir_ / "code_data.bin", std::ios::binary)
@@ -60,16 +57,12 @@ class AllDevices : public ::testing::Test {
       bus_.AddInterface({"sim:" + n, HID_VENDOR_ID, HID_PRODUCT_ID, true, &devices_[i], "A-000" + n});
     }
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
 
-  int Run(const std::vector<std::string>& args) {
+  int Run(const std::vector<std::string>& args, HidBackend* bus = nullptr) {
     CliOptions options = ParseCliOptions(args);
     options.file = dir_ / "code_data.bin";
     CliContext context(out_, err_);
-    context.backend = &watched_;
+    context.backend = bus ? bus : &watched_;
     context.interrupt = &interrupt_;
     context.bounds = testing::ShortBounds();
     context.pollInterval = milliseconds(10);
@@ -98,7 +91,8 @@ class AllDevices : public ::testing::Test {
     return lines;
   }
 
-  fs::path dir_;
+  testing::TempFolder folder_{"all"};
+  const fs::path dir_ = folder_.path();
   std::vector<uint8_t> image_;
   SimDevice devices_[3];
   SimBus bus_;
@@ -280,6 +274,44 @@ TEST_F(AllDevices, DevicesThatShareASerialAreNamedByPath) {
   EXPECT_NE(LinesOf("sim:twin"), "");
   EXPECT_NE(LinesOf("sim:3"), "");
   EXPECT_NE(LinesOf("A-0001"), "");
+}
+
+// Without --all or --device the first device is updated, and the job stays
+// with it: wherever the first device leaves, nothing reaches the second one.
+TEST_F(AllDevices, APlainUpdateKeepsToTheFirstDeviceWhereverItLeaves) {
+  // 5000 bytes take 89 output reports: the erase, the write command, 80 data
+  // reports, the header's erase, its write command and 4 data reports, and
+  // the restart.
+  struct Case {
+    const char* where;
+    uint64_t afterReports;
+  };
+  const Case cases[] = {
+      {"after the erase command", 1},      {"after the write command", 2},
+      {"during the page writes", 40},      {"after the last data report", 82},
+      {"after the header's erase", 83},    {"during the header's write", 86},
+      {"before the restart", 88},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    SimConfig leaves;
+    leaves.faults.unplugAfterReports = c.afterReports;
+    SimDevice first(leaves), second;
+    SimBus bus;
+    bus.AddInterface({"sim:1", HID_VENDOR_ID, HID_PRODUCT_ID, true, &first, "FIRST"});
+    bus.AddInterface({"sim:2", HID_VENDOR_ID, HID_PRODUCT_ID, true, &second, "SECOND"});
+    out_.str("");
+    EXPECT_NE(Run({}, &bus), kExitSuccess) << out_.str();
+    EXPECT_EQ(first.OutputReportCount(), c.afterReports);
+    EXPECT_EQ(second.OutputReportCount(), 0u);
+    const std::string out = out_.str();
+    EXPECT_FALSE(out.ends_with(std::string(text::kUpdateSucceeded) + "\n")) << out;
+    EXPECT_EQ(bus.OpenHandles(), 0u);
+  }
+  // With nothing wrong, the first device is the one updated.
+  ASSERT_EQ(Run({}), kExitSuccess) << out_.str();
+  ExpectUpdated(devices_[0]);
+  EXPECT_EQ(devices_[1].OutputReportCount() + devices_[2].OutputReportCount(), 0u);
 }
 
 TEST(DeviceView, APinnedDeviceIsNotReplacedByTheNextOneAtItsPath) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "protocol/messages.h"
+#include "ui/common/program_options.h"
 #include "res/version.h"
 
 namespace gps {
@@ -123,18 +124,11 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
 
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
   CliOptions options;
-  bool endOfOptions = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!endOfOptions && arg == "--") {
-      endOfOptions = true;
-    } else if (!endOfOptions && (arg == "-h" || arg == "--help")) {
-      options.help = true;
-    } else if (!endOfOptions && arg == "--version") {
-      options.version = true;
-    } else if (!endOfOptions && arg == "--simulate") {
-      options.simulate = true;
-    } else if (!endOfOptions && arg.rfind("--simulate=", 0) == 0) {
+  // The options of this program alone; the desktop program shares the rest.
+  auto own = [&options](const std::vector<std::string>& all, std::size_t& at,
+                        std::string& error) {
+    const std::string& arg = all[at];
+    if (arg.rfind("--simulate=", 0) == 0) {
       const std::string_view digits = std::string_view(arg).substr(11);
       options.simulate = true;
       options.simulatedDevices = 0;
@@ -143,37 +137,40 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         options.simulatedDevices = static_cast<unsigned>(std::stoul(std::string(digits)));
       }
       if (options.simulatedDevices < 1 || options.simulatedDevices > kMostSimulatedDevices)
-        options.error = "--simulate takes a number of devices from 1 to " +
-                        std::to_string(kMostSimulatedDevices) + ": " + arg;
-    } else if (!endOfOptions && arg == "--list") {
+        error = "--simulate takes a number of devices from 1 to " +
+                std::to_string(kMostSimulatedDevices) + ": " + arg;
+    } else if (arg == "--list") {
       options.list = true;
-    } else if (!endOfOptions && arg == "--trace") {
+    } else if (arg == "--trace") {
       options.trace = true;
-    } else if (!endOfOptions && arg == "--all") {
+    } else if (arg == "--all") {
       options.all = true;
-    } else if (!endOfOptions && (arg == "--device" || arg.rfind("--device=", 0) == 0)) {
+    } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
       // The ID follows as the next argument or after '='.
-      if (arg == "--device" && i + 1 < args.size()) options.device = args[++i];
+      if (arg == "--device" && at + 1 < all.size()) options.device = all[++at];
       else if (arg != "--device") options.device = arg.substr(9);
       if (!options.device || options.device->empty())
-        options.error = "--device needs an ID: a serial number or a path, as --list shows them";
-    } else if (!endOfOptions && arg == "--wait") {
+        error = "--device needs an ID: a serial number or a path, as --list shows them";
+    } else if (arg == "--wait") {
       options.wait = kDefaultWait;
-    } else if (!endOfOptions && arg.rfind("--wait=", 0) == 0) {
+    } else if (arg.rfind("--wait=", 0) == 0) {
       options.wait = ParseSeconds(std::string_view(arg).substr(7));
       if (!options.wait)
-        options.error = "--wait takes a whole number of seconds from 1 to " +
-                        std::to_string(kLongestWait.count()) + ": " + arg;
-    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-      options.error = "unknown option: " + arg;
-    } else if (options.fileGiven) {
-      options.error = "only one FILE may be given";
+        error = "--wait takes a whole number of seconds from 1 to " +
+                std::to_string(kLongestWait.count()) + ": " + arg;
     } else {
-      options.file = std::filesystem::u8path(arg);
-      options.fileGiven = true;
+      return OwnOption::NotMine;
     }
-    if (!options.error.empty()) return options;
-  }
+    return OwnOption::Taken;
+  };
+  const ProgramOptions common = ParseProgramOptions(args, own);
+  options.file = common.file;
+  options.fileGiven = common.fileGiven;
+  options.help = common.help;
+  options.version = common.version;
+  options.simulate = options.simulate || common.simulate;
+  options.error = common.error;
+  if (!options.error.empty()) return options;
   if (options.list && (options.fileGiven || options.wait || options.all || options.device))
     options.error = "--list takes no FILE, --wait, --all or --device";
   else if (options.all && options.device)

@@ -13,7 +13,7 @@
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/cli/all_devices.h"
-#include "ui/cli/attached_devices.h"
+#include "hid/attached_devices.h"
 #include "ui/cli/demo_devices.h"
 #include "ui/cli/terminal_reporter.h"
 #include "ui/common/image_file.h"
@@ -280,8 +280,19 @@ int RunCli(const CliOptions& options, CliContext& context) {
               ChooseDevice(*options.device, *backend, chosen, reporter, context.err)) {
         return *status;
       }
-      link.backend = &*chosen;
+    } else {
+      // The job keeps to the device that is first on the bus now. Each of
+      // its operations opens "the first matching interface" anew; with two
+      // devices attached, one that leaves halfway must fail the job, not
+      // hand the rest of it (the header, the restart) to the other one.
+      std::optional<DeviceViewBackend> first = FirstDeviceView(*backend);
+      if (!first) {
+        reporter.SetStatusText(text::kDeviceConnectFailed);
+        return kExitNoDevice;
+      }
+      chosen.emplace(std::move(*first));
     }
+    link.backend = &*chosen;
   }
   // A browser's newer download of the default file is pointed out, never
   // taken: the command line does what it was told.

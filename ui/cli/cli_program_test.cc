@@ -15,6 +15,7 @@
 
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
+#include "tests/temp_folder.h"
 #include "tests/test_support.h"
 #include "ui/cli/terminal_reporter.h"
 #include "ui/cli/text_width.h"
@@ -206,18 +207,7 @@ class WatchedBus : public testing::ForwardingBackend {
 // The program on a simulated device, with an image file of its own.
 class CliRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Other builds may run the same test at the same time.
-    dir_ = fs::temp_directory_path() /
-           ("gps-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-            "-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(300, 'x');
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void SetUp() override { folder_.Write("code_data.bin", std::string(300, 'x')); }
 
   int Run(const std::vector<std::string>& args, HidBackend* backend = nullptr) {
     CliOptions options = ParseCliOptions(args);
@@ -249,7 +239,8 @@ class CliRun : public ::testing::Test {
     });
   }
 
-  fs::path dir_;
+  testing::TempFolder folder_{"cli"};
+  const fs::path dir_ = folder_.path();
   SimDevice device;
   SimBus bus{device};
   WatchedBus watched{bus};

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "protocol/messages.h"
+#include "tests/temp_folder.h"
 #include "ui/cli/cli_options.h"
 #include "ui/common/instance_guard.h"
 
@@ -74,17 +75,12 @@ int ExitStatusOf(pid_t child) {
 
 class CliProgram : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("gps-cli-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    // The lock goes here only while no one else may write to it.
-    fs::permissions(dir_, fs::perms::owner_all);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  // The lock goes into the folder too: only its owner may write to it.
   void WriteImage(std::size_t size) {
     std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(size, 'x');
   }
-  fs::path dir_;
+  testing::TempFolder folder_{"cli-process"};
+  const fs::path dir_ = folder_.path();
 };
 
 TEST_F(CliProgram, UpdatesTheSimulatedDevice) {

@@ -7,8 +7,9 @@
 #include <iostream>
 #include <streambuf>
 
-#include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
 #include "ui/cli/terminal.h"
+#include "ui/cli/terminal_win32.h"
 
 namespace gps {
 namespace {

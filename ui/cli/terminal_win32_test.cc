@@ -7,9 +7,10 @@
 #include <regex>
 #include <sstream>
 
-#include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
 #include "protocol/messages.h"
 #include "ui/cli/terminal.h"
+#include "ui/cli/terminal_win32.h"
 
 namespace gps {
 namespace {

@@ -2,6 +2,8 @@
 // that the Windows and the Linux program say the same thing.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace gps::text {
@@ -10,5 +12,17 @@ namespace gps::text {
 inline constexpr std::string_view kConfirmClose =
     "更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
     "需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
+
+// The probe's text on the status line; with several devices attached, also
+// how many, and that the dialog updates the first while the command line's
+// --all updates them all.
+inline std::string DeviceStatusText(std::string_view probeText, std::size_t attached) {
+  std::string text(probeText);
+  if (attached > 1) {
+    text += "（已連接 " + std::to_string(attached) +
+            " 台設備，本程式只更新第一台；gps-update-cli --all 可同時更新全部）";
+  }
+  return text;
+}
 
 }  // namespace gps::text

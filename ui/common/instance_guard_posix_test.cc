@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "tests/temp_folder.h"
 #include "ui/common/instance_guard.h"
 
 namespace gps {
@@ -30,17 +31,7 @@ mode_t ModeOf(const fs::path& path) {
 
 class LockPlace : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string name = (fs::temp_directory_path() / "gps-lock-XXXXXX").string();
-    ASSERT_NE(mkdtemp(name.data()), nullptr);
-    root_ = name;
-    shared_ = root_ / "shared";
-    fs::create_directory(shared_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  void SetUp() override { fs::create_directory(shared_); }
   // A directory of ours with `mode`, owned by `owner` when that is another
   // account (only root can do that).
   fs::path Dir(const char* name, mode_t mode, std::optional<uid_t> owner = std::nullopt) {
@@ -54,8 +45,9 @@ class LockPlace : public ::testing::Test {
   }
   std::string Fallback() const { return SharedLockDirectory(shared_.string()); }
 
-  fs::path root_;
-  fs::path shared_;
+  testing::TempFolder folder_{"lock"};
+  const fs::path root_ = folder_.path();
+  const fs::path shared_ = root_ / "shared";
 };
 
 // $XDG_RUNTIME_DIR is used only when it is a directory of this user's alone;

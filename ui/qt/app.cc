@@ -11,6 +11,7 @@
 #include "sim/demo_device.h"
 #include "res/version.h"
 #include "ui/common/instance_guard.h"
+#include "ui/common/program_options.h"
 #include "ui/qt/update_dlg.h"
 
 namespace gps {
@@ -61,31 +62,14 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 AppOptions ParseAppOptions(const std::vector<std::string>& args) {
+  // The options gps-update-cli takes too, parsed and refused in its words.
+  const ProgramOptions common = ParseProgramOptions(args);
   AppOptions options;
-  bool haveFile = false;
-  bool onlyFiles = false;
-  for (const std::string& arg : args) {
-    if (!onlyFiles && arg == "--") {
-      onlyFiles = true;
-    } else if (!onlyFiles && arg == "--simulate") {
-      options.simulate = true;
-    } else if (!onlyFiles && (arg == "--help" || arg == "-h")) {
-      options.help = true;
-    } else if (!onlyFiles && arg == "--version") {
-      options.version = true;
-    } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
-      options.error = QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(arg));
-      return options;
-    } else if (haveFile) {
-      options.error = QStringLiteral("only one image file can be given");
-      return options;
-    } else {
-      // The name's own bytes: the system opens it as given, whatever its
-      // encoding.
-      options.file = std::filesystem::path(arg);
-      haveFile = true;
-    }
-  }
+  options.file = common.file;
+  options.simulate = common.simulate;
+  options.help = common.help;
+  options.version = common.version;
+  options.error = QString::fromLocal8Bit(common.error);
   return options;
 }
 

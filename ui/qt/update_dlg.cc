@@ -13,6 +13,8 @@
 
 #include <utility>
 
+#include "hid/device_match.h"
+#include "hid/device_view.h"
 #include "protocol/device_probe.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/qt/about_dlg.h"
@@ -21,24 +23,12 @@
 namespace gps {
 namespace {
 
-// A device that has just arrived may not be usable yet: udev applies its
-// rules (and so the user's access) a moment after the device appears. For
-// this long after a change, a device that would not open is probed again.
-constexpr qint64 kSettleMs = 2000;
 constexpr int kWatchIntervalMs = 500;
 
 // The interfaces with our vendor and product, from the system's device list:
 // nothing is opened.
-std::vector<std::string> MatchingInterfaces(HidBackend& backend) {
-  std::vector<std::string> paths;
-  for (const std::string& path : backend.EnumerateInterfaces()) {
-    const auto attributes = backend.QueryAttributes(path);
-    if (attributes && attributes->vendorId == HID_VENDOR_ID &&
-        attributes->productId == HID_PRODUCT_ID) {
-      paths.push_back(path);
-    }
-  }
-  return paths;
+std::vector<std::string> OurInterfaces(HidBackend& backend) {
+  return MatchingInterfaces(backend, HID_VENDOR_ID, HID_PRODUCT_ID);
 }
 
 }  // namespace
@@ -95,11 +85,11 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
   // Any text of the update ends the following of the device: the update's
   // last message stays.
   connect(m_reporter.get(), &DialogReporter::StatusShown, this,
-          [this] { m_statusFromProbe = false; });
+          [this] { m_session.UpdateTextShown(); });
 
   // The list first, then the probe: a device that arrives in between is
   // then seen as a change at the next look.
-  m_present = MatchingInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
+  m_present = OurInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
   // The probe opens the device and closes it again before the dialog shows.
   Probe();
   m_watch.setInterval(kWatchIntervalMs);
@@ -109,23 +99,19 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
 
 void CUpdateDlg::Probe() {
   const ProbeResult probe = ProbeDevice(m_link);
-  m_lastProbe = probe.outcome;
-  m_status->setText(QString::fromUtf8(probe.text));
-  m_statusFromProbe = true;
+  m_status->setText(QString::fromStdString(text::DeviceStatusText(probe.text, m_present.size())));
+  m_session.ProbeShown(probe.outcome);
 }
 
 void CUpdateDlg::OnWatch() {
   // Nothing of this may touch the device while the update has it.
-  if (m_worker || !m_statusFromProbe) return;
+  if (!m_session.FollowsDevice()) return;
   std::vector<std::string> present =
-      MatchingInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
+      OurInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
   const bool changed = present != m_present;
   m_present = std::move(present);
-  if (changed) m_sinceChange.start();
-  const bool unusable =
-      m_lastProbe != ProbeOutcome::Present && m_lastProbe != ProbeOutcome::Absent;
-  if (changed || (unusable && m_sinceChange.isValid() && m_sinceChange.elapsed() < kSettleMs))
-    Probe();
+  const auto now = UpdateSession::Clock::now();
+  if (changed ? m_session.DeviceListChanged(now) : m_session.ProbeAgain(now)) Probe();
   emit DeviceListLooked();
 }
 
@@ -141,7 +127,8 @@ CUpdateDlg::~CUpdateDlg() {
 }
 
 void CUpdateDlg::OnUpdate() {
-  if (m_worker) return;  // one update at a time
+  if (!m_session.MayStartUpdate()) return;  // one update at a time
+  m_session.UpdateStarted();
   m_update->setEnabled(false);
   m_watch.stop();
   m_stop.Reset();  // a stop meant for an earlier update is void
@@ -149,7 +136,12 @@ void CUpdateDlg::OnUpdate() {
   // The worker gets the reporter and copies of what it needs, never the
   // dialog itself.
   m_worker = QThread::create(
-      [reporter = m_reporter.get(), link = m_link, file = m_file, outcome = m_outcome] {
+      [reporter = m_reporter.get(), link = m_link, file = m_file, outcome = m_outcome]() mutable {
+        // The job keeps to the first device attached when it starts, even
+        // if others come and go meanwhile.
+        std::optional<DeviceViewBackend> pinned =
+            FirstDeviceView(link.backend ? *link.backend : PlatformHidBackend());
+        if (pinned) link.backend = &*pinned;
         UpdateJob job(*reporter, link);
         *outcome = job.LoadAndUpdate(file);
       });
@@ -162,20 +154,32 @@ void CUpdateDlg::OnWorkerFinished() {
   m_worker->wait();
   delete m_worker;
   m_worker = nullptr;
-  m_update->setEnabled(!m_closing);
+  const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
+  m_update->setEnabled(after != UpdateSession::AfterUpdate::Close);
+  if (after == UpdateSession::AfterUpdate::WithdrawQuestion && m_confirm) {
+    // The update is over: the question about stopping it goes, unanswered.
+    QMessageBox* box = m_confirm;
+    m_confirm = nullptr;
+    disconnect(box, &QMessageBox::finished, this, nullptr);
+    box->close();
+  }
   // An update that set no text (a missing file) leaves the probe's text, and
   // the device is followed again.
-  if (!m_closing && m_statusFromProbe) m_watch.start();
+  if (m_session.FollowsDevice()) m_watch.start();
   emit UpdateFinished(*m_outcome);
-  if (m_closing) QDialog::done(m_closeResult);
+  if (after == UpdateSession::AfterUpdate::Close) QDialog::done(m_session.CloseCode());
 }
 
 void CUpdateDlg::done(int result) {
-  if (!m_worker) {
-    QDialog::done(result);
-    return;
+  switch (m_session.CloseRequested()) {
+    case UpdateSession::CloseAction::Close:
+      QDialog::done(result);
+      return;
+    case UpdateSession::CloseAction::Ignore:  // already asked, or already stopping
+      return;
+    case UpdateSession::CloseAction::Ask:
+      break;
   }
-  if (m_closing || m_confirm) return;  // already asked, or already stopping
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
                               QString::fromUtf8(text::kConfirmClose.data(),
                                                 static_cast<qsizetype>(text::kConfirmClose.size())), QMessageBox::NoButton, this);
@@ -187,19 +191,22 @@ void CUpdateDlg::done(int result) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   connect(box, &QMessageBox::finished, this, [this, box, stop, result] {
     m_confirm = nullptr;  // the box goes later; the question is answered now
-    if (box->clickedButton() == stop) StopAndClose(result);
+    switch (m_session.CloseAnswered(box->clickedButton() == stop, result)) {
+      case UpdateSession::AnswerAction::Close:
+        QDialog::done(result);
+        break;
+      case UpdateSession::AnswerAction::StopUpdate:
+        StopToClose();
+        break;
+      case UpdateSession::AnswerAction::KeepRunning:
+        break;
+    }
   });
   m_confirm = box;
   box->open();
 }
 
-void CUpdateDlg::StopAndClose(int result) {
-  if (!m_worker) {  // it ended while the user was asked
-    QDialog::done(result);
-    return;
-  }
-  m_closing = true;
-  m_closeResult = result;
+void CUpdateDlg::StopToClose() {
   m_update->setEnabled(false);
   m_cancel->setEnabled(false);
   // The transfer under way ends at once and the job stops with its failure
@@ -208,6 +215,12 @@ void CUpdateDlg::StopAndClose(int result) {
 }
 
 void CUpdateDlg::PresentMessage(const QString& text, std::function<void()> closed) {
+  // A user who has chosen to close is not kept by a message of the update
+  // being stopped.
+  if (!m_session.ShowsMessages()) {
+    closed();
+    return;
+  }
   auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
                               QMessageBox::NoButton, this);
   box->setObjectName("message");

@@ -15,7 +15,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 
@@ -28,6 +27,7 @@
 #include "hid/stop_event.h"
 #include "protocol/device_probe.h"
 #include "protocol/update_job.h"
+#include "ui/common/update_session.h"
 #include "ui/qt/dialog_reporter.h"
 
 class QLabel;
@@ -71,7 +71,9 @@ class CUpdateDlg : public QDialog {
   void OnUpdate();
   void OnAbout();
   void OnWorkerFinished();
-  void StopAndClose(int result);
+  // The user chose to close during the update: stop it; the dialog closes
+  // once the worker has ended.
+  void StopToClose();
   void PresentMessage(const QString& text, std::function<void()> closed);
   void Probe();
   void OnWatch();
@@ -87,18 +89,17 @@ class CUpdateDlg : public QDialog {
   QPushButton* m_update;
   std::unique_ptr<DialogReporter> m_reporter;
 
+  // What the dialog's rules say now: following the device, one update at a
+  // time, what a close does.
+  UpdateSession m_session;
   QThread* m_worker = nullptr;
   std::shared_ptr<UpdateOutcome> m_outcome;
   QPointer<QMessageBox> m_confirm;
-  bool m_closing = false;  // stopping the update, to close when it has ended
-  int m_closeResult = 0;
 
-  // Following the device while the status line shows a probe's text.
+  // Following the device while the session says so: a look at the device
+  // list at each tick.
   QTimer m_watch;
-  bool m_statusFromProbe = false;
-  ProbeOutcome m_lastProbe = ProbeOutcome::Absent;
   std::vector<std::string> m_present;  // matching interfaces at the last look
-  QElapsedTimer m_sinceChange;
 };
 
 }  // namespace gps

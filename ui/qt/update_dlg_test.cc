@@ -33,7 +33,9 @@
 #include "sim/sim_device.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
+#include "res/version.h"
 #include "tests/test_support.h"
+#include "ui/common/dialog_texts.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app.h"
@@ -302,6 +304,31 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(rig.device.Restarts(), 0);
   }
 
+  // Two devices: the status line says so, and the update keeps to the first
+  // one even when it leaves before its header and the second one is there.
+  void SeveralDevicesTheFirstIsUpdatedAlone() {
+    WriteImage(Image(5000));
+    SimConfig config;
+    config.faults.unplugAfterReports = 82;  // erase, write command, 80 data reports
+    SimDevice first(config), second;
+    SimBus bus;
+    bus.AddDevice(first, "sim:1");
+    bus.AddDevice(second, "sim:2");
+    LinkSettings link;
+    link.backend = &bus;
+    link.bounds = testing::ShortBounds();
+    CUpdateDlg dialog(link);
+    QCOMPARE(Status(dialog)->text(), QString::fromStdString(text::DeviceStatusText(
+                                         text::kDeviceConnected, 2)));
+    QVERIFY(Status(dialog)->text().contains("gps-update-cli --all"));
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::EraseFailed);
+    QCOMPARE(second.OutputReportCount(), 0u);
+    QCOMPARE(bus.OpenHandles(), 0u);
+  }
+
   // The box is captioned with the program's name, has one "確定" button and
   // no icon, and the worker waits until it is closed.
   void MissingFileShowsItsMessage() {
@@ -357,6 +384,29 @@ class UpdateDialogTest : public QObject {
     QVERIFY(!dialog.IsUpdating());
     QCOMPARE(rig.device.Restarts(), 0);
     QCOMPARE(rig.bus.OpenHandles(), 0u);
+  }
+
+  // An update that ends while the close question is open takes the question
+  // away: the user reads the update's last text, and the dialog stays.
+  void UpdateEndingUnderTheCloseQuestionTakesItAway() {
+    WriteImage(Image(1000));
+    testing::SimRig rig(PacedDevice(10, 50));  // a half-second erase
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kErasing));
+    dialog.reject();
+    QTRY_VERIFY(OpenBox(dialog, "confirm_close") != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QTRY_VERIFY(!OpenBox(dialog, "confirm_close"));
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+    QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(Button(dialog, "update")->isEnabled());
+    QCOMPARE(rig.device.Restarts(), 1);
+    dialog.reject();  // no update runs now: it closes at once
+    QTRY_VERIFY(!dialog.isVisible());
   }
 
   // The dialog going away under a running worker neither hangs nor lets the
@@ -579,14 +629,14 @@ class UpdateDialogTest : public QObject {
     const QString usage = "Try 'gps-update --help' for more information.\n";
     QTest::newRow("help") << QStringList{"--help"} << false << 0 << AppHelpText() << "";
     QTest::newRow("version") << QStringList{"--version"} << false << 0
-                             << "gps-update 1.0.0.1\n" << "";
+                             << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
     QTest::newRow("Qt's own options are passed over")
         << QStringList{"-platform", "xcb", "--style=fusion", "--version"} << false << 0
-        << "gps-update 1.0.0.1\n" << "";
+        << QStringLiteral("gps-update " GPS_VERSION "\n") << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << false << 2 << ""
-                                    << "gps-update: unknown option '--frobnicate'\n" + usage;
+                                    << "gps-update: unknown option: --frobnicate\n" + usage;
     QTest::newRow("two files") << QStringList{"a.bin", "b.bin"} << false << 2 << ""
-                               << "gps-update: only one image file can be given\n" + usage;
+                               << "gps-update: only one FILE may be given\n" + usage;
     QTest::newRow("help to a full disk") << QStringList{"--help"} << true << int(kAppExitOutputFailed) << ""
                                          << "gps-update: the output could not be written\n";
   }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
 
 namespace gps {
 

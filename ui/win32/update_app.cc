@@ -29,7 +29,7 @@ int CUpdateApp::Run(HINSTANCE instance, HidBackend& backend) {
   m_backend = &backend;
   m_appName = ExecutableStem();
   InitInstance();
-  return 0;
+  return m_nExitCode;
 }
 
 BOOL CUpdateApp::InitInstance() {

@@ -31,6 +31,9 @@ class CUpdateApp {
   const std::wstring& AppName() const { return m_appName; }
 
   HWND m_pMainWnd = nullptr;
+  // What Run returns once the dialog has closed: 1 when this copy gave way
+  // to one that already runs.
+  int m_nExitCode = 0;
 
  private:
   HINSTANCE m_hInstance = nullptr;

@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
 
+#include "hid/attached_devices.h"
 #include "hid/backend_win32.h"
+#include "hid/wide_text_win32.h"
+#include "hid/device_view.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -22,6 +24,11 @@ namespace {
 // Posted to itself after WM_DPICHANGED, so that the picture is laid out once
 // the dialog manager has scaled the controls.
 constexpr UINT WM_APP_DPI_CHANGED = WM_APP + 32;
+
+// While a device that would not open may still become usable after a
+// change, it is probed again at this pace.
+constexpr UINT_PTR kSettleTimer = 1;
+constexpr UINT kSettleTickMs = 250;
 
 }  // namespace
 
@@ -54,7 +61,11 @@ BOOL CUpdateDlg::OnInitDialog() {
     const std::wstring text = WideFromUtf8(std::string(text::kSoftwareInUse));
     MessageBoxW(m_hWnd, text.c_str(), theApp.AppName().c_str(), MB_OK);
     BringRunningCopyForward();
-    std::exit(1);
+    // Only the entry point ends the process: the dialog ends before it was
+    // ever shown, and Run returns the status.
+    theApp.m_nExitCode = 1;
+    EndDialog(m_hWnd, IDCANCEL);
+    return FALSE;
   }
 
   if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
@@ -109,8 +120,9 @@ void CUpdateDlg::Probe() {
   // Opens the device once and closes it again; its text tells the user
   // whether an update can start.
   const ProbeResult probe = ProbeDevice(m_link);
-  SetStatusText(WideFromUtf8(std::string(probe.text)).c_str());
-  m_statusFromProbe = true;
+  const std::size_t attached = AttachedDevices(*m_link.backend).size();
+  SetStatusText(WideFromUtf8(text::DeviceStatusText(probe.text, attached)).c_str());
+  m_session.ProbeShown(probe.outcome);
 }
 
 void CUpdateDlg::OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header) {
@@ -118,8 +130,16 @@ void CUpdateDlg::OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header) {
   if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
   // Nothing of this touches the device while an update has it, and an
   // update's last message stays.
-  if (m_worker || m_closeCode != 0 || !m_statusFromProbe) return;
+  const auto now = UpdateSession::Clock::now();
+  if (!m_session.DeviceListChanged(now)) return;
   Probe();
+  if (m_session.Settling(now)) SetTimer(m_hWnd, kSettleTimer, kSettleTickMs, nullptr);
+}
+
+void CUpdateDlg::OnSettleTimer() {
+  const auto now = UpdateSession::Clock::now();
+  if (m_session.ProbeAgain(now)) Probe();
+  if (!m_session.Settling(now)) KillTimer(m_hWnd, kSettleTimer);
 }
 
 bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -142,7 +162,7 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       return CDialog::OnMessage(message, wParam, lParam, result);
     case WM_APP_SET_STATUS:
       SetStatusText(reinterpret_cast<const wchar_t*>(lParam));
-      m_statusFromProbe = false;
+      m_session.UpdateTextShown();
       return true;
     case WM_APP_SET_RANGE:
       SetProgressRange(static_cast<uint32_t>(wParam));
@@ -164,6 +184,10 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_APP_DPI_CHANGED:
       SetIcons(static_cast<UINT>(wParam));
       m_picture.OnDpiChanged(static_cast<UINT>(wParam));
+      return true;
+    case WM_TIMER:
+      if (wParam != kSettleTimer) return CDialog::OnMessage(message, wParam, lParam, result);
+      OnSettleTimer();
       return true;
     case WM_DEVICECHANGE:
       OnDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
@@ -192,7 +216,7 @@ void CUpdateDlg::SetProgressPosition(uint32_t position) {
 void CUpdateDlg::ShowMessage(const wchar_t* text) {
   // A user who has chosen to close is not kept by a message of the update
   // being stopped.
-  if (m_closeCode != 0) return;
+  if (!m_session.ShowsMessages()) return;
   MessageBoxW(m_hWnd, text, theApp.AppName().c_str(), MB_OK);
 }
 
@@ -222,7 +246,7 @@ bool CUpdateDlg::OnPaint() {
 
 void CUpdateDlg::OnUpdate() {
   // One update at a time: the button stays disabled until the worker ends.
-  if (m_worker || m_closeCode != 0) return;
+  if (!m_session.MayStartUpdate()) return;
   HWND button = GetDlgItem(m_hWnd, IDC_UPDATE);
   // A disabled control keeps no focus: give it to "取消" first.
   if (GetFocus() == button)
@@ -231,14 +255,22 @@ void CUpdateDlg::OnUpdate() {
   EnableWindow(button, FALSE);
   m_stop.Reset();
   m_worker = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
-  if (!m_worker) EnableWindow(button, TRUE);
+  // The worker's first request waits for this thread, which marks the
+  // update started before it serves it.
+  if (m_worker) m_session.UpdateStarted();
+  else EnableWindow(button, TRUE);
 }
 
 DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
   auto* dlg = static_cast<CUpdateDlg*>(parameter);
   {
     CDialogReporter reporter(dlg->m_hWnd);
-    UpdateJob job(reporter, dlg->m_link);
+    // The job keeps to the first device attached when it starts, even if
+    // others come and go meanwhile.
+    LinkSettings link = dlg->m_link;
+    std::optional<DeviceViewBackend> pinned = FirstDeviceView(*link.backend);
+    if (pinned) link.backend = &*pinned;
+    UpdateJob job(reporter, link);
     job.LoadAndUpdate();
   }
   // The last thing the worker does with the dialog: it never touches it after.
@@ -252,33 +284,37 @@ void CUpdateDlg::OnWorkerDone() {
   WaitForSingleObject(m_worker, INFINITE);
   CloseHandle(m_worker);
   m_worker = nullptr;
-  if (m_closeCode != 0) {
-    EndDialog(m_hWnd, m_closeCode);
+  if (m_session.UpdateEnded() == UpdateSession::AfterUpdate::Close) {
+    EndDialog(m_hWnd, m_session.CloseCode());
     return;
   }
   EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), TRUE);
 }
 
 void CUpdateDlg::OnClose(int code) {
-  if (!m_worker) {
-    EndDialog(m_hWnd, code);
-    return;
+  switch (m_session.CloseRequested()) {
+    case UpdateSession::CloseAction::Close:
+      EndDialog(m_hWnd, code);
+      return;
+    case UpdateSession::CloseAction::Ignore:  // already stopping, or asking
+      return;
+    case UpdateSession::CloseAction::Ask:
+      break;
   }
-  if (m_closeCode != 0 || m_askingToClose) return;  // already stopping, or asking
   const std::wstring question = WideFromUtf8(std::string(text::kConfirmClose));
-  m_askingToClose = true;
   const int answer = MessageBoxW(m_hWnd, question.c_str(), theApp.AppName().c_str(),
                                  MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
-  m_askingToClose = false;
-  if (answer != IDYES) return;
-  // The update may have ended while the question was open.
-  if (!m_worker) {
-    EndDialog(m_hWnd, code);
-    return;
+  switch (m_session.CloseAnswered(answer == IDYES, code)) {
+    case UpdateSession::AnswerAction::KeepRunning:
+      return;
+    case UpdateSession::AnswerAction::Close:  // the update ended while the user was asked
+      EndDialog(m_hWnd, code);
+      return;
+    case UpdateSession::AnswerAction::StopUpdate:
+      break;
   }
   // The worker's next transfer ends at once; the dialog closes when the
   // worker tells it has ended, and serves its last reports until then.
-  m_closeCode = code;
   m_stop.Set();
   EnableWindow(GetDlgItem(m_hWnd, IDOK), FALSE);
 }

@@ -10,6 +10,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
+#include "ui/common/update_session.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/dialog_picture.h"
 
@@ -40,6 +41,9 @@ class CUpdateDlg : public CDialog {
   bool OnPaint();
   // A HID interface arrived or left.
   void OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header);
+  // While a device that would not open may still become usable after a
+  // change, it is probed again at each tick.
+  void OnSettleTimer();
   // Opens the device once, closes it again, and shows what it found.
   void Probe();
   // The window's icons drawn for `dpi` (16 and 32 pixels at 96 DPI).
@@ -61,11 +65,9 @@ class CUpdateDlg : public CDialog {
   StopEvent m_stop;    // stops the running update's transfers
   LinkSettings m_link; // the probe's and every update's device link
   HANDLE m_worker = nullptr;  // the running update, or null
-  int m_closeCode = 0;        // non-zero: close once the worker has ended
-  bool m_askingToClose = false;  // the close question is open
-  // The status line shows the probe's text: arrivals and removals of the
-  // device update it. An update's own text ends that.
-  bool m_statusFromProbe = false;
+  // What the dialog's rules say now: following the device, one update at a
+  // time, what a close does.
+  UpdateSession m_session;
   HDEVNOTIFY m_deviceNotify = nullptr;
 };
 

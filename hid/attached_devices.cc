@@ -1,19 +1,15 @@
-#include "ui/cli/attached_devices.h"
+#include "hid/attached_devices.h"
 
 #include <algorithm>
 
+#include "hid/device_match.h"
 #include "hid/hid_device.h"
 
 namespace gps {
 
 std::vector<AttachedDevice> AttachedDevices(HidBackend& backend) {
   std::vector<AttachedDevice> devices;
-  for (const std::string& path : backend.EnumerateInterfaces()) {
-    const std::optional<HidAttributes> attributes = backend.QueryAttributes(path);
-    if (!attributes || attributes->vendorId != HID_VENDOR_ID ||
-        attributes->productId != HID_PRODUCT_ID) {
-      continue;
-    }
+  for (const std::string& path : MatchingInterfaces(backend, HID_VENDOR_ID, HID_PRODUCT_ID)) {
     // Only our own devices are asked: on some platforms that asks the device.
     devices.push_back({path, backend.QuerySerial(path), {}});
   }

@@ -1,5 +1,5 @@
-// The devices on the bus, each with the short name that gps-update-cli uses
-// for it when it updates several at once.
+// The device's interfaces on the bus, each with the short name that
+// gps-update-cli uses for it when it updates several at once.
 #pragma once
 
 #include <string>

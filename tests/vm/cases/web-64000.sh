@@ -1,0 +1,39 @@
+# The web page in headless Chromium updates the device through WebHID, usbhid and hidraw: 64,000 bytes.
+BUDGET=420
+
+guest() {
+  # shellcheck source=../../../web/tests/vm_guest.sh
+  source "$GPS_SOURCE/web/tests/vm_guest.sh"
+  # Chromium keeps its shared memory in /dev/shm, which the VM's root lacks.
+  mkdir -p /dev/shm && mount -t tmpfs -o mode=1777 tmpfs /dev/shm
+  image 64000
+  device_up
+  web_page page code_data.bin
+  device_stop
+}
+
+check() {
+  expect_status 0 page
+  # The page's own look at the device first, then the update's texts as the
+  # native programs show them.
+  expect_output page <<'OUT'
+設備連線正常!
+正在清除...
+正在寫入資料庫...
+資料庫寫入成功!
+正在寫入資料庫...
+更新成功!
+OUT
+  expect_image code_data.bin
+  expect_header 64000
+  expect_commands <<'LOG'
+erase 10 16
+write 160 251, 1004 data reports
+erase 8 1
+write 128 1, 4 data reports
+restart
+LOG
+  local ms
+  ms=$(sed -n 's/^update_ms //p' page.err)
+  [ -n "$ms" ] && figure "page: 64,000 bytes in $ms ms, $(awk -v ms="$ms" 'BEGIN { printf "%.1f", ms / 1013 }') ms per output report (1013 reports)"
+}
