@@ -60,7 +60,7 @@ TEST(UpdateProgress, FollowsWholeJobsToTheirEnd) {
       // Gone after the erase command: the monitor never hears "over".
       {70000, 1, true, UpdateOutcome::EraseFailed, "更新停止於步驟 1/2 清除中 "},
       // Never there: nothing reached the device, and nothing is said of steps.
-      {70000, 0, false, UpdateOutcome::EraseFailed, ""},
+      {70000, 0, false, UpdateOutcome::NoDevice, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.length) + " bytes, unplugged after " +
