@@ -11,12 +11,17 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "hid/device_match.h"
 #include "hid/device_view.h"
 #include "protocol/device_probe.h"
+#include "protocol/messages.h"
 #include "ui/common/dialog_texts.h"
+#include "ui/common/failure_advice.h"
+#include "ui/common/image_file.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 
@@ -24,6 +29,13 @@ namespace gps {
 namespace {
 
 constexpr int kWatchIntervalMs = 500;
+const QString kTitle = QStringLiteral("道路安全警示系統更新介面");
+// Shown beside the progress while the device is in use.
+constexpr const char* kKeepPlugged = "更新中，請勿拔除設備";
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // The interfaces with our vendor and product, from the system's device list:
 // nothing is opened.
@@ -37,19 +49,20 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
     : QDialog(parent), m_link(link), m_file(std::move(file)) {
   m_link.stop = &m_stop;
   setObjectName("update_dialog");
-  setWindowTitle(QStringLiteral("道路安全警示系統更新介面"));
+  setWindowTitle(kTitle);
   // The program's only window: a taskbar entry and a minimise box of its
   // own, fixed in size.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(DluX(348), DluY(214));
+  // The original layout, one line taller for the progress line.
+  setFixedSize(DluX(348), DluY(228));
 
   // Made in tab order: "取消" first, so that it has the focus at start and
   // Enter closes the program.
   m_cancel = new QPushButton(QStringLiteral("取消"), this);
   m_cancel->setObjectName("cancel");
-  m_cancel->setGeometry(DluRect(250, 177, 76, 23));
+  m_cancel->setGeometry(DluRect(250, 191, 76, 23));
   m_cancel->setDefault(true);
   connect(m_cancel, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -65,13 +78,18 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
 
   m_update = new QPushButton(QStringLiteral("更新"), this);
   m_update->setObjectName("update");
-  m_update->setGeometry(DluRect(26, 177, 75, 22));
+  m_update->setGeometry(DluRect(26, 191, 75, 22));
   connect(m_update, &QPushButton::clicked, this, &CUpdateDlg::OnUpdate);
 
   m_status = new QLabel(this);
   m_status->setObjectName("status");
   m_status->setTextFormat(Qt::PlainText);
   m_status->setGeometry(DluRect(7, 162, 334, 11));
+
+  m_progressLine = new QLabel(this);
+  m_progressLine->setObjectName("progress_line");
+  m_progressLine->setTextFormat(Qt::PlainText);
+  m_progressLine->setGeometry(DluRect(7, 175, 334, 11));
 
   setTabOrder(m_cancel, m_update);
   m_cancel->setFocus();
@@ -84,8 +102,21 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
 
   // Any text of the update ends the following of the device: the update's
   // last message stays.
-  connect(m_reporter.get(), &DialogReporter::StatusShown, this,
-          [this] { m_session.UpdateTextShown(); });
+  connect(m_reporter.get(), &DialogReporter::StatusShown, this, [this](const QString& text) {
+    m_session.UpdateTextShown();
+    m_jobProgress.OnStatus(text.toStdString(), UpdateProgress::Clock::now());
+    ShowProgressLine();
+  });
+  connect(m_reporter.get(), &DialogReporter::RangeShown, this,
+          [this](uint32_t upper) { m_jobProgress.OnRange(upper); });
+  connect(m_progress, &QProgressBar::valueChanged, this, [this](int value) {
+    if (!m_jobProgress.Running()) return;
+    m_jobProgress.OnPosition(static_cast<uint32_t>(value), UpdateProgress::Clock::now());
+    ShowProgressLine();
+  });
+  m_tick.setInterval(1000);
+  connect(&m_tick, &QTimer::timeout, this, &CUpdateDlg::ShowProgressLine);
+  ShowProgressLine();
 
   // The list first, then the probe: a device that arrives in between is
   // then seen as a change at the next look.
@@ -128,7 +159,21 @@ CUpdateDlg::~CUpdateDlg() {
 
 void CUpdateDlg::OnUpdate() {
   if (!m_session.MayStartUpdate()) return;  // one update at a time
+  // As the command-line program does, a look at the device first: with none
+  // there the user is told so, nothing is sent, and "更新" stays usable.
+  const ProbeResult probe = ProbeDevice(m_link);
+  if (probe.outcome == ProbeOutcome::Absent) {
+    m_status->setStyleSheet({});
+    m_status->setText(FromUtf8(text::kDeviceConnectFailed));
+    m_session.ProbeShown(probe.outcome);
+    return;
+  }
   m_session.UpdateStarted();
+  m_status->setStyleSheet({});
+  const std::optional<ImageFile> image = InspectImage(m_file);
+  m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
+                      UpdateProgress::Clock::now());
+  m_tick.start();
   m_update->setEnabled(false);
   m_watch.stop();
   m_stop.Reset();  // a stop meant for an earlier update is void
@@ -154,6 +199,9 @@ void CUpdateDlg::OnWorkerFinished() {
   m_worker->wait();
   delete m_worker;
   m_worker = nullptr;
+  m_jobProgress.End(UpdateProgress::Clock::now());
+  m_tick.stop();
+  ShowProgressLine();
   const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
   m_update->setEnabled(after != UpdateSession::AfterUpdate::Close);
   if (after == UpdateSession::AfterUpdate::WithdrawQuestion && m_confirm) {
@@ -166,6 +214,7 @@ void CUpdateDlg::OnWorkerFinished() {
   // An update that set no text (a missing file) leaves the probe's text, and
   // the device is followed again.
   if (m_session.FollowsDevice()) m_watch.start();
+  if (after != UpdateSession::AfterUpdate::Close) ShowFailure(*m_outcome);
   emit UpdateFinished(*m_outcome);
   if (after == UpdateSession::AfterUpdate::Close) QDialog::done(m_session.CloseCode());
 }
@@ -249,6 +298,41 @@ void CUpdateDlg::OnAbout() {
   auto* about = new CAboutDlg(this);
   about->setAttribute(Qt::WA_DeleteOnClose);
   about->open();
+}
+
+void CUpdateDlg::ShowProgressLine() {
+  const auto now = UpdateProgress::Clock::now();
+  if (m_jobProgress.Running()) {
+    const std::string line = m_jobProgress.Line(now);
+    m_progressLine->setText(line.empty() ? QString::fromUtf8(kKeepPlugged)
+                                         : FromUtf8(line) + QStringLiteral("　") +
+                                               QString::fromUtf8(kKeepPlugged));
+    setWindowTitle(line.empty() ? kTitle
+                                : QStringLiteral("%1% - %2").arg(m_jobProgress.Percent()).arg(kTitle));
+    return;
+  }
+  setWindowTitle(kTitle);
+  const std::string end = m_jobProgress.EndLine();
+  m_progressLine->setText(end.empty() ? FromUtf8(FileLine(ChooseGivenImage(m_file))) : FromUtf8(end));
+}
+
+void CUpdateDlg::ShowFailure(UpdateOutcome outcome) {
+  JobEnd end;
+  end.outcome = outcome;
+  end.deviceTouched = m_jobProgress.DeviceTouched();
+  end.fileName = DisplayName(m_file);
+  if (const std::optional<ImageFile> image = InspectImage(m_file)) end.fileSize = image->size;
+  if (!EndsInFailureText(end)) return;
+  // The platform's own colour for a warning would be lost on some styles:
+  // a plain dark red reads as one on every one.
+  m_status->setStyleSheet(QStringLiteral("color: #b00020;"));
+  const std::string advice = Advice(end, FrontEnd::Dialog);
+  if (advice.empty()) return;
+  auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
+                              FromUtf8(advice), QMessageBox::Ok, this);
+  box->setObjectName("failure_advice");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 }  // namespace gps

@@ -27,6 +27,7 @@
 #include "hid/stop_event.h"
 #include "protocol/device_probe.h"
 #include "protocol/update_job.h"
+#include "ui/common/update_progress.h"
 #include "ui/common/update_session.h"
 #include "ui/qt/dialog_reporter.h"
 
@@ -77,6 +78,13 @@ class CUpdateDlg : public QDialog {
   void PresentMessage(const QString& text, std::function<void()> closed);
   void Probe();
   void OnWatch();
+  // The line under the status line: the file "更新" writes while no update
+  // runs; during one, its step, percentage and time left; after it, the
+  // time it took. The window title carries the percentage.
+  void ShowProgressLine();
+  // After a job that ended in failure: the status line reads as one, and a
+  // box says what it means for the device and what to do.
+  void ShowFailure(UpdateOutcome outcome);
 
   LinkSettings m_link;
   const std::filesystem::path m_file;
@@ -85,6 +93,7 @@ class CUpdateDlg : public QDialog {
   QLabel* m_picture;
   QProgressBar* m_progress;
   QLabel* m_status;
+  QLabel* m_progressLine;
   QPushButton* m_cancel;
   QPushButton* m_update;
   std::unique_ptr<DialogReporter> m_reporter;
@@ -100,6 +109,11 @@ class CUpdateDlg : public QDialog {
   // list at each tick.
   QTimer m_watch;
   std::vector<std::string> m_present;  // matching interfaces at the last look
+
+  // The whole job's progress, fed with what the reporter shows; the tick
+  // moves the time left on between reports.
+  UpdateProgress m_jobProgress;
+  QTimer m_tick;
 };
 
 }  // namespace gps

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +37,8 @@
 #include "res/version.h"
 #include "tests/test_support.h"
 #include "ui/common/dialog_texts.h"
+#include "ui/common/fill_in.h"
+#include "ui/common/guidance_texts.h"
 #include "ui/common/instance_guard.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app.h"
@@ -95,6 +98,19 @@ QPushButton* Button(QWidget& dialog, const char* name) {
 }
 
 // The visible box of that object name among the dialog's children, if any.
+// Saves what the dialog shows as NAME.png in $GPS_SCREENSHOT_DIR (ctest
+// sets it: build/<preset>/ui/qt/screenshots), for a person to look at.
+void Screenshot(QWidget& dialog, const QString& name) {
+  const QString dir = qEnvironmentVariable("GPS_SCREENSHOT_DIR");
+  if (dir.isEmpty()) return;
+  QDir().mkpath(dir);
+  QVERIFY(dialog.grab().save(dir + "/" + name + ".png"));
+}
+
+QString ProgressLine(QWidget& dialog) {
+  return dialog.findChild<QLabel*>("progress_line")->text();
+}
+
 QMessageBox* OpenBox(QWidget& dialog, const char* name) {
   for (QMessageBox* box : dialog.findChildren<QMessageBox*>(name))
     if (box->isVisible()) return box;
@@ -302,6 +318,60 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 0);
     QVERIFY(Button(dialog, "update")->isEnabled());
     QCOMPARE(rig.device.Restarts(), 0);
+    // The status line reads as a failure, the line under it says where the
+    // update stopped, and a box says what it means and what to do.
+    QVERIFY(Status(dialog)->styleSheet().contains("color"));
+    QVERIFY2(ProgressLine(dialog).startsWith("更新停止於步驟 2/2 寫入中 "),
+             qPrintable(ProgressLine(dialog)));
+    QMessageBox* advice = nullptr;
+    QTRY_VERIFY((advice = OpenBox(dialog, "failure_advice")) != nullptr);
+    QCOMPARE(advice->text(), Q(FillIn(text::kAdviceIncomplete, {{"%again%", text::kAgainDialog}})));
+    Screenshot(dialog, "failure-halfway");
+    Screenshot(*advice, "failure-halfway-advice");
+    advice->accept();
+  }
+
+  // The line under the status line: the file before, the whole job's step,
+  // percentage and a warning not to unplug during, the time taken after; the
+  // window title carries the percentage.
+  void TheProgressLineFollowsTheWholeJob() {
+    WriteImage(Image(5000));
+    testing::SimRig rig(PacedDevice(10, 30));
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QVERIFY2(ProgressLine(dialog).startsWith("檔案: code_data.bin ("), qPrintable(ProgressLine(dialog)));
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_VERIFY(ProgressLine(dialog).startsWith("步驟 1/2 清除中 "));
+    QVERIFY(ProgressLine(dialog).endsWith("更新中，請勿拔除設備"));
+    Screenshot(dialog, "in-progress");
+    QVERIFY2(QRegularExpression("^\\d+% - ").match(dialog.windowTitle()).hasMatch(),
+             qPrintable(dialog.windowTitle()));
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+    QVERIFY2(ProgressLine(dialog).startsWith("更新完成，共用時 "), qPrintable(ProgressLine(dialog)));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("道路安全警示系統更新介面"));
+    QVERIFY(Status(dialog)->styleSheet().isEmpty());
+    QVERIFY(!OpenBox(dialog, "failure_advice"));
+  }
+
+  // "更新" with no device says so and starts nothing: nothing is sent and
+  // the button stays usable.
+  void UpdateWithoutADeviceStartsNothing() {
+    WriteImage(Image(5000));
+    testing::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QCOMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));
+    rig.device.Unplug();  // before the dialog looked again
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QCOMPARE(Status(dialog)->text(), Q(text::kDeviceConnectFailed));
+    Screenshot(dialog, "no-device-update-pressed");
+    QVERIFY(!dialog.IsUpdating());
+    QVERIFY(Button(dialog, "update")->isEnabled());
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(rig.device.OutputReportCount(), 0u);
   }
 
   // Two devices: the status line says so, and the update keeps to the first
