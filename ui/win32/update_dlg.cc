@@ -12,6 +12,8 @@
 #include "protocol/update_job.h"
 #include "res/resource.h"
 #include "ui/common/dialog_texts.h"
+#include "ui/common/failure_advice.h"
+#include "ui/common/image_file.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/dialog_reporter.h"
 #include "ui/win32/running_copy.h"
@@ -247,6 +249,14 @@ bool CUpdateDlg::OnPaint() {
 void CUpdateDlg::OnUpdate() {
   // One update at a time: the button stays disabled until the worker ends.
   if (!m_session.MayStartUpdate()) return;
+  // As the command-line program does, a look at the device first: with none
+  // there the user is told so, nothing is sent, and "更新" stays usable.
+  const ProbeResult probe = ProbeDevice(m_link);
+  if (probe.outcome == ProbeOutcome::Absent) {
+    SetStatusText(WideFromUtf8(std::string(text::kDeviceConnectFailed)).c_str());
+    m_session.ProbeShown(probe.outcome);
+    return;
+  }
   HWND button = GetDlgItem(m_hWnd, IDC_UPDATE);
   // A disabled control keeps no focus: give it to "取消" first.
   if (GetFocus() == button)
@@ -271,7 +281,7 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
     std::optional<DeviceViewBackend> pinned = FirstDeviceView(*link.backend);
     if (pinned) link.backend = &*pinned;
     UpdateJob job(reporter, link);
-    job.LoadAndUpdate();
+    dlg->m_outcome = job.LoadAndUpdate();
   }
   // The last thing the worker does with the dialog: it never touches it after.
   PostMessageW(dlg->m_hWnd, WM_APP_WORKER_DONE, 0, 0);
@@ -289,6 +299,23 @@ void CUpdateDlg::OnWorkerDone() {
     return;
   }
   EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), TRUE);
+  ShowFailureAdvice();
+}
+
+void CUpdateDlg::ShowFailureAdvice() {
+  JobEnd end;
+  end.outcome = m_outcome;
+  // The erase or the write failed once the device had answered: its
+  // database may be incomplete, which is what the user must hear.
+  end.deviceTouched =
+      m_outcome == UpdateOutcome::EraseFailed || m_outcome == UpdateOutcome::WriteFailed;
+  const std::filesystem::path file = "code_data.bin";
+  end.fileName = DisplayName(file);
+  if (const std::optional<ImageFile> image = InspectImage(file)) end.fileSize = image->size;
+  const std::string advice = Advice(end, FrontEnd::Dialog);
+  if (advice.empty()) return;
+  MessageBoxW(m_hWnd, WideFromUtf8(advice).c_str(), theApp.AppName().c_str(),
+              MB_OK | MB_ICONWARNING);
 }
 
 void CUpdateDlg::OnClose(int code) {

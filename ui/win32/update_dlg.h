@@ -10,6 +10,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
+#include "protocol/update_job.h"
 #include "ui/common/update_session.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/dialog_picture.h"
@@ -51,6 +52,9 @@ class CUpdateDlg : public CDialog {
   HCURSOR OnQueryDragIcon() const { return m_hIcon; }
   void OnUpdate();
   void OnWorkerDone();
+  // After a job that failed: a box says what it means for the device and
+  // what to do.
+  void ShowFailureAdvice();
   // Ends the dialog with `code`; while an update runs, only once the user
   // has confirmed and the worker has stopped.
   void OnClose(int code);
@@ -65,6 +69,9 @@ class CUpdateDlg : public CDialog {
   StopEvent m_stop;    // stops the running update's transfers
   LinkSettings m_link; // the probe's and every update's device link
   HANDLE m_worker = nullptr;  // the running update, or null
+  // How the worker's job ended: written by the worker before its last
+  // message, read here once it has ended.
+  UpdateOutcome m_outcome = UpdateOutcome::Succeeded;
   // What the dialog's rules say now: following the device, one update at a
   // time, what a close does.
   UpdateSession m_session;

@@ -269,6 +269,13 @@ TEST_F(DialogTest, WithoutADeviceTheStatusLineSaysSoAndTheDialogHasItsControls) 
   }
   ExpectPictureFillsItsPlace(dialog);
 
+  // "更新" with no device says so and starts nothing: the button stays usable.
+  // Sent, not posted: once it returns the dialog has handled the press.
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kUpdateButton, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, kUpdateButton)));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kStatusLine)), kNoDevice);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, kUpdateButton)));
+
   Press(dialog, IDOK);  // "取消"
   EXPECT_EQ(update.ExitCode(), 0);
 }

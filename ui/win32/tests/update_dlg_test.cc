@@ -326,9 +326,10 @@ TEST_F(UpdateDlgTest, DeviceEventsNeitherTouchTheDeviceDuringAnUpdateNorReplaceI
   WatchedBackend backend(bus);
   RunDialog(backend, [&](HWND dialog) {
     ASSERT_EQ(Status(dialog), kConnected);
-    backend.uiThreadCalls = 0;
     PressUpdate(dialog);
     ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    // From here on (the press's own look at the device is before).
+    backend.uiThreadCalls = 0;
     DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
     DeviceEvent(dialog, DBT_DEVICEARRIVAL);
     EXPECT_NE(Status(dialog), kConnected);
@@ -343,6 +344,29 @@ TEST_F(UpdateDlgTest, DeviceEventsNeitherTouchTheDeviceDuringAnUpdateNorReplaceI
     EXPECT_EQ(backend.uiThreadCalls, 0);
   });
   EXPECT_EQ(device_.Restarts(), 1);
+}
+
+// A device that leaves during the page writes: the stage's texts, then a box
+// that says what it means for the device and what to do.
+TEST_F(UpdateDlgTest, AFailureHalfwaySaysWhatToDo) {
+  WriteImage();
+  SimFaults faults;
+  faults.unplugAfterReports = 10;  // erase, write command, 8 data reports
+  device_.SetFaults(faults);
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    EXPECT_EQ(Status(dialog), L"資料庫寫入失敗!");
+    HWND message = FindWindowExW(box, nullptr, L"Static", nullptr);
+    while (message && Text(message).empty()) message = FindWindowExW(box, message, L"Static", nullptr);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(Text(message).rfind(L"更新沒有完成：", 0), 0u) << Text(message).size();
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
+  });
+  EXPECT_EQ(device_.Restarts(), 0);
 }
 
 TEST_F(UpdateDlgTest, AnUpdateThatSetNoTextLeavesTheProbeTextFollowingTheDevice) {
