@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -63,9 +64,15 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 AppOptions ParseAppOptions(const std::vector<std::string>& args) {
   // The options gps-update-cli takes too, parsed and refused in its words.
-  const ProgramOptions common = ParseProgramOptions(args);
   AppOptions options;
+  const ProgramOptions common = ParseProgramOptions(
+      args, [&](const std::vector<std::string>& all, std::size_t& at, std::string&) {
+        if (all[at] != "--in-downloads") return OwnOption::NotMine;
+        options.inDownloads = true;
+        return OwnOption::Taken;
+      });
   options.file = common.file;
+  options.fileGiven = common.fileGiven;
   options.simulate = common.simulate;
   options.help = common.help;
   options.version = common.version;
@@ -80,6 +87,8 @@ QString AppHelpText() {
       "directory) into the GPS road-safety warning device, from a dialog.\n"
       "\n"
       "  --simulate  update the built-in simulated device instead of USB\n"
+      "  --in-downloads  without FILE, take code_data.bin from the download\n"
+      "              folder (as the menu entry does)\n"
       "  --help      show this help and exit\n"
       "  --version   show the version and exit\n"
       "\n"
@@ -87,6 +96,13 @@ QString AppHelpText() {
       "updater is running, 2 when the command line was not understood, 15 when\n"
       "no single-instance lock could be had safely (nothing was updated), 17\n"
       "when --help or --version could not write its output.\n");
+}
+
+std::filesystem::path ImageToWrite(const AppOptions& options) {
+  if (options.fileGiven || !options.inDownloads) return options.file;
+  const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  if (downloads.isEmpty()) return options.file;
+  return std::filesystem::path(downloads.toStdString()) / options.file;
 }
 
 void SetUpApplication() {
@@ -119,7 +135,7 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
     demo = std::make_unique<DemoDevice>();
     link.backend = &demo->bus;
   }
-  CUpdateDlg dialog(link, options.file);
+  CUpdateDlg dialog(link, ImageToWrite(options));
   if (hooks.runDialog) return hooks.runDialog(dialog);
   dialog.exec();
   return kAppExitClosed;

@@ -15,6 +15,11 @@ class CUpdateDlg;
 
 struct AppOptions {
   std::filesystem::path file = "code_data.bin";
+  bool fileGiven = false;
+  // --in-downloads (the menu entry's): without FILE, code_data.bin is looked
+  // for in the user's download folder, where a browser puts it, instead of
+  // the current folder (from a menu, the home folder).
+  bool inDownloads = false;
   bool simulate = false;  // update the in-process simulated device instead of USB
   bool help = false;
   bool version = false;
@@ -39,6 +44,10 @@ enum AppExitStatus : int {
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 AppOptions ParseAppOptions(const std::vector<std::string>& args);
+// The image "更新" writes: FILE; with --in-downloads and no FILE,
+// code_data.bin in the user's download folder (XDG_DOWNLOAD_DIR), or in the
+// current folder where there is none. Needs the application object.
+std::filesystem::path ImageToWrite(const AppOptions& options);
 QString AppHelpText();
 
 // The application's name (the caption of its message boxes), icon and

@@ -18,7 +18,7 @@ foreach(path bin/gps-update
   endif()
 endforeach()
 file(STRINGS "${PREFIX}/share/applications/gps-update.desktop" entry)
-foreach(line "Exec=gps-update %f" "Icon=gps-update")
+foreach(line "Exec=gps-update --in-downloads %f" "Icon=gps-update")
   if(NOT line IN_LIST entry)
     message(FATAL_ERROR "the desktop entry lacks '${line}'")
   endif()

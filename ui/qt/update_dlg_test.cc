@@ -753,6 +753,39 @@ class UpdateDialogTest : public QObject {
     std::remove(name.c_str());  // QTemporaryDir, which reads names as UTF-8, could not
   }
 
+  // Started from the menu (--in-downloads) without FILE, the image is the
+  // one in the user's download folder; a FILE given, or no such option,
+  // keeps to the name as given.
+  void TheMenuEntryLooksInTheDownloadFolder() {
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    const QString downloads = config.filePath("下載");
+    QVERIFY(QDir().mkpath(downloads));
+    QFile dirs(config.filePath("user-dirs.dirs"));
+    QVERIFY(dirs.open(QIODevice::WriteOnly));
+    dirs.write(("XDG_DOWNLOAD_DIR=\"" + downloads + "\"\n").toUtf8());
+    dirs.close();
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    struct Case {
+      std::vector<std::string> args;
+      std::filesystem::path image;
+    };
+    const Case cases[] = {
+        {{"--in-downloads"}, std::filesystem::path(downloads.toStdString()) / "code_data.bin"},
+        {{"--in-downloads", "mine.bin"}, "mine.bin"},
+        {{}, "code_data.bin"},
+    };
+    for (const Case& c : cases) {
+      const AppOptions options = ParseAppOptions(c.args);
+      QVERIFY(options.error.isEmpty());
+      QCOMPARE(QString::fromStdString(ImageToWrite(options).string()),
+               QString::fromStdString(c.image.string()));
+    }
+    if (oldConfig.isNull()) qunsetenv("XDG_CONFIG_HOME");
+    else qputenv("XDG_CONFIG_HOME", oldConfig);
+  }
+
   // A second copy, started while one holds the guard, says so and ends with
   // status 1 without a dialog; one started after it has gone runs; one that
   // can have no lock at all refuses as well.
