@@ -2,6 +2,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
+
 
 #include "hid/attached_devices.h"
 #include "hid/backend_win32.h"
@@ -165,12 +171,18 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_APP_SET_STATUS:
       SetStatusText(reinterpret_cast<const wchar_t*>(lParam));
       m_session.UpdateTextShown();
+      m_jobProgress.OnStatus(Utf8FromWide(reinterpret_cast<const wchar_t*>(lParam)),
+                             UpdateProgress::Clock::now());
+      ShowTitlePercent();
       return true;
     case WM_APP_SET_RANGE:
       SetProgressRange(static_cast<uint32_t>(wParam));
+      m_jobProgress.OnRange(static_cast<uint32_t>(wParam));
       return true;
     case WM_APP_SET_POSITION:
       SetProgressPosition(static_cast<uint32_t>(wParam));
+      m_jobProgress.OnPosition(static_cast<uint32_t>(wParam), UpdateProgress::Clock::now());
+      ShowTitlePercent();
       return true;
     case WM_APP_SHOW_MESSAGE:
       ShowMessage(reinterpret_cast<const wchar_t*>(lParam));
@@ -264,6 +276,9 @@ void CUpdateDlg::OnUpdate() {
                  TRUE);
   EnableWindow(button, FALSE);
   m_stop.Reset();
+  const std::optional<ImageFile> image = InspectImage("code_data.bin");
+  m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
+                      UpdateProgress::Clock::now());
   m_worker = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
   // The worker's first request waits for this thread, which marks the
   // update started before it serves it.
@@ -294,6 +309,8 @@ void CUpdateDlg::OnWorkerDone() {
   WaitForSingleObject(m_worker, INFINITE);
   CloseHandle(m_worker);
   m_worker = nullptr;
+  m_jobProgress.End(UpdateProgress::Clock::now());
+  ShowTitlePercent();
   if (m_session.UpdateEnded() == UpdateSession::AfterUpdate::Close) {
     EndDialog(m_hWnd, m_session.CloseCode());
     return;
@@ -302,13 +319,22 @@ void CUpdateDlg::OnWorkerDone() {
   ShowFailureAdvice();
 }
 
+void CUpdateDlg::ShowTitlePercent() {
+  if (m_title.empty()) {
+    wchar_t title[256] = {};
+    GetWindowTextW(m_hWnd, title, static_cast<int>(std::size(title)));
+    m_title = title;
+  }
+  std::wstring shown = m_title;
+  if (m_jobProgress.Running() && m_jobProgress.Step() > 0)
+    shown = std::to_wstring(m_jobProgress.Percent()) + L"% - " + m_title;
+  SetWindowTextW(m_hWnd, shown.c_str());
+}
+
 void CUpdateDlg::ShowFailureAdvice() {
   JobEnd end;
   end.outcome = m_outcome;
-  // The erase or the write failed once the device had answered: its
-  // database may be incomplete, which is what the user must hear.
-  end.deviceTouched =
-      m_outcome == UpdateOutcome::EraseFailed || m_outcome == UpdateOutcome::WriteFailed;
+  end.deviceTouched = m_jobProgress.DeviceTouched();
   const std::filesystem::path file = "code_data.bin";
   end.fileName = DisplayName(file);
   if (const std::optional<ImageFile> image = InspectImage(file)) end.fileSize = image->size;

@@ -11,6 +11,7 @@
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "protocol/update_job.h"
+#include "ui/common/update_progress.h"
 #include "ui/common/update_session.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/dialog_picture.h"
@@ -55,6 +56,9 @@ class CUpdateDlg : public CDialog {
   // After a job that failed: a box says what it means for the device and
   // what to do.
   void ShowFailureAdvice();
+  // The window title: the whole job's percentage before the dialog's own
+  // title while an update runs (the taskbar button shows it too).
+  void ShowTitlePercent();
   // Ends the dialog with `code`; while an update runs, only once the user
   // has confirmed and the worker has stopped.
   void OnClose(int code);
@@ -72,6 +76,9 @@ class CUpdateDlg : public CDialog {
   // How the worker's job ended: written by the worker before its last
   // message, read here once it has ended.
   UpdateOutcome m_outcome = UpdateOutcome::Succeeded;
+  // The whole job's progress, fed with what the worker shows.
+  UpdateProgress m_jobProgress;
+  std::wstring m_title;  // the dialog's own
   // What the dialog's rules say now: following the device, one update at a
   // time, what a close does.
   UpdateSession m_session;

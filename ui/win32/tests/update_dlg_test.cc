@@ -330,6 +330,10 @@ TEST_F(UpdateDlgTest, DeviceEventsNeitherTouchTheDeviceDuringAnUpdateNorReplaceI
     ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
     // From here on (the press's own look at the device is before).
     backend.uiThreadCalls = 0;
+    // The title carries the whole job's percentage while it runs.
+    EXPECT_TRUE(WaitUntil([&] { return Text(dialog).find(L"% - 道路安全警示系統更新介面") != std::wstring::npos; },
+                          seconds(20)))
+        << Text(dialog).size();
     DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
     DeviceEvent(dialog, DBT_DEVICEARRIVAL);
     EXPECT_NE(Status(dialog), kConnected);
@@ -338,6 +342,7 @@ TEST_F(UpdateDlgTest, DeviceEventsNeitherTouchTheDeviceDuringAnUpdateNorReplaceI
 
     ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(30)));
     EXPECT_EQ(Status(dialog), kSucceeded);
+    EXPECT_EQ(Text(dialog), L"道路安全警示系統更新介面");
     DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
     DeviceEvent(dialog, DBT_DEVICEARRIVAL);
     EXPECT_EQ(Status(dialog), kSucceeded);
