@@ -61,7 +61,7 @@ constexpr std::chrono::seconds kLongestWait{24 * 60 * 60};
 constexpr unsigned kMostSimulatedDevices = 16;
 
 struct CliOptions {
-  std::filesystem::path file = "code_data.bin";
+  std::filesystem::path file = kDefaultImageFile;
   bool fileGiven = false;
   bool help = false;
   bool version = false;

@@ -1,10 +1,22 @@
 #include "ui/common/failure_advice.h"
 
+#include <optional>
+
 #include "protocol/flash_layout.h"
 #include "ui/common/fill_in.h"
 #include "ui/common/guidance_texts.h"
+#include "ui/common/image_file.h"
 
 namespace gps {
+
+JobEnd EndOfJob(UpdateOutcome outcome, bool deviceTouched, const std::filesystem::path& file) {
+  JobEnd end;
+  end.outcome = outcome;
+  end.deviceTouched = deviceTouched;
+  end.fileName = DisplayName(file);
+  if (const std::optional<ImageFile> image = InspectImage(file)) end.fileSize = image->size;
+  return end;
+}
 
 bool EndsInFailureText(const JobEnd& end) {
   switch (end.outcome) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,9 @@ struct JobEnd {
   std::string fileName;        // as the user knows it
   uint64_t fileSize = 0;
 };
+
+// How a job on `file` ended, with the file's name and size as they are now.
+JobEnd EndOfJob(UpdateOutcome outcome, bool deviceTouched, const std::filesystem::path& file);
 
 // True when the status line's last text tells of a failure: it is then shown
 // as one. A missing or unreadable file says so in its own box instead.

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "protocol/update_job.h"
+
 namespace gps {
 
 struct ProgramOptions {
-  std::filesystem::path file = "code_data.bin";
+  std::filesystem::path file = kDefaultImageFile;
   bool fileGiven = false;
   bool help = false;     // -h, --help
   bool version = false;  // --version

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "protocol/update_job.h"
+
 namespace gps {
 
 class CUpdateDlg;
 
 struct AppOptions {
-  std::filesystem::path file = "code_data.bin";
+  std::filesystem::path file = kDefaultImageFile;
   bool fileGiven = false;
   // --in-downloads (the menu entry's): without FILE, code_data.bin is looked
   // for in the user's download folder, where a browser puts it, instead of

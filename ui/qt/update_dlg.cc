@@ -317,11 +317,7 @@ void CUpdateDlg::ShowProgressLine() {
 }
 
 void CUpdateDlg::ShowFailure(UpdateOutcome outcome) {
-  JobEnd end;
-  end.outcome = outcome;
-  end.deviceTouched = m_jobProgress.DeviceTouched();
-  end.fileName = DisplayName(m_file);
-  if (const std::optional<ImageFile> image = InspectImage(m_file)) end.fileSize = image->size;
+  const JobEnd end = EndOfJob(outcome, m_jobProgress.DeviceTouched(), m_file);
   if (!EndsInFailureText(end)) return;
   // The platform's own colour for a warning would be lost on some styles:
   // a plain dark red reads as one on every one.

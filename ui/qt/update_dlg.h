@@ -46,7 +46,7 @@ class CUpdateDlg : public QDialog {
   // `link` chooses the device (its backend: null for the platform's) and
   // its bounds; the stop event is the dialog's own. `file` is the image.
   explicit CUpdateDlg(LinkSettings link = {},
-                      std::filesystem::path file = "code_data.bin",
+                      std::filesystem::path file = kDefaultImageFile,
                       QWidget* parent = nullptr);
   ~CUpdateDlg() override;
 

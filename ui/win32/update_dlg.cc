@@ -276,7 +276,7 @@ void CUpdateDlg::OnUpdate() {
                  TRUE);
   EnableWindow(button, FALSE);
   m_stop.Reset();
-  const std::optional<ImageFile> image = InspectImage("code_data.bin");
+  const std::optional<ImageFile> image = InspectImage(kDefaultImageFile);
   m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
                       UpdateProgress::Clock::now());
   m_worker = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
@@ -328,16 +328,14 @@ void CUpdateDlg::ShowTitlePercent() {
   std::wstring shown = m_title;
   if (m_jobProgress.Running() && m_jobProgress.Step() > 0)
     shown = std::to_wstring(m_jobProgress.Percent()) + L"% - " + m_title;
+  // Positions come once a page; the title changes once a percent.
+  if (shown == m_shownTitle) return;
+  m_shownTitle = shown;
   SetWindowTextW(m_hWnd, shown.c_str());
 }
 
 void CUpdateDlg::ShowFailureAdvice() {
-  JobEnd end;
-  end.outcome = m_outcome;
-  end.deviceTouched = m_jobProgress.DeviceTouched();
-  const std::filesystem::path file = "code_data.bin";
-  end.fileName = DisplayName(file);
-  if (const std::optional<ImageFile> image = InspectImage(file)) end.fileSize = image->size;
+  const JobEnd end = EndOfJob(m_outcome, m_jobProgress.DeviceTouched(), kDefaultImageFile);
   const std::string advice = Advice(end, FrontEnd::Dialog);
   if (advice.empty()) return;
   MessageBoxW(m_hWnd, WideFromUtf8(advice).c_str(), theApp.AppName().c_str(),

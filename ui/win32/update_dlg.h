@@ -78,7 +78,8 @@ class CUpdateDlg : public CDialog {
   UpdateOutcome m_outcome = UpdateOutcome::Succeeded;
   // The whole job's progress, fed with what the worker shows.
   UpdateProgress m_jobProgress;
-  std::wstring m_title;  // the dialog's own
+  std::wstring m_title;       // the dialog's own
+  std::wstring m_shownTitle;  // what the title bar shows now
   // What the dialog's rules say now: following the device, one update at a
   // time, what a close does.
   UpdateSession m_session;
