@@ -13,6 +13,21 @@ inline constexpr std::string_view kConfirmClose =
     "更新尚未完成。\n\n現在關閉會中斷更新，設備可能因此沒有資料庫而無法正常使用，"
     "需要再執行一次更新。\n\n確定要中斷更新並關閉嗎?";
 
+// The close question's answers: stop the update and close, or go on.
+inline constexpr std::string_view kStopUpdate = "中斷更新";
+inline constexpr std::string_view kKeepUpdating = "繼續更新";
+
+// The menu entry that picks the file "更新" writes, and the file dialog's
+// filters.
+inline constexpr std::string_view kChooseFile = "選擇檔案…";
+inline constexpr std::string_view kImageFilesFilter = "資料庫檔案 (*.bin)";
+inline constexpr std::string_view kAllFilesFilter = "所有檔案 (*)";
+
+// The answers to the question about a newer download: the download, the
+// file as it is ("使用 code_data.bin"), or nothing.
+inline constexpr std::string_view kUseFilePrefix = "使用 ";  // + the file's name
+inline constexpr std::string_view kCancel = "取消";
+
 // The probe's text on the status line; with several devices attached, also
 // how many, and that the dialog updates the first while the command line's
 // --all updates them all.

@@ -139,6 +139,11 @@ std::optional<seconds> UpdateProgress::TimeLeft(Clock::time_point now) const {
   return std::chrono::ceil<seconds>(Milliseconds(left));
 }
 
+uint32_t UpdateProgress::BarPosition() const {
+  if (m_stage == Stage::Idle || m_stage == Stage::Done) return 0;
+  return static_cast<uint32_t>(std::lround(m_fraction * m_range));
+}
+
 UpdateProgress::Clock::duration UpdateProgress::Elapsed(Clock::time_point now) const {
   return (m_running ? now : m_end) - m_begin;
 }

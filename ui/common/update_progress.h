@@ -42,6 +42,12 @@ class UpdateProgress {
   bool DeviceTouched() const { return m_stage != Stage::Idle; }
   // Known after the job has run for a while; empty before, and after it.
   std::optional<std::chrono::seconds> TimeLeft(Clock::time_point now) const;
+  // Where the bar stood when the job stopped, in the range of the step it
+  // stopped in: each step puts its bar back to 0 as it ends, but after a
+  // failure the bar is left where it got to, so that the user sees how far
+  // the update went. Only meaningful after End of a job that did not succeed.
+  uint32_t BarRange() const { return m_range; }
+  uint32_t BarPosition() const;
   // From Begin to End (or to `now` while the job runs).
   Clock::duration Elapsed(Clock::time_point now) const;
 

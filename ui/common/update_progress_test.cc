@@ -51,16 +51,19 @@ TEST(UpdateProgress, FollowsWholeJobsToTheirEnd) {
     bool plugged = true;
     UpdateOutcome outcome;
     std::string endLine;  // its start
+    // Where the bar is left after a failure (range, position).
+    uint32_t barRange = 0;
+    uint32_t barPosition = 0;
   };
   const Case cases[] = {
       {1000, 0, true, UpdateOutcome::Succeeded, "更新完成，共用時 0 秒"},
       {70000, 0, true, UpdateOutcome::Succeeded, "更新完成，共用時 "},
       // Unplugged halfway through the image's pages: 274 pages, 1096 data reports.
-      {70000, 600, true, UpdateOutcome::WriteFailed, "更新停止於步驟 2/2 寫入中 "},
+      {70000, 600, true, UpdateOutcome::WriteFailed, "更新停止於步驟 2/2 寫入中 ", 274, 150},
       // Gone after the erase command: the monitor never hears "over".
-      {70000, 1, true, UpdateOutcome::EraseFailed, "更新停止於步驟 1/2 清除中 "},
+      {70000, 1, true, UpdateOutcome::EraseFailed, "更新停止於步驟 1/2 清除中 ", 100, 0},
       // Never there: nothing reached the device, and nothing is said of steps.
-      {70000, 0, false, UpdateOutcome::NoDevice, ""},
+      {70000, 0, false, UpdateOutcome::NoDevice, "", 100, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.length) + " bytes, unplugged after " +
@@ -90,6 +93,10 @@ TEST(UpdateProgress, FollowsWholeJobsToTheirEnd) {
     }
     EXPECT_EQ(feed.progress.EndLine().rfind(c.endLine, 0), 0u) << feed.progress.EndLine();
     EXPECT_EQ(feed.progress.Line(feed.now), "");  // the job has ended
+    if (!succeeded) {
+      EXPECT_EQ(feed.progress.BarRange(), c.barRange);
+      EXPECT_EQ(feed.progress.BarPosition(), c.barPosition);
+    }
   }
 }
 

@@ -1,6 +1,44 @@
 #include "ui/common/update_session.h"
 
+#include <utility>
+
 namespace gps {
+
+UpdateSession::UpdateSession(std::filesystem::path file, bool given)
+    : file_(std::move(file)), fileGiven_(given) {}
+
+ImageChoice UpdateSession::Image() const {
+  return fileGiven_ ? ChooseGivenImage(file_) : ChooseDefaultImage(file_);
+}
+
+bool UpdateSession::FileChosen(const std::filesystem::path& file) {
+  if (updating_ || closing_) return false;
+  file_ = file;
+  fileGiven_ = true;
+  return true;
+}
+
+UpdateSession::StartAction UpdateSession::UpdatePressed(ProbeOutcome probe) {
+  if (!MayStartUpdate()) return StartAction::Nothing;
+  if (probe == ProbeOutcome::Absent) {
+    ProbeShown(probe);
+    return StartAction::NoDevice;
+  }
+  const ImageChoice image = Image();
+  if (!image.offer) return StartAction::Start;
+  offered_ = image.offer->path;
+  return StartAction::AskAboutCopy;
+}
+
+bool UpdateSession::CopyAnswered(CopyAnswer answer) {
+  const std::optional<std::filesystem::path> offered = std::exchange(offered_, std::nullopt);
+  if (answer == CopyAnswer::Cancel || !offered || !MayStartUpdate()) return false;
+  if (answer == CopyAnswer::TakeCopy) {
+    file_ = *offered;
+    fileGiven_ = true;
+  }
+  return true;
+}
 
 void UpdateSession::ProbeShown(ProbeOutcome outcome) {
   lastProbe_ = outcome;

@@ -10,6 +10,10 @@
 //   - One update at a time.
 //   - A close while an update runs asks the user once; confirmed, it stops
 //     the update and closes when the worker has ended.
+//   - "更新" with no device says so and starts nothing.
+//   - The file "更新" writes is the one the dialog was given, or the one the
+//     user dropped on it or picked; a browser's numbered copy of the default
+//     file is offered before an update, never taken silently.
 //   - udev grants the user's access a moment after the device appears, so a
 //     device that would not open is looked at again for a while after each
 //     change of the device list.
@@ -18,9 +22,12 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 #include "protocol/device_probe.h"
+#include "protocol/update_job.h"
+#include "ui/common/image_file.h"
 
 namespace gps {
 
@@ -31,6 +38,18 @@ inline constexpr std::chrono::milliseconds kDeviceSettleTime{2000};
 class UpdateSession {
  public:
   using Clock = std::chrono::steady_clock;
+
+  // `file` is what "更新" writes; `given` when the user named it, so that no
+  // numbered copy of it is looked for.
+  explicit UpdateSession(std::filesystem::path file = kDefaultImageFile, bool given = false);
+
+  // --- the image file ------------------------------------------------------
+
+  // The file "更新" writes, as it is on disk now, with a copy to offer.
+  ImageChoice Image() const;
+  // The user dropped or picked `file`: it is taken as it is. False while an
+  // update runs (the running update keeps its file).
+  bool FileChosen(const std::filesystem::path& file);
 
   // --- the status line -----------------------------------------------------
 
@@ -59,6 +78,25 @@ class UpdateSession {
   // --- updates -------------------------------------------------------------
 
   bool MayStartUpdate() const { return !updating_ && !closing_; }
+
+  // What "更新" does, after a fresh look at the device (`probe`).
+  enum class StartAction {
+    Nothing,      // an update runs, or the dialog is closing
+    NoDevice,     // show "設備連線失敗! 請檢查USB連接。"; nothing is sent
+    AskAboutCopy, // ask about Image().offer, then call CopyAnswered
+    Start,        // start an update of Image().file
+  };
+  StartAction UpdatePressed(ProbeOutcome probe);
+
+  // The answer to the question about a numbered copy.
+  enum class CopyAnswer {
+    TakeCopy,  // write the copy (and keep to it from now on)
+    KeepFile,  // write the file as it is
+    Cancel,    // start nothing
+  };
+  // True: start an update of Image().file now.
+  bool CopyAnswered(CopyAnswer answer);
+
   void UpdateStarted() { updating_ = true; }
   bool Updating() const { return updating_; }
 
@@ -99,6 +137,9 @@ class UpdateSession {
   bool ShowsMessages() const { return !closing_; }
 
  private:
+  std::filesystem::path file_;
+  bool fileGiven_ = false;
+  std::optional<std::filesystem::path> offered_;  // while the question is open
   bool statusFromProbe_ = false;
   ProbeOutcome lastProbe_ = ProbeOutcome::Absent;
   std::optional<Clock::time_point> lastChange_;

@@ -135,7 +135,7 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
     demo = std::make_unique<DemoDevice>();
     link.backend = &demo->bus;
   }
-  CUpdateDlg dialog(link, ImageToWrite(options));
+  CUpdateDlg dialog(link, ImageToWrite(options), options.fileGiven);
   if (hooks.runDialog) return hooks.runDialog(dialog);
   dialog.exec();
   return kAppExitClosed;

@@ -3,7 +3,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMimeData>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
@@ -21,6 +26,7 @@
 #include "protocol/messages.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/failure_advice.h"
+#include "ui/common/guidance_texts.h"
 #include "ui/common/image_file.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
@@ -30,11 +36,28 @@ namespace {
 
 constexpr int kWatchIntervalMs = 500;
 const QString kTitle = QStringLiteral("道路安全警示系統更新介面");
-// Shown beside the progress while the device is in use.
-constexpr const char* kKeepPlugged = "更新中，請勿拔除設備";
 
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString FromPath(const std::filesystem::path& file) {
+  const std::u8string name = file.u8string();
+  return QString::fromUtf8(reinterpret_cast<const char*>(name.data()),
+                           static_cast<qsizetype>(name.size()));
+}
+
+std::filesystem::path ToPath(const QString& file) {
+  const QByteArray name = file.toUtf8();
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+// The one local file a drag carries, if it carries exactly that.
+std::optional<QString> DraggedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
+  const QUrl url = data->urls().first();
+  if (!url.isLocalFile()) return std::nullopt;
+  return url.toLocalFile();
 }
 
 // The interfaces with our vendor and product, from the system's device list:
@@ -45,8 +68,9 @@ std::vector<std::string> OurInterfaces(HidBackend& backend) {
 
 }  // namespace
 
-CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* parent)
-    : QDialog(parent), m_link(link), m_file(std::move(file)) {
+CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileGiven,
+                       QWidget* parent)
+    : QDialog(parent), m_link(link), m_session(std::move(file), fileGiven) {
   m_link.stop = &m_stop;
   setObjectName("update_dialog");
   setWindowTitle(kTitle);
@@ -91,6 +115,7 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, QWidget* p
   m_progressLine->setTextFormat(Qt::PlainText);
   m_progressLine->setGeometry(DluRect(7, 175, 334, 11));
 
+  setAcceptDrops(true);
   setTabOrder(m_cancel, m_update);
   m_cancel->setFocus();
 
@@ -158,21 +183,60 @@ CUpdateDlg::~CUpdateDlg() {
 }
 
 void CUpdateDlg::OnUpdate() {
-  if (!m_session.MayStartUpdate()) return;  // one update at a time
   // As the command-line program does, a look at the device first: with none
   // there the user is told so, nothing is sent, and "更新" stays usable.
-  const ProbeResult probe = ProbeDevice(m_link);
-  if (probe.outcome == ProbeOutcome::Absent) {
-    m_status->setStyleSheet({});
-    m_status->setText(FromUtf8(text::kDeviceConnectFailed));
-    m_session.ProbeShown(probe.outcome);
-    return;
+  switch (m_session.UpdatePressed(ProbeDevice(m_link).outcome)) {
+    case UpdateSession::StartAction::Nothing:
+      return;
+    case UpdateSession::StartAction::NoDevice:
+      m_status->setStyleSheet({});
+      m_status->setText(FromUtf8(text::kDeviceConnectFailed));
+      return;
+    case UpdateSession::StartAction::AskAboutCopy:
+      AskAboutCopy();
+      return;
+    case UpdateSession::StartAction::Start:
+      StartUpdate();
+      return;
   }
+}
+
+void CUpdateDlg::AskAboutCopy() {
+  const ImageChoice image = m_session.Image();
+  auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(),
+                              FromUtf8(OfferQuestion(image)), QMessageBox::NoButton, this);
+  box->setObjectName("offer_question");
+  QPushButton* take = box->addButton(FromUtf8(text::kUseThisFile), QMessageBox::AcceptRole);
+  QPushButton* keep = nullptr;
+  if (image.found) {
+    keep = box->addButton(FromUtf8(text::kUseFilePrefix) + FromUtf8(DisplayName(image.file)),
+                          QMessageBox::AcceptRole);
+  }
+  QPushButton* cancel = box->addButton(FromUtf8(text::kCancel), QMessageBox::RejectRole);
+  box->setDefaultButton(take);
+  box->setEscapeButton(cancel);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::finished, this, [this, box, take, keep] {
+    const QAbstractButton* clicked = box->clickedButton();
+    const auto answer = clicked == take   ? UpdateSession::CopyAnswer::TakeCopy
+                        : keep && clicked == keep ? UpdateSession::CopyAnswer::KeepFile
+                                                  : UpdateSession::CopyAnswer::Cancel;
+    const bool start = m_session.CopyAnswered(answer);
+    ShowProgressLine();
+    if (start) StartUpdate();
+  });
+  box->open();
+}
+
+void CUpdateDlg::StartUpdate() {
   m_session.UpdateStarted();
   m_status->setStyleSheet({});
-  const std::optional<ImageFile> image = InspectImage(m_file);
+  m_writing = m_session.Image().file;
+  const std::optional<ImageFile> image = InspectImage(m_writing);
   m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
                       UpdateProgress::Clock::now());
+  // A laptop that sleeps halfway leaves the device without a database.
+  m_awake = SleepInhibitor::Acquire(kKeepAwakeReason);
   m_tick.start();
   m_update->setEnabled(false);
   m_watch.stop();
@@ -181,7 +245,7 @@ void CUpdateDlg::OnUpdate() {
   // The worker gets the reporter and copies of what it needs, never the
   // dialog itself.
   m_worker = QThread::create(
-      [reporter = m_reporter.get(), link = m_link, file = m_file, outcome = m_outcome]() mutable {
+      [reporter = m_reporter.get(), link = m_link, file = m_writing, outcome = m_outcome]() mutable {
         // The job keeps to the first device attached when it starts, even
         // if others come and go meanwhile.
         std::optional<DeviceViewBackend> pinned =
@@ -200,8 +264,15 @@ void CUpdateDlg::OnWorkerFinished() {
   delete m_worker;
   m_worker = nullptr;
   m_jobProgress.End(UpdateProgress::Clock::now());
+  m_awake.reset();
   m_tick.stop();
   ShowProgressLine();
+  // After a failure the bar stays where the update got to; it empties only
+  // after a success.
+  if (*m_outcome != UpdateOutcome::Succeeded && m_jobProgress.DeviceTouched()) {
+    m_progress->setRange(0, static_cast<int>(m_jobProgress.BarRange()));
+    m_progress->setValue(static_cast<int>(m_jobProgress.BarPosition()));
+  }
   const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
   m_update->setEnabled(after != UpdateSession::AfterUpdate::Close);
   if (after == UpdateSession::AfterUpdate::WithdrawQuestion && m_confirm) {
@@ -216,7 +287,11 @@ void CUpdateDlg::OnWorkerFinished() {
   if (m_session.FollowsDevice()) m_watch.start();
   if (after != UpdateSession::AfterUpdate::Close) ShowFailure(*m_outcome);
   emit UpdateFinished(*m_outcome);
-  if (after == UpdateSession::AfterUpdate::Close) QDialog::done(m_session.CloseCode());
+  if (after == UpdateSession::AfterUpdate::Close) {
+    // The stop the user asked for has its own last word.
+    m_status->setText(FromUtf8(text::kUpdateStopped));
+    QDialog::done(m_session.CloseCode());
+  }
 }
 
 void CUpdateDlg::done(int result) {
@@ -233,8 +308,8 @@ void CUpdateDlg::done(int result) {
                               QString::fromUtf8(text::kConfirmClose.data(),
                                                 static_cast<qsizetype>(text::kConfirmClose.size())), QMessageBox::NoButton, this);
   box->setObjectName("confirm_close");
-  QPushButton* stop = box->addButton(QStringLiteral("中斷更新"), QMessageBox::DestructiveRole);
-  QPushButton* keep = box->addButton(QStringLiteral("繼續更新"), QMessageBox::RejectRole);
+  QPushButton* stop = box->addButton(FromUtf8(text::kStopUpdate), QMessageBox::DestructiveRole);
+  QPushButton* keep = box->addButton(FromUtf8(text::kKeepUpdating), QMessageBox::RejectRole);
   box->setDefaultButton(keep);
   box->setEscapeButton(keep);
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -287,9 +362,46 @@ void CUpdateDlg::contextMenuEvent(QContextMenuEvent* event) {
   auto* menu = new QMenu(this);
   menu->setObjectName("context_menu");
   menu->setAttribute(Qt::WA_DeleteOnClose);
+  QAction* choose = menu->addAction(FromUtf8(text::kChooseFile));
+  choose->setObjectName("choose_file");
+  choose->setEnabled(m_session.MayStartUpdate());
+  connect(choose, &QAction::triggered, this, &CUpdateDlg::OnChooseFile);
   QAction* about = menu->addAction(QStringLiteral("關於 Update(&A)..."));
   connect(about, &QAction::triggered, this, &CUpdateDlg::OnAbout);
   menu->popup(event->globalPos());
+}
+
+void CUpdateDlg::OnChooseFile() {
+  const std::filesystem::path current = m_session.Image().file;
+  const QString folder =
+      current.has_parent_path() ? FromPath(current.parent_path()) : QDir::currentPath();
+  auto* chooser = new QFileDialog(this, FromUtf8(text::kChooseFile), folder,
+                                  FromUtf8(text::kImageFilesFilter) + QStringLiteral(";;") +
+                                      FromUtf8(text::kAllFilesFilter));
+  chooser->setObjectName("file_dialog");
+  chooser->setFileMode(QFileDialog::ExistingFile);
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  connect(chooser, &QFileDialog::fileSelected, this,
+          [this](const QString& file) { FileChosen(ToPath(file)); });
+  chooser->open();
+}
+
+void CUpdateDlg::FileChosen(const std::filesystem::path& file) {
+  if (!m_session.FileChosen(file)) return;
+  // The line tells of the new file, no longer of the last update.
+  m_jobProgress = UpdateProgress();
+  ShowProgressLine();
+}
+
+void CUpdateDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (m_session.MayStartUpdate() && DraggedFile(event->mimeData())) event->acceptProposedAction();
+}
+
+void CUpdateDlg::dropEvent(QDropEvent* event) {
+  const std::optional<QString> file = DraggedFile(event->mimeData());
+  if (!file) return;
+  event->acceptProposedAction();
+  FileChosen(ToPath(*file));
 }
 
 void CUpdateDlg::OnAbout() {
@@ -304,20 +416,20 @@ void CUpdateDlg::ShowProgressLine() {
   const auto now = UpdateProgress::Clock::now();
   if (m_jobProgress.Running()) {
     const std::string line = m_jobProgress.Line(now);
-    m_progressLine->setText(line.empty() ? QString::fromUtf8(kKeepPlugged)
+    m_progressLine->setText(line.empty() ? FromUtf8(text::kDoNotUnplug)
                                          : FromUtf8(line) + QStringLiteral("　") +
-                                               QString::fromUtf8(kKeepPlugged));
+                                               FromUtf8(text::kDoNotUnplug));
     setWindowTitle(line.empty() ? kTitle
                                 : QStringLiteral("%1% - %2").arg(m_jobProgress.Percent()).arg(kTitle));
     return;
   }
   setWindowTitle(kTitle);
   const std::string end = m_jobProgress.EndLine();
-  m_progressLine->setText(end.empty() ? FromUtf8(FileLine(ChooseGivenImage(m_file))) : FromUtf8(end));
+  m_progressLine->setText(end.empty() ? FromUtf8(FileLine(m_session.Image())) : FromUtf8(end));
 }
 
 void CUpdateDlg::ShowFailure(UpdateOutcome outcome) {
-  const JobEnd end = EndOfJob(outcome, m_jobProgress.DeviceTouched(), m_file);
+  const JobEnd end = EndOfJob(outcome, m_jobProgress.DeviceTouched(), m_writing);
   if (!EndsInFailureText(end)) return;
   // The platform's own colour for a warning would be lost on some styles:
   // a plain dark red reads as one on every one.

@@ -27,6 +27,7 @@
 #include "hid/stop_event.h"
 #include "protocol/device_probe.h"
 #include "protocol/update_job.h"
+#include "ui/common/sleep_inhibitor.h"
 #include "ui/common/update_progress.h"
 #include "ui/common/update_session.h"
 #include "ui/qt/dialog_reporter.h"
@@ -44,9 +45,10 @@ class CUpdateDlg : public QDialog {
 
  public:
   // `link` chooses the device (its backend: null for the platform's) and
-  // its bounds; the stop event is the dialog's own. `file` is the image.
+  // its bounds; the stop event is the dialog's own. `file` is the image;
+  // `fileGiven` when the user named it (no numbered copy is looked for).
   explicit CUpdateDlg(LinkSettings link = {},
-                      std::filesystem::path file = kDefaultImageFile,
+                      std::filesystem::path file = kDefaultImageFile, bool fileGiven = false,
                       QWidget* parent = nullptr);
   ~CUpdateDlg() override;
 
@@ -67,9 +69,19 @@ class CUpdateDlg : public QDialog {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // A file dropped on the window is the one "更新" writes.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void OnUpdate();
+  // Asks whether to write the newer download instead; starts on an answer
+  // that says to.
+  void AskAboutCopy();
+  void StartUpdate();
+  // "選擇檔案…": the file dialog, in the current file's folder.
+  void OnChooseFile();
+  void FileChosen(const std::filesystem::path& file);
   void OnAbout();
   void OnWorkerFinished();
   // The user chose to close during the update: stop it; the dialog closes
@@ -87,7 +99,6 @@ class CUpdateDlg : public QDialog {
   void ShowFailure(UpdateOutcome outcome);
 
   LinkSettings m_link;
-  const std::filesystem::path m_file;
   StopEvent m_stop;
 
   QLabel* m_picture;
@@ -103,6 +114,8 @@ class CUpdateDlg : public QDialog {
   UpdateSession m_session;
   QThread* m_worker = nullptr;
   std::shared_ptr<UpdateOutcome> m_outcome;
+  std::filesystem::path m_writing;  // the running update's file
+  std::unique_ptr<SleepInhibitor> m_awake;  // held while an update runs
   QPointer<QMessageBox> m_confirm;
 
   // Following the device while the session says so: a look at the device

@@ -7,10 +7,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
@@ -315,7 +319,10 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(observer.Only("status:").mid(observer.Only("status:").size() - 3),
              QStringList({Q(text::kWritingDatabase), Q(text::kWriteDataError),
                           Q(text::kDatabaseWriteFailed)}));
-    QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 0);
+    // The bar stays where the write got to, as the write showed it: of 20
+    // pages, two were sent whole.
+    QCOMPARE(dialog.findChild<QProgressBar*>("progress")->maximum(), 20);
+    QCOMPARE(dialog.findChild<QProgressBar*>("progress")->value(), 3);
     QVERIFY(Button(dialog, "update")->isEnabled());
     QCOMPARE(rig.device.Restarts(), 0);
     // The status line reads as a failure, the line under it says where the
@@ -372,6 +379,78 @@ class UpdateDialogTest : public QObject {
     QVERIFY(Button(dialog, "update")->isEnabled());
     QCOMPARE(finished.size(), 0);
     QCOMPARE(rig.device.OutputReportCount(), 0u);
+  }
+
+  // The file "更新" writes: a browser's newer download beside the default
+  // file is named on the file line and offered before the update; a file
+  // dropped on the window, or picked with "選擇檔案…", is taken as it is.
+  void TheFileComesFromTheOfferADropOrTheFileDialog() {
+    const std::vector<uint8_t> old(1000, 0x11);
+    const std::vector<uint8_t> download = Image(3000);
+    WriteImage(old);
+    WriteImage(download, "code_data (1).bin");
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::filesystem::last_write_time("code_data.bin", now - std::chrono::hours(2));
+    testing::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    QVERIFY2(ProgressLine(dialog).startsWith("檔案: code_data.bin (1000 位元組, ") &&
+                 ProgressLine(dialog).endsWith("；資料夾中有較新的 code_data (1).bin"),
+             qPrintable(ProgressLine(dialog)));
+    Screenshot(dialog, "file-line");
+
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QMessageBox* offer = nullptr;
+    QTRY_VERIFY((offer = OpenBox(dialog, "offer_question")) != nullptr);
+    QVERIFY(!dialog.IsUpdating());  // nothing starts before the answer
+    QCOMPARE(offer->buttons().size(), 3);
+    QVERIFY(BoxButton(offer, "使用 code_data.bin"));
+    QVERIFY(BoxButton(offer, "取消"));
+    Screenshot(*offer, "offer-question");
+    QTest::mouseClick(BoxButton(offer, "使用這個檔案"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+    QCOMPARE(rig.device.ReadFlash(DATABASE_ADDRESS, 3000), download);
+    // From now on the download is the file, and nothing more is asked.
+    QTRY_VERIFY2(ProgressLine(dialog).startsWith("更新完成"), qPrintable(ProgressLine(dialog)));
+
+    // A dropped file.
+    QVERIFY(QDir().mkdir("elsewhere"));
+    WriteImage(Image(700), "elsewhere/dropped.bin");
+    QMimeData dragged;
+    dragged.setUrls({QUrl::fromLocalFile(QDir::current().filePath("elsewhere/dropped.bin"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &drop);
+    QVERIFY2(ProgressLine(dialog).startsWith("檔案: dropped.bin (700 位元組, "),
+             qPrintable(ProgressLine(dialog)));
+
+    // "選擇檔案…" opens in the current file's folder and takes what is picked.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20),
+                            dialog.mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(&dialog, &event);
+    QMenu* menu = nullptr;
+    QTRY_VERIFY((menu = dialog.findChild<QMenu*>("context_menu")) && menu->isVisible());
+    QAction* choose = menu->findChild<QAction*>("choose_file");
+    QVERIFY(choose && choose->isEnabled());
+    choose->trigger();
+    menu->close();
+    QFileDialog* chooser = nullptr;
+    QTRY_VERIFY((chooser = dialog.findChild<QFileDialog*>("file_dialog")) && chooser->isVisible());
+    QCOMPARE(QDir(chooser->directory()).canonicalPath(),
+             QDir(QDir::current().filePath("elsewhere")).canonicalPath());
+    chooser->selectFile(QDir::current().filePath("code_data.bin"));
+    QMetaObject::invokeMethod(chooser, "accept");
+    QTRY_VERIFY2(ProgressLine(dialog).startsWith("檔案: code_data.bin (1000 位元組, "),
+                 qPrintable(ProgressLine(dialog)));
+    // Named by the user, the file is written without a question.
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 2);
+    QVERIFY(!OpenBox(dialog, "offer_question"));
+    QCOMPARE(rig.device.ReadFlash(DATABASE_ADDRESS, 1000), old);
   }
 
   // Two devices: the status line says so, and the update keeps to the first
@@ -446,8 +525,10 @@ class UpdateDialogTest : public QObject {
     QTRY_VERIFY((box = OpenBox(dialog, "confirm_close")) != nullptr);
     QElapsedTimer clock;
     clock.start();
+    Screenshot(*box, "user-stop-question");
     QTest::mouseClick(BoxButton(box, "中斷更新"), Qt::LeftButton);
     QTRY_VERIFY(!dialog.isVisible());
+    QCOMPARE(Status(dialog)->text(), Q(text::kUpdateStopped));
     QVERIFY2(clock.elapsed() < 2000, "the stop did not end the erase wait");
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::EraseFailed);
@@ -523,8 +604,12 @@ class UpdateDialogTest : public QObject {
       QApplication::sendEvent(&dialog, &event);
       QPointer<QMenu> menu;
       QTRY_VERIFY((menu = dialog.findChild<QMenu*>("context_menu")) && menu->isVisible());
-      QCOMPARE(menu->actions().size(), 1);
-      QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("關於 Update(&A)..."));
+      // Beside About, the file choice, which waits while the update runs
+      // (the second round comes after it).
+      QCOMPARE(menu->actions().size(), 2);
+      QCOMPARE(menu->actions().at(0)->text(), Q(text::kChooseFile));
+      QCOMPARE(menu->actions().at(0)->isEnabled(), round == 1);
+      QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("關於 Update(&A)..."));
       QTest::keyClick(menu, Qt::Key_A);
       QPointer<CAboutDlg> about;
       QTRY_VERIFY((about = dialog.findChild<CAboutDlg*>()) && about->isVisible());
