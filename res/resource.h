@@ -12,11 +12,14 @@
 // of a system command for itself, so commands are compared masked: 0x0010 to
 // 0x001F all mean this one.
 #define IDM_ABOUTBOX 0x0010
+// The system-menu command that picks the file "更新" writes.
+#define IDM_CHOOSEFILE 0x0020
 
 #define IDC_PICTURE 1000
 #define IDC_PROGRESS1 1001
 #define IDC_UPDATE 1002
 #define IDC_STATUS 1003
+#define IDC_PROGRESS_LINE 1004
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -2,6 +2,7 @@
 # Runs the tests of the Windows build under Wine, on a virtual X display:
 # the core's unit tests with the Win32 backend's (gps_tests.exe) and the
 # end-to-end tests of the dialog (update_dialog_tests.exe), through ctest.
+# The dialog's tests leave their pictures in build/windows/ui/win32/screenshots.
 # Then it photographs the dialog in the middle of an update at 96, 144 and
 # 192 DPI, each after checking that the picture fills its place there, into
 # build/windows/screenshots/update-<dpi>dpi.png.
@@ -104,7 +105,18 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 # The windows test preset gives a failing test program one more try: the
 # end-to-end dialog tests failed once in about twenty runs under Wine and
 # Xvfb, and could not be made to fail again (a hundred runs in a row passed).
-ctest --preset windows
+# The dialog's tests photograph what they show (the file line, an update in
+# progress, a failure halfway, the close question, ...) as BMP files, which
+# become PNG files in build/windows/ui/win32/screenshots.
+views=$build/ui/win32/screenshots
+rm -rf "$views"
+mkdir -p "$views"
+GPS_SCREENSHOT_DIR="Z:$(echo "$views" | tr / '\\')" ctest --preset windows
+for bmp in "$views"/*.bmp; do
+  [ -f "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"
+done
+echo "== the dialog's views: $(cd "$views" && echo *.png)"
 
 # The release zip, unpacked and started as a user does, in this Wine.
 if [ -n "$zip" ]; then

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "hid/system_library_win32.h"
+#include "ui/win32/file_choice.h"
 #include "ui/win32/update_dlg.h"
 
 namespace gps {
@@ -42,7 +43,10 @@ BOOL CUpdateApp::InitInstance() {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   if (initControls) initControls(&controls);
 
-  CUpdateDlg dlg(*m_backend);
+  // A file named on the command line (or dropped onto the program's icon)
+  // is the one "更新" writes.
+  const std::optional<std::filesystem::path> file = CommandLineFile();
+  CUpdateDlg dlg(*m_backend, file.value_or(kDefaultImageFile), file.has_value());
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return FALSE;

@@ -19,9 +19,12 @@
 #include "res/resource.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/failure_advice.h"
+#include "ui/common/guidance_texts.h"
 #include "ui/common/image_file.h"
 #include "ui/win32/about_dlg.h"
+#include "ui/win32/choice_box.h"
 #include "ui/win32/dialog_reporter.h"
+#include "ui/win32/file_choice.h"
 #include "ui/win32/running_copy.h"
 #include "ui/win32/update_app.h"
 
@@ -37,11 +40,24 @@ constexpr UINT WM_APP_DPI_CHANGED = WM_APP + 32;
 // change, it is probed again at this pace.
 constexpr UINT_PTR kSettleTimer = 1;
 constexpr UINT kSettleTickMs = 250;
+// While an update runs, the time left moves on between its reports.
+constexpr UINT_PTR kTickTimer = 2;
+constexpr UINT kTickMs = 1000;
+
+// The status line after a failure: a plain dark red reads as one on every
+// background.
+constexpr COLORREF kFailureColour = RGB(0xB0, 0x00, 0x20);
+
+// The answers to the offer of a newer download.
+constexpr int kTakeCopy = 100;
+constexpr int kKeepFile = 101;
+
+std::wstring Wide(std::string_view text) { return WideFromUtf8(std::string(text)); }
 
 }  // namespace
 
-CUpdateDlg::CUpdateDlg(HidBackend& backend)
-    : CDialog(IDD_UPDATE_DIALOG, nullptr) {
+CUpdateDlg::CUpdateDlg(HidBackend& backend, std::filesystem::path file, bool fileGiven)
+    : CDialog(IDD_UPDATE_DIALOG, nullptr), m_session(std::move(file), fileGiven) {
   m_link.backend = &backend;
   m_link.stop = &m_stop;
 }
@@ -61,6 +77,7 @@ CUpdateDlg::~CUpdateDlg() {
 BOOL CUpdateDlg::OnInitDialog() {
   m_status = GetDlgItem(m_hWnd, IDC_STATUS);
   m_progress = GetDlgItem(m_hWnd, IDC_PROGRESS1);
+  m_progressLine = GetDlgItem(m_hWnd, IDC_PROGRESS_LINE);
   theApp.m_pMainWnd = m_hWnd;
 
   // Before anything else, and before the dialog is first shown: a second
@@ -82,12 +99,14 @@ BOOL CUpdateDlg::OnInitDialog() {
     // which is not zero-terminated.
     const int length = LoadStringW(theApp.Instance(), IDS_ABOUTBOX,
                                    reinterpret_cast<LPWSTR>(&about), 0);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_CHOOSEFILE, Wide(text::kChooseFile).c_str());
     if (length > 0) {
       const std::wstring entry(about, static_cast<size_t>(length));
-      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
     }
   }
+  AcceptDroppedFiles(m_hWnd);
 
   const UINT dpi = WindowDpi(m_hWnd);
   SetIcons(dpi);
@@ -102,6 +121,7 @@ BOOL CUpdateDlg::OnInitDialog() {
     m_deviceNotify = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 
   Probe();
+  ShowProgressLine();
   return TRUE;
 }
 
@@ -173,7 +193,7 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       m_session.UpdateTextShown();
       m_jobProgress.OnStatus(Utf8FromWide(reinterpret_cast<const wchar_t*>(lParam)),
                              UpdateProgress::Clock::now());
-      ShowTitlePercent();
+      ShowProgressLine();
       return true;
     case WM_APP_SET_RANGE:
       SetProgressRange(static_cast<uint32_t>(wParam));
@@ -182,7 +202,7 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_APP_SET_POSITION:
       SetProgressPosition(static_cast<uint32_t>(wParam));
       m_jobProgress.OnPosition(static_cast<uint32_t>(wParam), UpdateProgress::Clock::now());
-      ShowTitlePercent();
+      ShowProgressLine();
       return true;
     case WM_APP_SHOW_MESSAGE:
       ShowMessage(reinterpret_cast<const wchar_t*>(lParam));
@@ -200,8 +220,14 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       m_picture.OnDpiChanged(static_cast<UINT>(wParam));
       return true;
     case WM_TIMER:
-      if (wParam != kSettleTimer) return CDialog::OnMessage(message, wParam, lParam, result);
-      OnSettleTimer();
+      if (wParam == kSettleTimer) OnSettleTimer();
+      else if (wParam == kTickTimer) ShowProgressLine();
+      else return CDialog::OnMessage(message, wParam, lParam, result);
+      return true;
+    case WM_CTLCOLORSTATIC:
+      return OnColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), result);
+    case WM_DROPFILES:
+      if (const auto file = DroppedFile(reinterpret_cast<HDROP>(wParam))) FileChosen(*file);
       return true;
     case WM_DEVICECHANGE:
       OnDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
@@ -212,6 +238,10 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       m_deviceNotify = nullptr;
       return false;
     default:
+      if (message == TaskbarProgress::ButtonCreatedMessage()) {
+        m_taskbar.OnButtonCreated(m_hWnd);
+        return true;
+      }
       return CDialog::OnMessage(message, wParam, lParam, result);
   }
 }
@@ -235,6 +265,10 @@ void CUpdateDlg::ShowMessage(const wchar_t* text) {
 }
 
 bool CUpdateDlg::OnSysCommand(UINT nID, LPARAM) {
+  if ((nID & 0xFFF0) == IDM_CHOOSEFILE) {
+    OnChooseFile();
+    return true;
+  }
   if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
   CAboutDlg dlgAbout(m_hWnd);
   dlgAbout.DoModal();
@@ -259,16 +293,40 @@ bool CUpdateDlg::OnPaint() {
 }
 
 void CUpdateDlg::OnUpdate() {
-  // One update at a time: the button stays disabled until the worker ends.
-  if (!m_session.MayStartUpdate()) return;
   // As the command-line program does, a look at the device first: with none
   // there the user is told so, nothing is sent, and "更新" stays usable.
-  const ProbeResult probe = ProbeDevice(m_link);
-  if (probe.outcome == ProbeOutcome::Absent) {
-    SetStatusText(WideFromUtf8(std::string(text::kDeviceConnectFailed)).c_str());
-    m_session.ProbeShown(probe.outcome);
-    return;
+  switch (m_session.UpdatePressed(ProbeDevice(m_link).outcome)) {
+    case UpdateSession::StartAction::Nothing:  // one update at a time
+      return;
+    case UpdateSession::StartAction::NoDevice:
+      m_failed = false;
+      SetStatusText(Wide(text::kDeviceConnectFailed).c_str());
+      return;
+    case UpdateSession::StartAction::AskAboutCopy:
+      AskAboutCopy();
+      return;
+    case UpdateSession::StartAction::Start:
+      StartUpdate();
+      return;
   }
+}
+
+void CUpdateDlg::AskAboutCopy() {
+  const ImageChoice image = m_session.Image();
+  std::vector<Choice> choices{{kTakeCopy, Wide(text::kUseThisFile)}};
+  if (image.found)
+    choices.push_back({kKeepFile, Wide(text::kUseFilePrefix) + Wide(DisplayName(image.file))});
+  choices.push_back({IDCANCEL, Wide(text::kCancel)});
+  const int answer = AskChoice(m_hWnd, theApp.AppName(), Wide(OfferQuestion(image)), choices,
+                               kTakeCopy, ChoiceIcon::Question);
+  const bool start = m_session.CopyAnswered(answer == kTakeCopy   ? UpdateSession::CopyAnswer::TakeCopy
+                                            : answer == kKeepFile ? UpdateSession::CopyAnswer::KeepFile
+                                                                  : UpdateSession::CopyAnswer::Cancel);
+  ShowProgressLine();
+  if (start) StartUpdate();
+}
+
+void CUpdateDlg::StartUpdate() {
   HWND button = GetDlgItem(m_hWnd, IDC_UPDATE);
   // A disabled control keeps no focus: give it to "取消" first.
   if (GetFocus() == button)
@@ -276,14 +334,24 @@ void CUpdateDlg::OnUpdate() {
                  TRUE);
   EnableWindow(button, FALSE);
   m_stop.Reset();
-  const std::optional<ImageFile> image = InspectImage(kDefaultImageFile);
+  m_failed = false;
+  m_writing = m_session.Image().file;
+  const std::optional<ImageFile> image = InspectImage(m_writing);
   m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
                       UpdateProgress::Clock::now());
   m_worker = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
+  if (!m_worker) {
+    m_jobProgress = UpdateProgress();
+    EnableWindow(button, TRUE);
+    return;
+  }
   // The worker's first request waits for this thread, which marks the
   // update started before it serves it.
-  if (m_worker) m_session.UpdateStarted();
-  else EnableWindow(button, TRUE);
+  m_session.UpdateStarted();
+  // A laptop that sleeps halfway leaves the device without a database.
+  m_awake = SleepInhibitor::Acquire(kKeepAwakeReason);
+  SetTimer(m_hWnd, kTickTimer, kTickMs, nullptr);
+  ShowProgressLine();
 }
 
 DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
@@ -296,7 +364,7 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID parameter) {
     std::optional<DeviceViewBackend> pinned = FirstDeviceView(*link.backend);
     if (pinned) link.backend = &*pinned;
     UpdateJob job(reporter, link);
-    dlg->m_outcome = job.LoadAndUpdate();
+    dlg->m_outcome = job.LoadAndUpdate(dlg->m_writing);
   }
   // The last thing the worker does with the dialog: it never touches it after.
   PostMessageW(dlg->m_hWnd, WM_APP_WORKER_DONE, 0, 0);
@@ -310,36 +378,102 @@ void CUpdateDlg::OnWorkerDone() {
   CloseHandle(m_worker);
   m_worker = nullptr;
   m_jobProgress.End(UpdateProgress::Clock::now());
-  ShowTitlePercent();
+  m_awake.reset();
+  KillTimer(m_hWnd, kTickTimer);
   if (m_session.UpdateEnded() == UpdateSession::AfterUpdate::Close) {
+    // The stop the user asked for has its own last word.
+    SetStatusText(Wide(text::kUpdateStopped).c_str());
+    m_taskbar.Clear();
     EndDialog(m_hWnd, m_session.CloseCode());
     return;
   }
   EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), TRUE);
-  ShowFailureAdvice();
+  ShowProgressLine();
+  ShowFailure();
 }
 
-void CUpdateDlg::ShowTitlePercent() {
+void CUpdateDlg::ShowProgressLine() {
+  const auto now = UpdateProgress::Clock::now();
   if (m_title.empty()) {
     wchar_t title[256] = {};
     GetWindowTextW(m_hWnd, title, static_cast<int>(std::size(title)));
     m_title = title;
   }
-  std::wstring shown = m_title;
-  if (m_jobProgress.Running() && m_jobProgress.Step() > 0)
-    shown = std::to_wstring(m_jobProgress.Percent()) + L"% - " + m_title;
-  // Positions come once a page; the title changes once a percent.
-  if (shown == m_shownTitle) return;
-  m_shownTitle = shown;
-  SetWindowTextW(m_hWnd, shown.c_str());
+  std::wstring line;
+  std::wstring title = m_title;
+  int percent = -1;  // no progress on the taskbar button
+  if (m_jobProgress.Running()) {
+    const std::string step = m_jobProgress.Line(now);
+    line = step.empty() ? Wide(text::kDoNotUnplug)
+                        : WideFromUtf8(step) + L"　" + Wide(text::kDoNotUnplug);
+    if (m_jobProgress.Step() > 0) {
+      percent = m_jobProgress.Percent();
+      title = std::to_wstring(percent) + L"% - " + m_title;
+    }
+  } else {
+    const std::string end = m_jobProgress.EndLine();
+    line = WideFromUtf8(end.empty() ? FileLine(m_session.Image()) : end);
+  }
+  // Reports come once a page; the texts change far less often.
+  if (line != m_shownLine) {
+    m_shownLine = line;
+    SetWindowTextW(m_progressLine, line.c_str());
+  }
+  if (title != m_shownTitle) {
+    m_shownTitle = title;
+    SetWindowTextW(m_hWnd, title.c_str());
+  }
+  if (percent != m_shownPercent && m_jobProgress.Running()) {
+    m_shownPercent = percent;
+    if (percent >= 0) m_taskbar.Show(percent);
+  }
 }
 
-void CUpdateDlg::ShowFailureAdvice() {
-  const JobEnd end = EndOfJob(m_outcome, m_jobProgress.DeviceTouched(), kDefaultImageFile);
+bool CUpdateDlg::OnColorStatic(HDC dc, HWND control, INT_PTR& result) {
+  if (control != m_status || !m_failed) return false;
+  SetTextColor(dc, kFailureColour);
+  SetBkMode(dc, TRANSPARENT);
+  // The dialog's own background behind the text.
+  result = reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+  return true;
+}
+
+void CUpdateDlg::ShowFailure() {
+  const JobEnd end = EndOfJob(m_outcome, m_jobProgress.DeviceTouched(), m_writing);
+  m_shownPercent = -1;
+  if (!EndsInFailureText(end)) {
+    m_taskbar.Clear();
+    return;
+  }
+  m_failed = true;
+  InvalidateRect(m_status, nullptr, TRUE);
+  m_taskbar.ShowFailed(m_jobProgress.Percent());
+  // The bar stays where the update got to; it empties only after a success.
+  if (m_jobProgress.DeviceTouched()) {
+    SetProgressRange(m_jobProgress.BarRange());
+    SetProgressPosition(m_jobProgress.BarPosition());
+  }
   const std::string advice = Advice(end, FrontEnd::Dialog);
   if (advice.empty()) return;
   MessageBoxW(m_hWnd, WideFromUtf8(advice).c_str(), theApp.AppName().c_str(),
               MB_OK | MB_ICONWARNING);
+}
+
+void CUpdateDlg::OnChooseFile() {
+  if (!m_session.MayStartUpdate()) return;  // the running update keeps its file
+  const std::filesystem::path current = m_session.Image().file;
+  const std::filesystem::path folder =
+      current.has_parent_path() ? current.parent_path() : std::filesystem::current_path();
+  const auto file = PickFile(m_hWnd, folder, Wide(text::kChooseFile),
+                             Wide(text::kImageFilesFilter), Wide(text::kAllFilesFilter));
+  if (file) FileChosen(*file);
+}
+
+void CUpdateDlg::FileChosen(const std::filesystem::path& file) {
+  if (!m_session.FileChosen(file)) return;
+  // The line tells of the new file, no longer of the last update.
+  m_jobProgress = UpdateProgress();
+  ShowProgressLine();
 }
 
 void CUpdateDlg::OnClose(int code) {
@@ -352,9 +486,10 @@ void CUpdateDlg::OnClose(int code) {
     case UpdateSession::CloseAction::Ask:
       break;
   }
-  const std::wstring question = WideFromUtf8(std::string(text::kConfirmClose));
-  const int answer = MessageBoxW(m_hWnd, question.c_str(), theApp.AppName().c_str(),
-                                 MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  // "繼續更新" is the default: Enter, Esc and the close box keep the update.
+  const int answer = AskChoice(m_hWnd, theApp.AppName(), Wide(text::kConfirmClose),
+                               {{IDYES, Wide(text::kStopUpdate)}, {IDNO, Wide(text::kKeepUpdating)}},
+                               IDNO, ChoiceIcon::Warning);
   switch (m_session.CloseAnswered(answer == IDYES, code)) {
     case UpdateSession::AnswerAction::KeepRunning:
       return;

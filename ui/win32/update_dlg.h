@@ -1,27 +1,36 @@
-// The main dialog: the picture, the progress bar, the status line, "更新"
-// and "取消". It probes the device when it opens, runs each update on a
-// worker thread, and serves the worker's reports on its own thread.
+// The main dialog: the picture, the progress bar, the status line, the
+// line under it, "更新" and "取消". It probes the device when it opens, runs
+// each update on a worker thread, and serves the worker's reports on its own
+// thread. The file "更新" writes is the one given on the command line, or
+// dropped onto the window, or picked with "選擇檔案…" in the system menu.
 #pragma once
 
 #include <windows.h>
 #include <dbt.h>
 
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "protocol/update_job.h"
+#include "ui/common/sleep_inhibitor.h"
 #include "ui/common/update_progress.h"
 #include "ui/common/update_session.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/dialog_picture.h"
+#include "ui/win32/taskbar_progress.h"
 
 namespace gps {
 
 class CUpdateDlg : public CDialog {
  public:
-  // Probes and updates through `backend`; the dialog has no owner.
-  explicit CUpdateDlg(HidBackend& backend);
+  // Probes and updates through `backend`; the dialog has no owner. `file` is
+  // the image; `fileGiven` when the user named it (no numbered copy of it is
+  // looked for).
+  explicit CUpdateDlg(HidBackend& backend, std::filesystem::path file = kDefaultImageFile,
+                      bool fileGiven = false);
   ~CUpdateDlg() override;
 
   // The four operations the update reports through, on the UI thread.
@@ -52,13 +61,23 @@ class CUpdateDlg : public CDialog {
   void SetIcons(UINT dpi);
   HCURSOR OnQueryDragIcon() const { return m_hIcon; }
   void OnUpdate();
+  // Asks whether to write the newer download instead; starts on an answer
+  // that says to.
+  void AskAboutCopy();
+  void StartUpdate();
   void OnWorkerDone();
-  // After a job that failed: a box says what it means for the device and
+  // "選擇檔案…": the system's file dialog, in the current file's folder.
+  void OnChooseFile();
+  void FileChosen(const std::filesystem::path& file);
+  // The line under the status line, the title's percentage and the taskbar
+  // button's progress, as the job stands now.
+  void ShowProgressLine();
+  // Paints the status line in the failure colour after a failed job.
+  bool OnColorStatic(HDC dc, HWND control, INT_PTR& result);
+  // After a job that failed: the status line reads as a failure, the bar
+  // stays where it stopped, and a box says what it means for the device and
   // what to do.
-  void ShowFailureAdvice();
-  // The window title: the whole job's percentage before the dialog's own
-  // title while an update runs (the taskbar button shows it too).
-  void ShowTitlePercent();
+  void ShowFailure();
   // Ends the dialog with `code`; while an update runs, only once the user
   // has confirmed and the worker has stopped.
   void OnClose(int code);
@@ -67,6 +86,9 @@ class CUpdateDlg : public CDialog {
 
   HWND m_status = nullptr;    // IDC_STATUS
   HWND m_progress = nullptr;  // IDC_PROGRESS1
+  HWND m_progressLine = nullptr;  // IDC_PROGRESS_LINE
+  std::wstring m_shownLine;       // what it shows now
+  bool m_failed = false;          // the status line tells of a failure
   CDialogPicture m_picture;   // IDC_PICTURE
   HICON m_hIcon = nullptr;       // the large icon, at the window's DPI
   HICON m_hIconSmall = nullptr;
@@ -76,10 +98,14 @@ class CUpdateDlg : public CDialog {
   // How the worker's job ended: written by the worker before its last
   // message, read here once it has ended.
   UpdateOutcome m_outcome = UpdateOutcome::Succeeded;
+  std::filesystem::path m_writing;  // the running update's file
+  std::unique_ptr<SleepInhibitor> m_awake;  // held while an update runs
+  TaskbarProgress m_taskbar;
   // The whole job's progress, fed with what the worker shows.
   UpdateProgress m_jobProgress;
   std::wstring m_title;       // the dialog's own
   std::wstring m_shownTitle;  // what the title bar shows now
+  int m_shownPercent = -1;    // on the taskbar button
   // What the dialog's rules say now: following the device, one update at a
   // time, what a close does.
   UpdateSession m_session;

@@ -402,6 +402,25 @@ TEST_F(DialogTest, MissingImageIsToldInAMessageBoxAndTheButtonComesBack) {
   EXPECT_EQ(update.ExitCode(), 0);
 }
 
+// A file dropped onto the program's icon arrives as its argument: that file
+// is the one "更新" writes, named on the line under the status line.
+TEST_F(DialogTest, AFileOnTheCommandLineIsTheOneWritten) {
+  {
+    std::ofstream out(dir_ / "my image.bin", std::ios::binary);
+    out << std::string(4096, '\x42');
+  }
+  Program update(L"Update-sim.exe", dir_, L"\"" + (dir_ / "my image.bin").wstring() + L"\"");
+  HWND dialog = update.MainWindow();
+  ASSERT_NE(dialog, nullptr);
+  constexpr int kProgressLine = 1004;
+  EXPECT_EQ(Text(GetDlgItem(dialog, kProgressLine)).rfind(L"檔案: my image.bin (4.0 KB, ", 0), 0u);
+  Press(dialog, kUpdateButton);
+  EXPECT_TRUE(WaitUntil([&] { return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded; },
+                        seconds(60)));
+  Press(dialog, IDOK);
+  EXPECT_EQ(update.ExitCode(), 0);
+}
+
 TEST_F(DialogTest, AboutEntryOfTheSystemMenuOpensTheAboutBoxEachTime) {
   Program update(L"Update.exe", dir_);
   HWND dialog = update.MainWindow();

@@ -3,6 +3,7 @@
 // second thread plays the user and the system (device arrivals and removals
 // reach the dialog as the WM_DEVICECHANGE messages Windows sends).
 #include <windows.h>
+#include <commctrl.h>
 #include <dbt.h>
 
 #include <gtest/gtest.h>
@@ -15,9 +16,14 @@
 #include <string>
 #include <thread>
 
+#include "protocol/flash_layout.h"
 #include "sim/sim_device.h"
 #include "res/resource.h"
+#include "ui/win32/tests/screenshot.h"
 #include "ui/win32/update_dlg.h"
+
+// Last: it defines `interface`, a name the simulated bus uses.
+#include <shlobj.h>  // DROPFILES
 
 namespace gps {
 namespace {
@@ -66,6 +72,31 @@ HWND BoxOver(HWND dialog) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.box;
+}
+
+// The texts of a box's controls, one after another: its message and its
+// buttons.
+std::wstring ChildTexts(HWND box) {
+  std::wstring texts;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM param) -> BOOL {
+        *reinterpret_cast<std::wstring*>(param) += Text(child) + L"|";
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+// The colour the dialog gives its status line's text.
+COLORREF StatusColour(HWND dialog) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  SetTextColor(dc, RGB(1, 2, 3));
+  SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_STATUS)));
+  const COLORREF colour = GetTextColor(dc);
+  DeleteDC(dc);
+  return colour;
 }
 
 // Forwards to the simulated bus and counts the calls made on the dialog's
@@ -142,8 +173,10 @@ class UpdateDlgTest : public ::testing::Test {
 
   // Runs the dialog on this thread while `user` acts on it from another.
   // Whatever `user` leaves open is closed afterwards, so the loop ends.
-  void RunDialog(HidBackend& backend, const std::function<void(HWND)>& user) {
-    CUpdateDlg dlg(backend);
+  // A `file` given is the one the user named.
+  void RunDialog(HidBackend& backend, const std::function<void(HWND)>& user,
+                 const fs::path& file = {}) {
+    CUpdateDlg dlg(backend, file.empty() ? fs::path(kDefaultImageFile) : file, !file.empty());
     std::thread player([&] {
       HWND window = nullptr;
       const bool shown = WaitUntil(
@@ -180,6 +213,12 @@ class UpdateDlgTest : public ::testing::Test {
   }
 
   static std::wstring Status(HWND dialog) { return Text(GetDlgItem(dialog, IDC_STATUS)); }
+  static std::wstring ProgressLine(HWND dialog) {
+    return Text(GetDlgItem(dialog, IDC_PROGRESS_LINE));
+  }
+  static bool StartsWith(const std::wstring& text, const std::wstring& start) {
+    return text.rfind(start, 0) == 0;
+  }
   static bool UpdateEnabled(HWND dialog) {
     return IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)) != FALSE;
   }
@@ -188,9 +227,10 @@ class UpdateDlgTest : public ::testing::Test {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_UPDATE)));
   }
 
-  void WriteImage() {
-    std::ofstream out(dir_ / "code_data.bin", std::ios::binary);
-    out << std::string(8192, '\x5A');
+  void WriteImage(const std::string& bytes = std::string(8192, '\x5A'),
+                  const fs::path& name = "code_data.bin") {
+    std::ofstream out(dir_ / name, std::ios::binary);
+    out << bytes;
   }
 
   SimDevice device_;
@@ -368,8 +408,18 @@ TEST_F(UpdateDlgTest, AFailureHalfwaySaysWhatToDo) {
     while (message && Text(message).empty()) message = FindWindowExW(box, message, L"Static", nullptr);
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(Text(message).rfind(L"更新沒有完成：", 0), 0u) << Text(message).size();
+    testing::Screenshot(box, "failure-halfway-advice");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
+    // The status line reads as a failure, the bar stays where the write got
+    // to (of 33 pages, two were sent whole, shown as the write shows them),
+    // and the line under it says where the update stopped.
+    EXPECT_EQ(StatusColour(dialog), RGB(0xB0, 0x00, 0x20));
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PROGRESS1), PBM_GETRANGE, FALSE, 0), 33);
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PROGRESS1), PBM_GETPOS, 0, 0), 3);
+    EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"更新停止於步驟 2/2 寫入中 "))
+        << ProgressLine(dialog).size();
+    testing::Screenshot(dialog, "failure-halfway");
   });
   EXPECT_EQ(device_.Restarts(), 0);
 }
@@ -387,6 +437,162 @@ TEST_F(UpdateDlgTest, AnUpdateThatSetNoTextLeavesTheProbeTextFollowingTheDevice)
     DeviceEvent(dialog, DBT_DEVICEREMOVECOMPLETE);
     EXPECT_EQ(Status(dialog), kNoDevice);
   });
+}
+
+// The line under the status line: the file before, the whole job's step,
+// percentage and a warning not to unplug during, the time taken after.
+TEST_F(UpdateDlgTest, TheProgressLineFollowsTheWholeJob) {
+  WriteImage();
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"檔案: code_data.bin (8.0 KB, "));
+    EXPECT_NE(StatusColour(dialog), RGB(0xB0, 0x00, 0x20));
+    PressUpdate(dialog);
+    // Halfway through the erase, for the picture.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          return StartsWith(ProgressLine(dialog), L"步驟 1/2 清除中 ") &&
+                 SendMessageW(GetDlgItem(dialog, IDC_PROGRESS1), PBM_GETPOS, 0, 0) >= 50;
+        },
+        seconds(20)));
+    const std::wstring line = ProgressLine(dialog);
+    EXPECT_EQ(line.substr(line.size() - 10), L"更新中，請勿拔除設備");
+    testing::Screenshot(dialog, "in-progress");
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(30)));
+    EXPECT_EQ(Status(dialog), kSucceeded);
+    EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"更新完成，共用時 "));
+    // After a success the bar empties, as the update leaves it.
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PROGRESS1), PBM_GETPOS, 0, 0), 0);
+  });
+}
+
+// "更新" with no device says so and starts nothing; the button stays usable.
+TEST_F(UpdateDlgTest, UpdateWithoutADeviceStartsNothing) {
+  WriteImage();
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    ASSERT_EQ(Status(dialog), kConnected);
+    device_.Unplug();  // with no notification yet
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kNoDevice; }, seconds(20)));
+    EXPECT_TRUE(UpdateEnabled(dialog));
+    EXPECT_EQ(BoxOver(dialog), nullptr);
+    testing::Screenshot(dialog, "no-device-update-pressed");
+  });
+  EXPECT_EQ(device_.OutputReportCount(), 0u);
+}
+
+// A close during an update asks with answers of its own: "繼續更新", the
+// default, and "中斷更新", which stops the update and closes.
+TEST_F(UpdateDlgTest, TheCloseQuestionAnswersInWords) {
+  WriteImage();
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    const std::wstring texts = ChildTexts(box);
+    EXPECT_NE(texts.find(L"中斷更新|"), std::wstring::npos);
+    EXPECT_NE(texts.find(L"繼續更新|"), std::wstring::npos);
+    EXPECT_NE(texts.find(L"確定要中斷更新並關閉嗎?"), std::wstring::npos);
+    testing::Screenshot(box, "user-stop-question");
+    PostMessageW(box, WM_COMMAND, IDYES, reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, seconds(20)));
+  });
+  EXPECT_EQ(device_.Restarts(), 0);
+}
+
+// A WM_DROPFILES as the shell sends it for one file.
+HGLOBAL DropOf(const fs::path& file) {
+  const std::wstring name = file.wstring();
+  const size_t bytes = sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GHND, bytes);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::copy(name.begin(), name.end(),
+            reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES)));
+  GlobalUnlock(memory);
+  return memory;
+}
+
+// The file "更新" writes: a newer download beside the default file is named
+// on the file line and offered before the update; a file dropped on the
+// window, picked with "選擇檔案…", or given on the command line is taken as
+// it is.
+TEST_F(UpdateDlgTest, TheFileComesFromTheOfferADropTheFileDialogOrTheCommandLine) {
+  const std::string old(1000, '\x11');
+  const std::string download(3000, '\x22');
+  WriteImage(old);
+  WriteImage(download, "code_data (1).bin");
+  fs::last_write_time(dir_ / "code_data.bin",
+                      fs::last_write_time(dir_ / "code_data (1).bin") - std::chrono::hours(2));
+  fs::create_directory(dir_ / "elsewhere");
+  WriteImage(std::string(700, '\x33'), "elsewhere/dropped.bin");
+  auto flash = [&](size_t length) {
+    const std::vector<uint8_t> bytes = device_.ReadFlash(DATABASE_ADDRESS, static_cast<uint32_t>(length));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    const std::wstring line = ProgressLine(dialog);
+    EXPECT_TRUE(StartsWith(line, L"檔案: code_data.bin (1000 位元組, "));
+    EXPECT_NE(line.find(L"；資料夾中有較新的 code_data (1).bin"), std::wstring::npos);
+    testing::Screenshot(dialog, "file-line");
+
+    // The offer, before anything is sent.
+    PressUpdate(dialog);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    EXPECT_TRUE(UpdateEnabled(dialog));
+    const std::wstring texts = ChildTexts(box);
+    EXPECT_NE(texts.find(L"使用這個檔案|"), std::wstring::npos);
+    EXPECT_NE(texts.find(L"使用 code_data.bin|"), std::wstring::npos);
+    EXPECT_NE(texts.find(L"取消|"), std::wstring::npos);
+    testing::Screenshot(box, "offer-question");
+    PostMessageW(box, WM_COMMAND, 100, reinterpret_cast<LPARAM>(GetDlgItem(box, 100)));
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kSucceeded && UpdateEnabled(dialog); },
+                          seconds(30)));
+    EXPECT_EQ(flash(download.size()), download);
+
+    // A file dropped on the window.
+    PostMessageW(dialog, WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(DropOf(dir_ / "elsewhere" / "dropped.bin")), 0);
+    EXPECT_TRUE(WaitUntil([&] { return StartsWith(ProgressLine(dialog), L"檔案: dropped.bin (700 位元組, "); },
+                          seconds(10)))
+        << ProgressLine(dialog).size();
+
+    // "選擇檔案…" in the system menu: the open dialog, where the user types
+    // the name.
+    PostMessageW(dialog, WM_SYSCOMMAND, IDM_CHOOSEFILE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    constexpr int kFileNameBox = 0x47C;  // the open dialog's file name (cmb13)
+    SetDlgItemTextW(box, kFileNameBox, (dir_ / "code_data.bin").wstring().c_str());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return StartsWith(ProgressLine(dialog), L"檔案: code_data.bin (1000 位元組, "); },
+                          seconds(10)))
+        << ProgressLine(dialog).size();
+    // Named by the user, it is written without a question.
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kSucceeded && UpdateEnabled(dialog); },
+                          seconds(30)));
+    EXPECT_EQ(flash(old.size()), old);
+  });
+
+  // Given on the command line: no question either.
+  RunDialog(
+      bus,
+      [&](HWND dialog) {
+        EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"檔案: dropped.bin (700 位元組, "));
+        PressUpdate(dialog);
+        ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kSucceeded && UpdateEnabled(dialog); },
+                              seconds(30)));
+      },
+      dir_ / "elsewhere" / "dropped.bin");
+  EXPECT_EQ(flash(700), std::string(700, '\x33'));
 }
 
 }  // namespace
