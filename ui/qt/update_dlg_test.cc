@@ -362,6 +362,22 @@ class UpdateDialogTest : public QObject {
     QVERIFY(!OpenBox(dialog, "failure_advice"));
   }
 
+  // Once the job has run long enough to know its pace, the line tells the
+  // time left (the picture of an update in progress for the README).
+  void TheTimeLeftShowsOnceThePaceIsKnown() {
+    WriteImage(Image(5000));
+    testing::SimRig rig(PacedDevice(20, 600));  // a 12 s erase
+    LinkSettings link = rig.link;
+    link.bounds.readMs = 5000;  // each erase message comes after 600 ms
+    CUpdateDlg dialog(link);
+    dialog.show();
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
+    QTRY_VERIFY2_WITH_TIMEOUT(ProgressLine(dialog).contains("，剩餘約 "), qPrintable(ProgressLine(dialog) + " / " + Status(dialog)->text()), 20000);
+    QVERIFY2(ProgressLine(dialog).startsWith("步驟 1/2 清除中 "), qPrintable(ProgressLine(dialog)));
+    Screenshot(dialog, "in-progress-time-left");
+    // The dialog stops the update as it goes.
+  }
+
   // "更新" with no device says so and starts nothing: nothing is sent and
   // the button stays usable.
   void UpdateWithoutADeviceStartsNothing() {

@@ -25,10 +25,24 @@ int FallbackChoice(HWND owner, const std::wstring& title, const std::wstring& te
   return IDCANCEL;
 }
 
+// Keeps the caller's window handle up to date while the dialog lives.
+HRESULT CALLBACK Notified(HWND window, UINT notification, WPARAM, LPARAM, LONG_PTR data) {
+  auto* shown = reinterpret_cast<HWND*>(data);
+  if (!shown) return S_OK;
+  if (notification == TDN_CREATED) *shown = window;
+  if (notification == TDN_DESTROYED) *shown = nullptr;
+  return S_OK;
+}
+
 }  // namespace
 
+void WithdrawChoice(HWND shown) {
+  if (shown) PostMessageW(shown, WM_CLOSE, 0, 0);
+}
+
 int AskChoice(HWND owner, const std::wstring& title, const std::wstring& text,
-              const std::vector<Choice>& choices, int defaultId, ChoiceIcon icon) {
+              const std::vector<Choice>& choices, int defaultId, ChoiceIcon icon,
+              HWND* shown) {
   const auto taskDialog = SystemFunction<TaskDialogIndirectFn>(
       LoadSystemLibrary(L"comctl32.dll"), "TaskDialogIndirect");
   if (!taskDialog) return FallbackChoice(owner, title, text, choices, defaultId, icon);
@@ -50,9 +64,12 @@ int AskChoice(HWND owner, const std::wstring& title, const std::wstring& text,
   // a short text may put its buttons on rows of their own, some of them out
   // of sight (Wine).
   config.cxWidth = 260;
+  config.pfCallback = Notified;
+  config.lpCallbackData = reinterpret_cast<LONG_PTR>(shown);
   int chosen = IDCANCEL;
-  if (FAILED(taskDialog(&config, &chosen, nullptr, nullptr)))
-    return FallbackChoice(owner, title, text, choices, defaultId, icon);
+  const HRESULT result = taskDialog(&config, &chosen, nullptr, nullptr);
+  if (shown) *shown = nullptr;
+  if (FAILED(result)) return FallbackChoice(owner, title, text, choices, defaultId, icon);
   return chosen;
 }
 

@@ -21,8 +21,15 @@ enum class ChoiceIcon { Warning, Question };
 
 // Shows `text` over `owner` with one button per choice (at most three), the
 // `defaultId` one focused, and returns the chosen id; IDCANCEL when the box
-// was closed without a choice (Esc, the close box).
+// was closed without a choice (Esc, the close box). While the task dialog is
+// open, `*shown` (when given) is its window, so that the owner can take the
+// question away (WithdrawChoice); otherwise null.
 int AskChoice(HWND owner, const std::wstring& title, const std::wstring& text,
-              const std::vector<Choice>& choices, int defaultId, ChoiceIcon icon);
+              const std::vector<Choice>& choices, int defaultId, ChoiceIcon icon,
+              HWND* shown = nullptr);
+
+// Closes the open question `shown` as its close box does: its
+// AskChoice returns IDCANCEL.
+void WithdrawChoice(HWND shown);
 
 }  // namespace gps

@@ -380,7 +380,11 @@ void CUpdateDlg::OnWorkerDone() {
   m_jobProgress.End(UpdateProgress::Clock::now());
   m_awake.reset();
   KillTimer(m_hWnd, kTickTimer);
-  if (m_session.UpdateEnded() == UpdateSession::AfterUpdate::Close) {
+  const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
+  // The update is over: the question about stopping it goes, unanswered, and
+  // the user reads the update's last text.
+  if (after == UpdateSession::AfterUpdate::WithdrawQuestion) WithdrawChoice(m_closeQuestion);
+  if (after == UpdateSession::AfterUpdate::Close) {
     // The stop the user asked for has its own last word.
     SetStatusText(Wide(text::kUpdateStopped).c_str());
     m_taskbar.Clear();
@@ -489,7 +493,7 @@ void CUpdateDlg::OnClose(int code) {
   // "繼續更新" is the default: Enter, Esc and the close box keep the update.
   const int answer = AskChoice(m_hWnd, theApp.AppName(), Wide(text::kConfirmClose),
                                {{IDYES, Wide(text::kStopUpdate)}, {IDNO, Wide(text::kKeepUpdating)}},
-                               IDNO, ChoiceIcon::Warning);
+                               IDNO, ChoiceIcon::Warning, &m_closeQuestion);
   switch (m_session.CloseAnswered(answer == IDYES, code)) {
     case UpdateSession::AnswerAction::KeepRunning:
       return;

@@ -109,6 +109,7 @@ class CUpdateDlg : public CDialog {
   // What the dialog's rules say now: following the device, one update at a
   // time, what a close does.
   UpdateSession m_session;
+  HWND m_closeQuestion = nullptr;  // while the close question is open
   HDEVNOTIFY m_deviceNotify = nullptr;
 };
 

@@ -466,6 +466,26 @@ TEST_F(UpdateDlgTest, TheProgressLineFollowsTheWholeJob) {
   });
 }
 
+// Once the job has run long enough to know its pace, the line tells the
+// time left (the picture of an update in progress for the README).
+TEST_F(UpdateDlgTest, TheTimeLeftShowsOnceThePaceIsKnown) {
+  WriteImage();
+  SimConfig config;
+  for (uint32_t i = 1; i <= 20; ++i) config.progress.push_back(i * 5);
+  config.progressGap = std::chrono::milliseconds(600);  // a 12 s erase
+  config.recordReports = false;
+  SimDevice slow(config);
+  SimBus bus(slow);
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return ProgressLine(dialog).find(L"，剩餘約 ") != std::wstring::npos; },
+                          seconds(20)));
+    EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"步驟 1/2 清除中 "));
+    testing::Screenshot(dialog, "in-progress-time-left");
+    // Closing confirms the stop, and the update ends with the dialog.
+  });
+}
+
 // "更新" with no device says so and starts nothing; the button stays usable.
 TEST_F(UpdateDlgTest, UpdateWithoutADeviceStartsNothing) {
   WriteImage();
@@ -502,6 +522,25 @@ TEST_F(UpdateDlgTest, TheCloseQuestionAnswersInWords) {
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, seconds(20)));
   });
   EXPECT_EQ(device_.Restarts(), 0);
+}
+
+// An update that ends while the close question is open takes the question
+// away: the user reads the update's last text, and the dialog stays.
+TEST_F(UpdateDlgTest, AnUpdateEndingUnderTheCloseQuestionTakesItAway) {
+  WriteImage();
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, seconds(30)));
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(Status(dialog), kSucceeded);
+    EXPECT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(10)));
+  });
+  EXPECT_EQ(device_.Restarts(), 1);
 }
 
 // A WM_DROPFILES as the shell sends it for one file.
