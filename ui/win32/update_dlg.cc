@@ -293,10 +293,12 @@ bool CUpdateDlg::OnPaint() {
 }
 
 void CUpdateDlg::OnUpdate() {
+  // One update at a time, and the device is the worker's while it runs.
+  if (!m_session.MayStartUpdate()) return;
   // As the command-line program does, a look at the device first: with none
   // there the user is told so, nothing is sent, and "更新" stays usable.
   switch (m_session.UpdatePressed(ProbeDevice(m_link).outcome)) {
-    case UpdateSession::StartAction::Nothing:  // one update at a time
+    case UpdateSession::StartAction::Nothing:
       return;
     case UpdateSession::StartAction::NoDevice:
       m_failed = false;
