@@ -13,12 +13,30 @@
 
 namespace gps::testing {
 
+// True while the window or one of its controls still has something to paint.
+inline bool PaintPending(HWND window) {
+  if (GetUpdateRect(window, nullptr, FALSE)) return true;
+  bool pending = false;
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM param) -> BOOL {
+        if (!GetUpdateRect(child, nullptr, FALSE)) return TRUE;
+        *reinterpret_cast<bool*>(param) = true;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&pending));
+  return pending;
+}
+
 inline void Screenshot(HWND window, const std::string& name) {
   const char* dir = std::getenv("GPS_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
-  // Painted now, whatever thread owns it.
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN |
-                                             RDW_FRAME);
+  // Painted anew by the thread that owns it (a box just shown may still be
+  // laying out its buttons): the picture is taken once nothing is left to
+  // paint, or after two seconds.
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_FRAME);
+  const DWORD start = GetTickCount();
+  while (PaintPending(window) && GetTickCount() - start < 2000) Sleep(10);
   RECT rect{};
   GetWindowRect(window, &rect);
   const int width = rect.right - rect.left;
