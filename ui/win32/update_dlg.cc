@@ -224,6 +224,9 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
       else if (wParam == kTickTimer) ShowProgressLine();
       else return CDialog::OnMessage(message, wParam, lParam, result);
       return true;
+    case WM_DRAWITEM:
+      result = TRUE;
+      return OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
     case WM_CTLCOLORSTATIC:
       return OnColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), result);
     case WM_DROPFILES:
@@ -423,7 +426,9 @@ void CUpdateDlg::ShowProgressLine() {
   // Reports come once a page; the texts change far less often.
   if (line != m_shownLine) {
     m_shownLine = line;
+    // The text is kept in the control too, for screen readers and tests.
     SetWindowTextW(m_progressLine, line.c_str());
+    InvalidateRect(m_progressLine, nullptr, FALSE);
   }
   if (title != m_shownTitle) {
     m_shownTitle = title;
@@ -441,6 +446,20 @@ bool CUpdateDlg::OnColorStatic(HDC dc, HWND control, INT_PTR& result) {
   SetBkMode(dc, TRANSPARENT);
   // The dialog's own background behind the text.
   result = reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+  return true;
+}
+
+bool CUpdateDlg::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  if (item.hwndItem != m_progressLine) return false;
+  RECT place = item.rcItem;
+  FillRect(item.hDC, &place, GetSysColorBrush(COLOR_BTNFACE));
+  const auto font = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+  HGDIOBJ oldFont = font ? SelectObject(item.hDC, font) : nullptr;
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, GetSysColor(COLOR_WINDOWTEXT));
+  DrawTextW(item.hDC, m_shownLine.c_str(), static_cast<int>(m_shownLine.size()), &place,
+            DT_LEFT | DT_TOP | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+  if (oldFont) SelectObject(item.hDC, oldFont);
   return true;
 }
 

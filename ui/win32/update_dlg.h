@@ -74,6 +74,9 @@ class CUpdateDlg : public CDialog {
   void ShowProgressLine();
   // Paints the status line in the failure colour after a failed job.
   bool OnColorStatic(HDC dc, HWND control, INT_PTR& result);
+  // Draws the line under the status line: one line, an ellipsis where it is
+  // too long for its place.
+  bool OnDrawItem(const DRAWITEMSTRUCT& item);
   // After a job that failed: the status line reads as a failure, the bar
   // stays where it stopped, and a box says what it means for the device and
   // what to do.
