@@ -4,7 +4,7 @@
 
 namespace gps {
 
-std::wstring WideFromUtf8(const std::string& text) {
+std::wstring WideFromUtf8(std::string_view text) {
   if (text.empty()) return {};
   const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                     nullptr, 0);

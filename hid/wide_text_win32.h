@@ -3,10 +3,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace gps {
 
-std::wstring WideFromUtf8(const std::string& text);
+std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(const std::wstring& text);
 
 }  // namespace gps

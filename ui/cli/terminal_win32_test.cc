@@ -153,7 +153,7 @@ TEST_F(CliOnWindows, OnAConsoleTheTextsReadRightAndTheBarLeavesNoTrace) {
   EXPECT_GT(rows.size(), 1u);
   for (std::string_view line : {text::kErasing, text::kWritingDatabase, text::kDatabaseWritten,
                                 text::kUpdateSucceeded}) {
-    EXPECT_NE(std::find(rows.begin(), rows.end(), WideFromUtf8(std::string(line))), rows.end())
+    EXPECT_NE(std::find(rows.begin(), rows.end(), WideFromUtf8(line)), rows.end())
         << line;
   }
   EXPECT_EQ(screen.find(L"[K"), std::wstring::npos);

@@ -34,11 +34,11 @@ constexpr seconds kPaceAfter{2};
 
 }  // namespace
 
-void UpdateProgress::Begin(uint32_t imageLength, Clock::time_point now) {
+void UpdateProgress::Begin(uint64_t imageLength, Clock::time_point now) {
   *this = UpdateProgress();
   m_running = true;
   m_begin = now;
-  const uint32_t sectors = imageLength / SECTOR_SIZE + (imageLength % SECTOR_SIZE != 0);
+  const uint64_t sectors = imageLength / SECTOR_SIZE + (imageLength % SECTOR_SIZE != 0);
   m_eraseCost = sectors * kSectorMs;
   m_writeCost = (imageLength / PAGE_SIZE + 1) * kPageMs;
 }

@@ -22,8 +22,9 @@ class UpdateProgress {
 
   enum class Stage { Idle, Erase, Write, Header, Done };
 
-  // A job for an image of `imageLength` bytes begins.
-  void Begin(uint32_t imageLength, Clock::time_point now);
+  // A job for an image of `imageLength` bytes begins (the file's size as it
+  // is on disk: 0 when it is not there).
+  void Begin(uint64_t imageLength, Clock::time_point now);
   // The job's reports, as the front end receives them.
   void OnStatus(std::string_view text, Clock::time_point now);
   void OnRange(uint32_t upper);

@@ -24,17 +24,17 @@ UpdateSession::StartAction UpdateSession::UpdatePressed(ProbeOutcome probe) {
     ProbeShown(probe);
     return StartAction::NoDevice;
   }
-  const ImageChoice image = Image();
+  ImageChoice image = Image();
   if (!image.offer) return StartAction::Start;
-  offered_ = image.offer->path;
+  offered_ = std::move(image);
   return StartAction::AskAboutCopy;
 }
 
 bool UpdateSession::CopyAnswered(CopyAnswer answer) {
-  const std::optional<std::filesystem::path> offered = std::exchange(offered_, std::nullopt);
+  const std::optional<ImageChoice> offered = std::exchange(offered_, std::nullopt);
   if (answer == CopyAnswer::Cancel || !offered || !MayStartUpdate()) return false;
   if (answer == CopyAnswer::TakeCopy) {
-    file_ = *offered;
+    file_ = offered->offer->path;
     fileGiven_ = true;
   }
   return true;

@@ -45,7 +45,10 @@ class UpdateSession {
 
   // --- the image file ------------------------------------------------------
 
-  // The file "更新" writes, as it is on disk now, with a copy to offer.
+  // The file "更新" writes: the one given, chosen, or taken from an offer.
+  const std::filesystem::path& File() const { return file_; }
+  // That file as it is on disk now, with a copy to offer (it reads the
+  // folder: for the dialog's file line, not for each report).
   ImageChoice Image() const;
   // The user dropped or picked `file`: it is taken as it is. False while an
   // update runs (the running update keeps its file).
@@ -83,10 +86,13 @@ class UpdateSession {
   enum class StartAction {
     Nothing,      // an update runs, or the dialog is closing
     NoDevice,     // show "設備連線失敗! 請檢查USB連接。"; nothing is sent
-    AskAboutCopy, // ask about Image().offer, then call CopyAnswered
-    Start,        // start an update of Image().file
+    AskAboutCopy, // ask about Offered(), then call CopyAnswered
+    Start,        // start an update of File()
   };
   StartAction UpdatePressed(ProbeOutcome probe);
+  // While the question is open: the file and the copy it offers, as they
+  // were when "更新" was pressed.
+  const ImageChoice& Offered() const { return *offered_; }
 
   // The answer to the question about a numbered copy.
   enum class CopyAnswer {
@@ -94,7 +100,7 @@ class UpdateSession {
     KeepFile,  // write the file as it is
     Cancel,    // start nothing
   };
-  // True: start an update of Image().file now.
+  // True: start an update of File() now.
   bool CopyAnswered(CopyAnswer answer);
 
   void UpdateStarted() { updating_ = true; }
@@ -139,7 +145,7 @@ class UpdateSession {
  private:
   std::filesystem::path file_;
   bool fileGiven_ = false;
-  std::optional<std::filesystem::path> offered_;  // while the question is open
+  std::optional<ImageChoice> offered_;  // while the question is open
   bool statusFromProbe_ = false;
   ProbeOutcome lastProbe_ = ProbeOutcome::Absent;
   std::optional<Clock::time_point> lastChange_;

@@ -13,6 +13,7 @@
 #include "res/version.h"
 #include "ui/common/instance_guard.h"
 #include "ui/common/program_options.h"
+#include "ui/qt/qt_text.h"
 #include "ui/qt/update_dlg.h"
 
 namespace gps {
@@ -102,7 +103,7 @@ std::filesystem::path ImageToWrite(const AppOptions& options) {
   if (options.fileGiven || !options.inDownloads) return options.file;
   const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
   if (downloads.isEmpty()) return options.file;
-  return std::filesystem::path(downloads.toStdString()) / options.file;
+  return ToPath(downloads) / options.file;
 }
 
 void SetUpApplication() {

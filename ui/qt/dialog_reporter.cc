@@ -9,15 +9,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/qt/qt_text.h"
+
 namespace gps {
 namespace {
 
 const QEvent::Type kPositionEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kRequestEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 

@@ -30,27 +30,13 @@
 #include "ui/common/image_file.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/qt_text.h"
 
 namespace gps {
 namespace {
 
 constexpr int kWatchIntervalMs = 500;
 const QString kTitle = QStringLiteral("道路安全警示系統更新介面");
-
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString FromPath(const std::filesystem::path& file) {
-  const std::u8string name = file.u8string();
-  return QString::fromUtf8(reinterpret_cast<const char*>(name.data()),
-                           static_cast<qsizetype>(name.size()));
-}
-
-std::filesystem::path ToPath(const QString& file) {
-  const QByteArray name = file.toUtf8();
-  return std::filesystem::path(std::u8string(name.begin(), name.end()));
-}
 
 // The one local file a drag carries, if it carries exactly that.
 std::optional<QString> DraggedFile(const QMimeData* data) {
@@ -204,7 +190,7 @@ void CUpdateDlg::OnUpdate() {
 }
 
 void CUpdateDlg::AskAboutCopy() {
-  const ImageChoice image = m_session.Image();
+  const ImageChoice image = m_session.Offered();
   auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(),
                               FromUtf8(OfferQuestion(image)), QMessageBox::NoButton, this);
   box->setObjectName("offer_question");
@@ -233,10 +219,9 @@ void CUpdateDlg::AskAboutCopy() {
 void CUpdateDlg::StartUpdate() {
   m_session.UpdateStarted();
   m_status->setStyleSheet({});
-  m_writing = m_session.Image().file;
+  m_writing = m_session.File();
   const std::optional<ImageFile> image = InspectImage(m_writing);
-  m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
-                      UpdateProgress::Clock::now());
+  m_jobProgress.Begin(image ? image->size : 0, UpdateProgress::Clock::now());
   // A laptop that sleeps halfway leaves the device without a database.
   m_awake = SleepInhibitor::Acquire(kKeepAwakeReason);
   m_tick.start();
@@ -307,8 +292,7 @@ void CUpdateDlg::done(int result) {
       break;
   }
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
-                              QString::fromUtf8(text::kConfirmClose.data(),
-                                                static_cast<qsizetype>(text::kConfirmClose.size())), QMessageBox::NoButton, this);
+                              FromUtf8(text::kConfirmClose), QMessageBox::NoButton, this);
   box->setObjectName("confirm_close");
   QPushButton* stop = box->addButton(FromUtf8(text::kStopUpdate), QMessageBox::DestructiveRole);
   QPushButton* keep = box->addButton(FromUtf8(text::kKeepUpdating), QMessageBox::RejectRole);
@@ -374,7 +358,7 @@ void CUpdateDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CUpdateDlg::OnChooseFile() {
-  const std::filesystem::path current = m_session.Image().file;
+  const std::filesystem::path& current = m_session.File();
   const QString folder =
       current.has_parent_path() ? FromPath(current.parent_path()) : QDir::currentPath();
   auto* chooser = new QFileDialog(this, FromUtf8(text::kChooseFile), folder,

@@ -7,7 +7,7 @@
 namespace gps {
 
 void CDialogReporter::SetStatusText(std::string_view text) {
-  const std::wstring wide = WideFromUtf8(std::string(text));
+  const std::wstring wide = WideFromUtf8(text);
   SendMessageW(m_dialog, WM_APP_SET_STATUS, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
@@ -20,7 +20,7 @@ void CDialogReporter::SetProgressPosition(uint32_t position) {
 }
 
 void CDialogReporter::ShowMessage(std::string_view text) {
-  const std::wstring wide = WideFromUtf8(std::string(text));
+  const std::wstring wide = WideFromUtf8(text);
   SendMessageW(m_dialog, WM_APP_SHOW_MESSAGE, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 

@@ -10,7 +10,11 @@
 namespace gps {
 namespace {
 
-HMODULE Shell32() { return LoadSystemLibrary(L"shell32.dll"); }
+// Loaded once, on first use, and kept for the process.
+HMODULE Shell32() {
+  static const HMODULE module = LoadSystemLibrary(L"shell32.dll");
+  return module;
+}
 
 }  // namespace
 

@@ -11,7 +11,11 @@ using CoInitializeExFn = HRESULT(WINAPI*)(void*, DWORD);
 using CoUninitializeFn = void(WINAPI*)();
 using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
 
-HMODULE Ole32() { return LoadSystemLibrary(L"ole32.dll"); }
+// Loaded once, on first use, and kept for the process.
+HMODULE Ole32() {
+  static const HMODULE module = LoadSystemLibrary(L"ole32.dll");
+  return module;
+}
 
 }  // namespace
 

@@ -52,8 +52,6 @@ constexpr COLORREF kFailureColour = RGB(0xB0, 0x00, 0x20);
 constexpr int kTakeCopy = 100;
 constexpr int kKeepFile = 101;
 
-std::wstring Wide(std::string_view text) { return WideFromUtf8(std::string(text)); }
-
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(HidBackend& backend, std::filesystem::path file, bool fileGiven)
@@ -83,7 +81,7 @@ BOOL CUpdateDlg::OnInitDialog() {
   // Before anything else, and before the dialog is first shown: a second
   // copy says so and ends without showing its window or touching the device.
   if (theApp.TakeInstanceGuard() == InstanceGuard::State::AlreadyRunning) {
-    const std::wstring text = WideFromUtf8(std::string(text::kSoftwareInUse));
+    const std::wstring text = WideFromUtf8(text::kSoftwareInUse);
     MessageBoxW(m_hWnd, text.c_str(), theApp.AppName().c_str(), MB_OK);
     BringRunningCopyForward();
     // Only the entry point ends the process: the dialog ends before it was
@@ -100,7 +98,7 @@ BOOL CUpdateDlg::OnInitDialog() {
     const int length = LoadStringW(theApp.Instance(), IDS_ABOUTBOX,
                                    reinterpret_cast<LPWSTR>(&about), 0);
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, IDM_CHOOSEFILE, Wide(text::kChooseFile).c_str());
+    AppendMenuW(menu, MF_STRING, IDM_CHOOSEFILE, WideFromUtf8(text::kChooseFile).c_str());
     if (length > 0) {
       const std::wstring entry(about, static_cast<size_t>(length));
       AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
@@ -305,7 +303,7 @@ void CUpdateDlg::OnUpdate() {
       return;
     case UpdateSession::StartAction::NoDevice:
       m_failed = false;
-      SetStatusText(Wide(text::kDeviceConnectFailed).c_str());
+      SetStatusText(WideFromUtf8(text::kDeviceConnectFailed).c_str());
       return;
     case UpdateSession::StartAction::AskAboutCopy:
       AskAboutCopy();
@@ -317,16 +315,19 @@ void CUpdateDlg::OnUpdate() {
 }
 
 void CUpdateDlg::AskAboutCopy() {
-  const ImageChoice image = m_session.Image();
-  std::vector<Choice> choices{{kTakeCopy, Wide(text::kUseThisFile)}};
-  if (image.found)
-    choices.push_back({kKeepFile, Wide(text::kUseFilePrefix) + Wide(DisplayName(image.file))});
-  choices.push_back({IDCANCEL, Wide(text::kCancel)});
-  const int answer = AskChoice(m_hWnd, theApp.AppName(), Wide(OfferQuestion(image)), choices,
-                               kTakeCopy, ChoiceIcon::Question);
-  const bool start = m_session.CopyAnswered(answer == kTakeCopy   ? UpdateSession::CopyAnswer::TakeCopy
-                                            : answer == kKeepFile ? UpdateSession::CopyAnswer::KeepFile
-                                                                  : UpdateSession::CopyAnswer::Cancel);
+  const ImageChoice image = m_session.Offered();
+  std::vector<Choice> choices{{kTakeCopy, WideFromUtf8(text::kUseThisFile)}};
+  if (image.found) {
+    choices.push_back(
+        {kKeepFile, WideFromUtf8(std::string(text::kUseFilePrefix) + DisplayName(image.file))});
+  }
+  choices.push_back({IDCANCEL, WideFromUtf8(text::kCancel)});
+  const int answer = AskChoice(m_hWnd, theApp.AppName(), WideFromUtf8(OfferQuestion(image)),
+                               choices, kTakeCopy, ChoiceIcon::Question);
+  using Answer = UpdateSession::CopyAnswer;
+  const bool start = m_session.CopyAnswered(answer == kTakeCopy   ? Answer::TakeCopy
+                                            : answer == kKeepFile ? Answer::KeepFile
+                                                                  : Answer::Cancel);
   ShowProgressLine();
   if (start) StartUpdate();
 }
@@ -340,10 +341,9 @@ void CUpdateDlg::StartUpdate() {
   EnableWindow(button, FALSE);
   m_stop.Reset();
   m_failed = false;
-  m_writing = m_session.Image().file;
+  m_writing = m_session.File();
   const std::optional<ImageFile> image = InspectImage(m_writing);
-  m_jobProgress.Begin(image ? static_cast<uint32_t>(std::min<uint64_t>(image->size, UINT32_MAX)) : 0,
-                      UpdateProgress::Clock::now());
+  m_jobProgress.Begin(image ? image->size : 0, UpdateProgress::Clock::now());
   m_worker = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
   if (!m_worker) {
     m_jobProgress = UpdateProgress();
@@ -391,7 +391,7 @@ void CUpdateDlg::OnWorkerDone() {
   if (after == UpdateSession::AfterUpdate::WithdrawQuestion) WithdrawChoice(m_closeQuestion);
   if (after == UpdateSession::AfterUpdate::Close) {
     // The stop the user asked for has its own last word.
-    SetStatusText(Wide(text::kUpdateStopped).c_str());
+    SetStatusText(WideFromUtf8(text::kUpdateStopped).c_str());
     m_taskbar.Clear();
     EndDialog(m_hWnd, m_session.CloseCode());
     return;
@@ -413,8 +413,8 @@ void CUpdateDlg::ShowProgressLine() {
   int percent = -1;  // no progress on the taskbar button
   if (m_jobProgress.Running()) {
     const std::string step = m_jobProgress.Line(now);
-    line = step.empty() ? Wide(text::kDoNotUnplug)
-                        : WideFromUtf8(step) + L"　" + Wide(text::kDoNotUnplug);
+    line = step.empty() ? WideFromUtf8(text::kDoNotUnplug)
+                        : WideFromUtf8(step) + L"　" + WideFromUtf8(text::kDoNotUnplug);
     if (m_jobProgress.Step() > 0) {
       percent = m_jobProgress.Percent();
       title = std::to_wstring(percent) + L"% - " + m_title;
@@ -486,11 +486,12 @@ void CUpdateDlg::ShowFailure() {
 
 void CUpdateDlg::OnChooseFile() {
   if (!m_session.MayStartUpdate()) return;  // the running update keeps its file
-  const std::filesystem::path current = m_session.Image().file;
+  const std::filesystem::path& current = m_session.File();
   const std::filesystem::path folder =
       current.has_parent_path() ? current.parent_path() : std::filesystem::current_path();
-  const auto file = PickFile(m_hWnd, folder, Wide(text::kChooseFile),
-                             Wide(text::kImageFilesFilter), Wide(text::kAllFilesFilter));
+  const auto file =
+      PickFile(m_hWnd, folder, WideFromUtf8(text::kChooseFile),
+               WideFromUtf8(text::kImageFilesFilter), WideFromUtf8(text::kAllFilesFilter));
   if (file) FileChosen(*file);
 }
 
@@ -512,9 +513,10 @@ void CUpdateDlg::OnClose(int code) {
       break;
   }
   // "繼續更新" is the default: Enter, Esc and the close box keep the update.
-  const int answer = AskChoice(m_hWnd, theApp.AppName(), Wide(text::kConfirmClose),
-                               {{IDYES, Wide(text::kStopUpdate)}, {IDNO, Wide(text::kKeepUpdating)}},
-                               IDNO, ChoiceIcon::Warning, &m_closeQuestion);
+  const std::vector<Choice> answers{{IDYES, WideFromUtf8(text::kStopUpdate)},
+                                    {IDNO, WideFromUtf8(text::kKeepUpdating)}};
+  const int answer = AskChoice(m_hWnd, theApp.AppName(), WideFromUtf8(text::kConfirmClose),
+                               answers, IDNO, ChoiceIcon::Warning, &m_closeQuestion);
   switch (m_session.CloseAnswered(answer == IDYES, code)) {
     case UpdateSession::AnswerAction::KeepRunning:
       return;
