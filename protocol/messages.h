@@ -44,6 +44,14 @@ extern const std::string_view kInstanceLockFailed;
 inline constexpr std::string_view kCantFindPrefix = "Can't find ";  // + file name
 inline constexpr std::string_view kReadFilePrefix = "讀取 ";       // + file name
 inline constexpr std::string_view kReadFileSuffix = " 錯誤!";
+// The cause under the read-error text when another program has the file
+// open for writing (a download manager, an editor).
+inline constexpr std::string_view kFileInUse =
+    "另一個程式正在使用這個檔案 (例如仍在下載或儲存中)。請等它完成或關閉該程式後再試。";
+// A browser is still downloading the file: its partial download lies beside it.
+inline constexpr std::string_view kDownloadUnfinishedPrefix = "檔案 ";  // + file name
+inline constexpr std::string_view kDownloadUnfinishedSuffix =
+    " 尚未下載完成! 請等瀏覽器下載完成後再試。";
 inline constexpr std::string_view kOutOfMemory = "記憶體不足! 無法載入 ";  // + file name
 // An empty file is most often a download that failed.
 inline constexpr std::string_view kFileEmptyPrefix = "檔案 ";  // + file name

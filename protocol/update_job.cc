@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
 #include <system_error>
@@ -11,6 +10,7 @@
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
+#include "protocol/image_source.h"
 #include "protocol/little_endian.h"
 #include "protocol/messages.h"
 
@@ -54,10 +54,23 @@ std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
     reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
-    return UpdateOutcome::FileMissing;
+  // A download not finished yet: what is there now is not the image.
+  if (UnfinishedDownload(file)) {
+    reporter.ShowMessage(std::string(text::kDownloadUnfinishedPrefix) + name +
+                         std::string(text::kDownloadUnfinishedSuffix));
+    return UpdateOutcome::FileUnreadable;
+  }
+  ImageSource in;
+  switch (in.Open(file)) {
+    case ImageSource::OpenResult::Opened:
+      break;
+    case ImageSource::OpenResult::InUse:
+      reporter.ShowMessage(readError + "\n" + std::string(text::kFileInUse));
+      return UpdateOutcome::FileUnreadable;
+    case ImageSource::OpenResult::Failed:
+      // It exists (above), so it is there but cannot be read.
+      reporter.ShowMessage(readError);
+      return UpdateOutcome::FileUnreadable;
   }
   const std::uintmax_t size = std::filesystem::file_size(file, error);
   if (error) {
@@ -85,8 +98,7 @@ std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
     reporter.ShowMessage(std::string(text::kOutOfMemory) + name);
     return UpdateOutcome::FileUnreadable;
   }
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
-  if (static_cast<uint64_t>(in.gcount()) != length) {
+  if (!in.Read(bytes.data(), length)) {
     reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
   }

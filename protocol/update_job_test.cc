@@ -355,6 +355,11 @@ TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
     std::ofstream huge(dir.path() / "huge.bin", std::ios::binary);
   }
   fs::resize_file(dir.path() / "huge.bin", (uint64_t{1} << 32) + 1000);  // sparse, > 4 GiB
+  // Downloads a browser has not finished: Firefox's empty file beside its
+  // ".part", and a file beside Chrome's ".crdownload".
+  std::ofstream(dir.path() / "firefox.bin", std::ios::binary);
+  for (const char* name : {"firefox.bin.part", "chrome.bin", "chrome.bin.crdownload"})
+    std::ofstream(dir.path() / name, std::ios::binary) << "partial";
 
   struct Case {
     fs::path file;
@@ -367,6 +372,12 @@ TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
       {dir.path() / "folder.bin", UpdateOutcome::FileUnreadable,
        "message:" + S(text::kReadFilePrefix) + "folder.bin" + S(text::kReadFileSuffix)},
       {dir.path() / "huge.bin", UpdateOutcome::TooLarge, "status:" + S(text::kTooMuchData)},
+      {dir.path() / "firefox.bin", UpdateOutcome::FileUnreadable,
+       "message:" + S(text::kDownloadUnfinishedPrefix) + "firefox.bin" +
+           S(text::kDownloadUnfinishedSuffix)},
+      {dir.path() / "chrome.bin", UpdateOutcome::FileUnreadable,
+       "message:" + S(text::kDownloadUnfinishedPrefix) + "chrome.bin" +
+           S(text::kDownloadUnfinishedSuffix)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file.string());

@@ -20,6 +20,7 @@
 #define IDC_UPDATE 1002
 #define IDC_STATUS 1003
 #define IDC_PROGRESS_LINE 1004
+#define IDC_DEVICE_NOTE 1005
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

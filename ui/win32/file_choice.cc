@@ -37,22 +37,22 @@ void AcceptDroppedFiles(HWND window) {
     accept(window, TRUE);
 }
 
-std::optional<std::filesystem::path> DroppedFile(HDROP drop) {
+std::vector<std::filesystem::path> DroppedFiles(HDROP drop) {
   using DragQueryFileFn = UINT(WINAPI*)(HDROP, UINT, LPWSTR, UINT);
   using DragFinishFn = void(WINAPI*)(HDROP);
   const auto query = SystemFunction<DragQueryFileFn>(Shell32(), "DragQueryFileW");
   const auto finish = SystemFunction<DragFinishFn>(Shell32(), "DragFinish");
-  std::optional<std::filesystem::path> file;
-  if (query && query(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
-    const UINT length = query(drop, 0, nullptr, 0);
+  std::vector<std::filesystem::path> files;
+  const UINT count = query ? query(drop, 0xFFFFFFFF, nullptr, 0) : 0;
+  for (UINT i = 0; i < count; ++i) {
+    const UINT length = query(drop, i, nullptr, 0);
     std::wstring name(length + 1, L'\0');
-    if (query(drop, 0, name.data(), length + 1) == length) {
-      name.resize(length);
-      file = std::filesystem::path(name);
-    }
+    if (query(drop, i, name.data(), length + 1) != length) continue;
+    name.resize(length);
+    files.emplace_back(name);
   }
   if (finish) finish(drop);
-  return file;
+  return files;
 }
 
 std::optional<std::filesystem::path> PickFile(HWND owner, const std::filesystem::path& folder,

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace gps {
 
@@ -18,8 +19,8 @@ std::optional<std::filesystem::path> CommandLineFile();
 
 // Lets files be dropped onto `window` (it then receives WM_DROPFILES).
 void AcceptDroppedFiles(HWND window);
-// The file of a WM_DROPFILES when exactly one was dropped; releases `drop`.
-std::optional<std::filesystem::path> DroppedFile(HDROP drop);
+// The files (and folders) of a WM_DROPFILES; releases `drop`.
+std::vector<std::filesystem::path> DroppedFiles(HDROP drop);
 
 // The system's open dialog over `owner`, in `folder`, for one existing file;
 // empty when the user cancels. `title` and the filters are the dialog's.

@@ -2,30 +2,31 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace gps {
 namespace {
 
-// The main dialog's caption (IDD_UPDATE_DIALOG) and the dialog manager's
-// window class.
-constexpr wchar_t kMainCaption[] = L"道路安全警示系統更新介面";
-constexpr wchar_t kDialogClass[] = L"#32770";
+// A property of the main dialog's window: its title carries the update's
+// percentage while one runs, so it cannot be what a second copy looks for.
+constexpr wchar_t kMainDialogProperty[] = L"GpsRoadSafety.Update.MainDialog";
 
 BOOL CALLBACK FindOtherCopy(HWND window, LPARAM found) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
   if (process == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-  wchar_t name[16] = {};
-  wchar_t caption[64] = {};
-  GetClassNameW(window, name, static_cast<int>(std::size(name)));
-  GetWindowTextW(window, caption, static_cast<int>(std::size(caption)));
-  if (std::wstring(name) != kDialogClass || std::wstring(caption) != kMainCaption) return TRUE;
+  if (!GetPropW(window, kMainDialogProperty)) return TRUE;
   *reinterpret_cast<HWND*>(found) = window;
   return FALSE;
 }
 
 }  // namespace
+
+void MarkAsRunningCopy(HWND dialog, bool mark) {
+  if (mark) {
+    SetPropW(dialog, kMainDialogProperty, reinterpret_cast<HANDLE>(1));
+  } else {
+    RemovePropW(dialog, kMainDialogProperty);
+  }
+}
 
 void BringRunningCopyForward() {
   HWND other = nullptr;

@@ -3,7 +3,11 @@
 #include <commctrl.h>
 
 #include "hid/system_library_win32.h"
+#include "hid/wide_text_win32.h"
+#include "protocol/messages.h"
+#include "ui/win32/default_image.h"
 #include "ui/win32/file_choice.h"
+#include "ui/win32/running_copy.h"
 #include "ui/win32/update_dlg.h"
 
 namespace gps {
@@ -29,8 +33,27 @@ int CUpdateApp::Run(HINSTANCE instance, HidBackend& backend) {
   m_hInstance = instance;
   m_backend = &backend;
   m_appName = ExecutableStem();
+  // Before any window: a second copy says so, brings the first forward and
+  // ends without touching the device; with no guard at all nothing runs,
+  // since two updates at once would interleave on the one device.
+  m_guard = InstanceGuard::Acquire();
+  switch (m_guard->state()) {
+    case InstanceGuard::State::Held:
+      break;
+    case InstanceGuard::State::AlreadyRunning:
+      MessageBoxW(nullptr, WideFromUtf8(text::kSoftwareInUse).c_str(), m_appName.c_str(),
+                  MB_OK | MB_ICONINFORMATION);
+      BringRunningCopyForward();
+      return 1;
+    case InstanceGuard::State::Unavailable: {
+      std::string text(text::kInstanceLockFailed);
+      if (!m_guard->problem().empty()) text += "\n(" + m_guard->problem() + ")";
+      MessageBoxW(nullptr, WideFromUtf8(text).c_str(), m_appName.c_str(), MB_OK | MB_ICONERROR);
+      return kInstanceGuardUnavailableStatus;
+    }
+  }
   InitInstance();
-  return m_nExitCode;
+  return 0;
 }
 
 BOOL CUpdateApp::InitInstance() {
@@ -40,21 +63,20 @@ BOOL CUpdateApp::InitInstance() {
   using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   const auto initControls = SystemFunction<InitCommonControlsExFn>(
       LoadSystemLibrary(L"comctl32.dll"), "InitCommonControlsEx");
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                 ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
   if (initControls) initControls(&controls);
 
   // A file named on the command line (or dropped onto the program's icon)
   // is the one "更新" writes.
+  // Otherwise code_data.bin, from the first folder that has it.
   const std::optional<std::filesystem::path> file = CommandLineFile();
-  CUpdateDlg dlg(*m_backend, file.value_or(kDefaultImageFile), file.has_value());
+  DefaultImageSearch search;
+  if (!file) search = FindDefaultImage(kDefaultImageFile);
+  CUpdateDlg dlg(*m_backend, file.value_or(search.file), file.has_value());
+  dlg.SetSearchedFolders(search.searched);
   dlg.DoModal();
-  m_pMainWnd = nullptr;
   return FALSE;
-}
-
-InstanceGuard::State CUpdateApp::TakeInstanceGuard() {
-  if (!m_guard) m_guard = InstanceGuard::Acquire();
-  return m_guard->state();
 }
 
 }  // namespace gps

@@ -14,15 +14,13 @@ namespace gps {
 
 class CUpdateApp {
  public:
-  // The program's entry; returns the process's exit status. The dialog
-  // probes and updates the device through `backend`.
+  // The program's entry; returns the process's exit status: 0, 1 when
+  // another copy runs, 15 when no single-instance guard could be had. The
+  // dialog probes and updates the device through `backend`.
   int Run(HINSTANCE instance, HidBackend& backend);
   // Creates the main dialog and runs it until it closes. FALSE: the program
   // has no message loop of its own and ends with the dialog.
   BOOL InitInstance();
-
-  // Takes the single-instance guard and holds it until the process ends.
-  InstanceGuard::State TakeInstanceGuard();
 
   // The module with the resources: the executable.
   HINSTANCE Instance() const { return m_hInstance ? m_hInstance : GetModuleHandleW(nullptr); }
@@ -30,16 +28,15 @@ class CUpdateApp {
   // without its extension ("Update").
   const std::wstring& AppName() const { return m_appName; }
 
-  HWND m_pMainWnd = nullptr;
-  // What Run returns once the dialog has closed: 1 when this copy gave way
-  // to one that already runs.
-  int m_nExitCode = 0;
+  // Run's status when no single-instance guard could be had: the
+  // command-line program's for the same case.
+  static constexpr int kInstanceGuardUnavailableStatus = 15;
 
  private:
   HINSTANCE m_hInstance = nullptr;
   HidBackend* m_backend = nullptr;
   std::wstring m_appName;
-  std::unique_ptr<InstanceGuard> m_guard;
+  std::unique_ptr<InstanceGuard> m_guard;  // held until the process ends
 };
 
 extern CUpdateApp theApp;

@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
 
-#include "hid/attached_devices.h"
+#include "hid/device_match.h"
 #include "hid/backend_win32.h"
 #include "hid/wide_text_win32.h"
 #include "hid/device_view.h"
@@ -23,9 +26,11 @@
 #include "ui/common/image_file.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/choice_box.h"
+#include "ui/win32/default_image.h"
 #include "ui/win32/dialog_reporter.h"
 #include "ui/win32/file_choice.h"
 #include "ui/win32/running_copy.h"
+#include "ui/win32/text_line.h"
 #include "ui/win32/update_app.h"
 
 namespace gps {
@@ -44,13 +49,59 @@ constexpr UINT kSettleTickMs = 250;
 constexpr UINT_PTR kTickTimer = 2;
 constexpr UINT kTickMs = 1000;
 
-// The status line after a failure: a plain dark red reads as one on every
-// background.
+// The status line after a failure: a plain dark red reads as one on the
+// dialog's usual light background. In high contrast the system's own text
+// colour stands in, and the failure reads by its text and its box.
 constexpr COLORREF kFailureColour = RGB(0xB0, 0x00, 0x20);
+
+// What the shutdown screen says while an update holds it back.
+constexpr wchar_t kShutdownReason[] = L"正在更新設備資料庫，請勿關機或登出。";
+// After a refused end of session, how long the dialog waits for the stopped
+// worker before it lets Windows go on.
+constexpr DWORD kEndSessionWaitMs = 5000;
+
+// Said when several files are dropped onto the window at once.
+constexpr wchar_t kOneFileOnly[] = L"請一次只選一個檔案。";
+// After "找不到 code_data.bin": where it was looked for (joined by "、").
+constexpr wchar_t kSearchedPrefix[] = L"（已找過 ";
+constexpr wchar_t kSearchedSuffix[] = L"）";
 
 // The answers to the offer of a newer download.
 constexpr int kTakeCopy = 100;
 constexpr int kKeepFile = 101;
+
+// The system menu's entry that picks the file, with its mnemonic.
+std::wstring ChooseFileEntry() {
+  std::wstring entry = WideFromUtf8(text::kChooseFile);
+  const size_t dots = entry.find(L'…');
+  entry.insert(dots == std::wstring::npos ? entry.size() : dots, L"(&F)");
+  return entry;
+}
+
+// The file dialog's second filter: every file, in Windows' own pattern.
+constexpr wchar_t kAllFilesFilter[] = L"所有檔案 (*.*)";
+
+// A tooltip over each of `lines` that shows its whole text, asked for when it
+// is shown (TTN_GETDISPINFOW), so that it follows the line.
+HWND CreateLineTooltip(HWND dialog, std::initializer_list<HWND> lines) {
+  HWND tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                 WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+  if (!tooltip) return nullptr;
+  for (HWND line : lines) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = dialog;
+    tool.uId = reinterpret_cast<UINT_PTR>(line);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+  // Lines as wide as the dialog: the tooltip wraps, and honours "\n".
+  SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0, 600);
+  return tooltip;
+}
 
 }  // namespace
 
@@ -76,20 +127,15 @@ BOOL CUpdateDlg::OnInitDialog() {
   m_status = GetDlgItem(m_hWnd, IDC_STATUS);
   m_progress = GetDlgItem(m_hWnd, IDC_PROGRESS1);
   m_progressLine = GetDlgItem(m_hWnd, IDC_PROGRESS_LINE);
-  theApp.m_pMainWnd = m_hWnd;
-
-  // Before anything else, and before the dialog is first shown: a second
-  // copy says so and ends without showing its window or touching the device.
-  if (theApp.TakeInstanceGuard() == InstanceGuard::State::AlreadyRunning) {
-    const std::wstring text = WideFromUtf8(text::kSoftwareInUse);
-    MessageBoxW(m_hWnd, text.c_str(), theApp.AppName().c_str(), MB_OK);
-    BringRunningCopyForward();
-    // Only the entry point ends the process: the dialog ends before it was
-    // ever shown, and Run returns the status.
-    theApp.m_nExitCode = 1;
-    EndDialog(m_hWnd, IDCANCEL);
-    return FALSE;
-  }
+  m_deviceNote = GetDlgItem(m_hWnd, IDC_DEVICE_NOTE);
+  // A second copy finds this window by it: the title changes during an
+  // update ("37% - ...").
+  MarkAsRunningCopy(m_hWnd);
+  // Started elevated, the window would not hear of files dropped from
+  // Explorer, nor of its taskbar button, which come from a lower level.
+  for (const UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, UINT{0x0049},
+                             TaskbarProgress::ButtonCreatedMessage()})
+    ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, nullptr);
 
   if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
     const wchar_t* about = nullptr;
@@ -98,13 +144,14 @@ BOOL CUpdateDlg::OnInitDialog() {
     const int length = LoadStringW(theApp.Instance(), IDS_ABOUTBOX,
                                    reinterpret_cast<LPWSTR>(&about), 0);
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, IDM_CHOOSEFILE, WideFromUtf8(text::kChooseFile).c_str());
+    AppendMenuW(menu, MF_STRING, IDM_CHOOSEFILE, ChooseFileEntry().c_str());
     if (length > 0) {
       const std::wstring entry(about, static_cast<size_t>(length));
       AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
     }
   }
   AcceptDroppedFiles(m_hWnd);
+  m_tooltip = CreateLineTooltip(m_hWnd, {m_status, m_progressLine, m_deviceNote});
 
   const UINT dpi = WindowDpi(m_hWnd);
   SetIcons(dpi);
@@ -146,8 +193,15 @@ void CUpdateDlg::Probe() {
   // Opens the device once and closes it again; its text tells the user
   // whether an update can start.
   const ProbeResult probe = ProbeDevice(m_link);
-  const std::size_t attached = AttachedDevices(*m_link.backend).size();
-  SetStatusText(WideFromUtf8(text::DeviceStatusText(probe.text, attached)).c_str());
+  // Counted from the bus's list alone: no device is opened to count it.
+  const std::size_t attached =
+      MatchingInterfaces(*m_link.backend, HID_VENDOR_ID, HID_PRODUCT_ID).size();
+  SetStatusText(WideFromUtf8(probe.text).c_str());
+  // The note has a line of its own, so that the status line keeps its words.
+  std::wstring note = WideFromUtf8(text::DeviceStatusText("", attached));
+  if (note.size() >= 2 && note.front() == L'（' && note.back() == L'）')
+    note = note.substr(1, note.size() - 2);
+  SetLine(m_deviceNote, note);
   m_session.ProbeShown(probe.outcome);
 }
 
@@ -225,16 +279,31 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_DRAWITEM:
       result = TRUE;
       return OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-    case WM_CTLCOLORSTATIC:
-      return OnColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), result);
+    case WM_NOTIFY:
+      return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      // High contrast on or off: the lines are drawn anew in its colours.
+      for (HWND line : {m_status, m_progressLine, m_deviceNote}) InvalidateRect(line, nullptr, TRUE);
+      return false;
+    case WM_QUERYENDSESSION:
+      // While an update writes the device, Windows is asked to wait; the
+      // shutdown screen names the reason.
+      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, m_shutdown.HeldBack() ? FALSE : TRUE);
+      result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      if (wParam) OnEndSession();
+      return true;
     case WM_DROPFILES:
-      if (const auto file = DroppedFile(reinterpret_cast<HDROP>(wParam))) FileChosen(*file);
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return true;
     case WM_DEVICECHANGE:
       OnDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
       result = TRUE;
       return true;
     case WM_DESTROY:
+      MarkAsRunningCopy(m_hWnd, false);
       if (m_deviceNotify) UnregisterDeviceNotification(m_deviceNotify);
       m_deviceNotify = nullptr;
       return false;
@@ -247,7 +316,13 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
   }
 }
 
-void CUpdateDlg::SetStatusText(const wchar_t* text) { SetWindowTextW(m_status, text); }
+void CUpdateDlg::SetStatusText(const wchar_t* text) { SetLine(m_status, text); }
+
+void CUpdateDlg::SetLine(HWND line, const std::wstring& text) {
+  // The whole text stays the control's, for screen readers and the tooltip.
+  SetWindowTextW(line, text.c_str());
+  InvalidateRect(line, nullptr, FALSE);
+}
 
 void CUpdateDlg::SetProgressRange(uint32_t upper) {
   // The control's range holds 16 bits; the update never sets more.
@@ -262,7 +337,8 @@ void CUpdateDlg::ShowMessage(const wchar_t* text) {
   // A user who has chosen to close is not kept by a message of the update
   // being stopped.
   if (!m_session.ShowsMessages()) return;
-  MessageBoxW(m_hWnd, text, theApp.AppName().c_str(), MB_OK);
+  // The update's boxes all tell why the file could not be written.
+  MessageBoxW(m_hWnd, text, theApp.AppName().c_str(), MB_OK | MB_ICONERROR);
 }
 
 bool CUpdateDlg::OnSysCommand(UINT nID, LPARAM) {
@@ -339,6 +415,7 @@ void CUpdateDlg::StartUpdate() {
     SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_hWnd, IDOK)),
                  TRUE);
   EnableWindow(button, FALSE);
+  EnableChooseFile(false);
   m_stop.Reset();
   m_failed = false;
   m_writing = m_session.File();
@@ -348,6 +425,7 @@ void CUpdateDlg::StartUpdate() {
   if (!m_worker) {
     m_jobProgress = UpdateProgress();
     EnableWindow(button, TRUE);
+    EnableChooseFile(true);
     return;
   }
   // The worker's first request waits for this thread, which marks the
@@ -355,6 +433,8 @@ void CUpdateDlg::StartUpdate() {
   m_session.UpdateStarted();
   // A laptop that sleeps halfway leaves the device without a database.
   m_awake = SleepInhibitor::Acquire(kKeepAwakeReason);
+  // And so does a restart by Windows Update.
+  m_shutdown.Hold(m_hWnd, kShutdownReason);
   SetTimer(m_hWnd, kTickTimer, kTickMs, nullptr);
   ShowProgressLine();
 }
@@ -384,6 +464,7 @@ void CUpdateDlg::OnWorkerDone() {
   m_worker = nullptr;
   m_jobProgress.End(UpdateProgress::Clock::now());
   m_awake.reset();
+  m_shutdown.Release();
   KillTimer(m_hWnd, kTickTimer);
   const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
   // The update is over: the question about stopping it goes, unanswered, and
@@ -397,6 +478,7 @@ void CUpdateDlg::OnWorkerDone() {
     return;
   }
   EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), TRUE);
+  EnableChooseFile(true);
   ShowProgressLine();
   ShowFailure();
 }
@@ -411,7 +493,8 @@ void CUpdateDlg::ShowProgressLine() {
   std::wstring line;
   std::wstring title = m_title;
   int percent = -1;  // no progress on the taskbar button
-  if (m_jobProgress.Running()) {
+  m_lineIsFile = false;
+  if (m_jobProgress.Running() && m_jobProgress.DeviceTouched()) {
     const std::string step = m_jobProgress.Line(now);
     line = step.empty() ? WideFromUtf8(text::kDoNotUnplug)
                         : WideFromUtf8(step) + L"　" + WideFromUtf8(text::kDoNotUnplug);
@@ -419,16 +502,26 @@ void CUpdateDlg::ShowProgressLine() {
       percent = m_jobProgress.Percent();
       title = std::to_wstring(percent) + L"% - " + m_title;
     }
+  } else if (const std::string end = m_jobProgress.EndLine(); !end.empty()) {
+    line = WideFromUtf8(end);
   } else {
-    const std::string end = m_jobProgress.EndLine();
-    line = WideFromUtf8(end.empty() ? FileLine(m_session.Image()) : end);
+    // Before the update has touched the device (a box about the file may be
+    // up), the line still tells of the file.
+    const ImageChoice& image = m_session.Image();
+    line = WideFromUtf8(FileLine(image));
+    m_lineIsFile = true;
+    if (!image.found && !image.offer && !m_searched.empty() &&
+        image.file == std::filesystem::path(kDefaultImageFile)) {
+      line += kSearchedPrefix;
+      for (size_t i = 0; i < m_searched.size(); ++i)
+        line += (i ? L"、" : L"") + m_searched[i].wstring();
+      line += kSearchedSuffix;
+    }
   }
   // Reports come once a page; the texts change far less often.
   if (line != m_shownLine) {
     m_shownLine = line;
-    // The text is kept in the control too, for screen readers and tests.
-    SetWindowTextW(m_progressLine, line.c_str());
-    InvalidateRect(m_progressLine, nullptr, FALSE);
+    SetLine(m_progressLine, line);
   }
   if (title != m_shownTitle) {
     m_shownTitle = title;
@@ -440,27 +533,88 @@ void CUpdateDlg::ShowProgressLine() {
   }
 }
 
-bool CUpdateDlg::OnColorStatic(HDC dc, HWND control, INT_PTR& result) {
-  if (control != m_status || !m_failed) return false;
-  SetTextColor(dc, kFailureColour);
-  SetBkMode(dc, TRANSPARENT);
-  // The dialog's own background behind the text.
-  result = reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
-  return true;
+COLORREF CUpdateDlg::StatusColour() const {
+  return m_failed && !HighContrastOn() ? kFailureColour : GetSysColor(COLOR_WINDOWTEXT);
 }
 
 bool CUpdateDlg::OnDrawItem(const DRAWITEMSTRUCT& item) {
-  if (item.hwndItem != m_progressLine) return false;
-  RECT place = item.rcItem;
-  FillRect(item.hDC, &place, GetSysColorBrush(COLOR_BTNFACE));
+  if (item.hwndItem != m_status && item.hwndItem != m_progressLine &&
+      item.hwndItem != m_deviceNote)
+    return false;
   const auto font = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
-  HGDIOBJ oldFont = font ? SelectObject(item.hDC, font) : nullptr;
-  SetBkMode(item.hDC, TRANSPARENT);
-  SetTextColor(item.hDC, GetSysColor(COLOR_WINDOWTEXT));
-  DrawTextW(item.hDC, m_shownLine.c_str(), static_cast<int>(m_shownLine.size()), &place,
-            DT_LEFT | DT_TOP | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
-  if (oldFont) SelectObject(item.hDC, oldFont);
+  const COLORREF colour =
+      item.hwndItem == m_status ? StatusColour() : GetSysColor(COLOR_WINDOWTEXT);
+  // A file's name too long for the line loses its middle, not its size and
+  // date.
+  const std::wstring keep = item.hwndItem == m_progressLine && m_lineIsFile
+                                ? WideFromUtf8(DisplayName(m_session.Image().file))
+                                : std::wstring();
+  DrawTextLine(item.hDC, item.rcItem, font, WholeText(item.hwndItem), colour, keep);
   return true;
+}
+
+std::wstring CUpdateDlg::WholeText(HWND line) const {
+  const int length = GetWindowTextLengthW(line);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(line, text.data(), length + 1)));
+  return text;
+}
+
+bool CUpdateDlg::OnNotify(NMHDR& header) {
+  if (header.hwndFrom != m_tooltip || header.code != TTN_GETDISPINFOW) return false;
+  auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
+  const auto line = reinterpret_cast<HWND>(info.hdr.idFrom);
+  m_tooltipText = WholeText(line);
+  // Over the file line, the tooltip also says where the file is.
+  if (line == m_progressLine && m_lineIsFile) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(m_session.Image().file, error);
+    if (!error) m_tooltipText += L"\n" + full.wstring();
+  }
+  info.lpszText = m_tooltipText.data();
+  return true;
+}
+
+void CUpdateDlg::OnEndSession() {
+  if (!m_worker) return;
+  // Windows ends the session although the update asked it to wait: the
+  // worker stops at its next transfer, and its last reports are served here
+  // while the dialog waits for it, so that the device is left between two
+  // reports rather than in the middle of one.
+  m_stop.Set();
+  const ULONGLONG deadline = GetTickCount64() + kEndSessionWaitMs;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const DWORD woke = MsgWaitForMultipleObjects(1, &m_worker, FALSE,
+                                                 static_cast<DWORD>(deadline - now),
+                                                 QS_SENDMESSAGE);
+    if (woke != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  m_shutdown.Release();
+}
+
+void CUpdateDlg::OnDropFiles(HDROP drop) {
+  const std::vector<std::filesystem::path> files = DroppedFiles(drop);
+  if (files.empty()) return;
+  if (files.size() > 1) {
+    MessageBoxW(m_hWnd, kOneFileOnly, theApp.AppName().c_str(), MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  // A folder (the unpacked download, say): its code_data.bin.
+  std::error_code error;
+  if (std::filesystem::is_directory(files.front(), error)) {
+    FileChosen(files.front() / kDefaultImageFile);
+    return;
+  }
+  FileChosen(files.front());
+}
+
+void CUpdateDlg::EnableChooseFile(bool enabled) {
+  if (HMENU menu = GetSystemMenu(m_hWnd, FALSE))
+    EnableMenuItem(menu, IDM_CHOOSEFILE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
 void CUpdateDlg::ShowFailure() {
@@ -471,7 +625,7 @@ void CUpdateDlg::ShowFailure() {
     return;
   }
   m_failed = true;
-  InvalidateRect(m_status, nullptr, TRUE);
+  InvalidateRect(m_status, nullptr, FALSE);
   m_taskbar.ShowFailed(m_jobProgress.Percent());
   // The bar stays where the update got to; it empties only after a success.
   if (m_jobProgress.DeviceTouched()) {
@@ -491,14 +645,17 @@ void CUpdateDlg::OnChooseFile() {
       current.has_parent_path() ? current.parent_path() : std::filesystem::current_path();
   const auto file =
       PickFile(m_hWnd, folder, WideFromUtf8(text::kChooseFile),
-               WideFromUtf8(text::kImageFilesFilter), WideFromUtf8(text::kAllFilesFilter));
+               WideFromUtf8(text::kImageFilesFilter), kAllFilesFilter);
   if (file) FileChosen(*file);
 }
 
 void CUpdateDlg::FileChosen(const std::filesystem::path& file) {
   if (!m_session.FileChosen(file)) return;
-  // The line tells of the new file, no longer of the last update.
+  // The line tells of the new file, no longer of the last update, and the
+  // taskbar button no longer of its failure.
   m_jobProgress = UpdateProgress();
+  m_taskbar.Clear();
+  m_shownPercent = -1;
   ShowProgressLine();
 }
 

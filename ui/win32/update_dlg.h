@@ -7,10 +7,12 @@
 
 #include <windows.h>
 #include <dbt.h>
+#include <shellapi.h>  // HDROP
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
@@ -20,6 +22,7 @@
 #include "ui/common/update_session.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/dialog_picture.h"
+#include "ui/win32/shutdown_block.h"
 #include "ui/win32/taskbar_progress.h"
 
 namespace gps {
@@ -38,6 +41,15 @@ class CUpdateDlg : public CDialog {
   void SetProgressRange(uint32_t upper);
   void SetProgressPosition(uint32_t position);
   void ShowMessage(const wchar_t* text);
+
+  // The folders the default file was looked for in; the line that says it
+  // was not found names them.
+  void SetSearchedFolders(std::vector<std::filesystem::path> folders) {
+    m_searched = std::move(folders);
+  }
+  // What the shutdown screen shows while an update holds Windows back;
+  // empty when nothing holds it.
+  const std::wstring& ShutdownReason() const { return m_shutdown.Reason(); }
 
  protected:
   BOOL OnInitDialog() override;
@@ -72,11 +84,22 @@ class CUpdateDlg : public CDialog {
   // The line under the status line, the title's percentage and the taskbar
   // button's progress, as the job stands now.
   void ShowProgressLine();
-  // Paints the status line in the failure colour after a failed job.
-  bool OnColorStatic(HDC dc, HWND control, INT_PTR& result);
-  // Draws the line under the status line: one line, an ellipsis where it is
-  // too long for its place.
+  // The status line's colour: the failure colour after a failed job, but
+  // the system's in high contrast.
+  COLORREF StatusColour() const;
+  // Draws the status line and the two lines under it: one line each, an
+  // ellipsis where a text is too long for its place.
   bool OnDrawItem(const DRAWITEMSTRUCT& item);
+  // Sets a line's whole text and draws it anew.
+  void SetLine(HWND line, const std::wstring& text);
+  std::wstring WholeText(HWND line) const;
+  // The tooltip asks for a line's text.
+  bool OnNotify(NMHDR& header);
+  // Windows ends the session during an update after all.
+  void OnEndSession();
+  void OnDropFiles(HDROP drop);
+  // "選擇檔案…" is greyed while an update runs.
+  void EnableChooseFile(bool enabled);
   // After a job that failed: the status line reads as a failure, the bar
   // stays where it stopped, and a box says what it means for the device and
   // what to do.
@@ -90,7 +113,12 @@ class CUpdateDlg : public CDialog {
   HWND m_status = nullptr;    // IDC_STATUS
   HWND m_progress = nullptr;  // IDC_PROGRESS1
   HWND m_progressLine = nullptr;  // IDC_PROGRESS_LINE
+  HWND m_deviceNote = nullptr;    // IDC_DEVICE_NOTE
   std::wstring m_shownLine;       // what it shows now
+  bool m_lineIsFile = false;      // it tells of the file
+  std::vector<std::filesystem::path> m_searched;  // for the default file
+  HWND m_tooltip = nullptr;       // over the three lines
+  std::wstring m_tooltipText;     // what it shows now
   bool m_failed = false;          // the status line tells of a failure
   CDialogPicture m_picture;   // IDC_PICTURE
   HICON m_hIcon = nullptr;       // the large icon, at the window's DPI
@@ -103,6 +131,7 @@ class CUpdateDlg : public CDialog {
   UpdateOutcome m_outcome = UpdateOutcome::Succeeded;
   std::filesystem::path m_writing;  // the running update's file
   std::unique_ptr<SleepInhibitor> m_awake;  // held while an update runs
+  ShutdownBlock m_shutdown;                 // likewise
   TaskbarProgress m_taskbar;
   // The whole job's progress, fed with what the worker shows.
   UpdateProgress m_jobProgress;
