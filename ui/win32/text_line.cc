@@ -21,13 +21,6 @@ std::wstring CutMiddle(const std::wstring& text, size_t at, size_t length, size_
 
 }  // namespace
 
-bool HighContrastOn() {
-  HIGHCONTRASTW contrast{};
-  contrast.cbSize = sizeof(contrast);
-  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
-         (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
-}
-
 std::wstring FittedText(HDC dc, int width, const std::wstring& text, const std::wstring& keep) {
   if (WidthOf(dc, text) <= width) return text;
   const size_t at = keep.empty() ? std::wstring::npos : text.find(keep);

@@ -9,10 +9,6 @@
 
 namespace gps {
 
-// True while the user has a high-contrast theme on: the dialog then keeps
-// to the system's colours.
-bool HighContrastOn();
-
 // Draws `text` on one line in `place` of `dc`, in `colour` on the dialog's
 // background. A text too long ends in an ellipsis; when `keep` is a part of
 // it, that part is shortened in its middle instead, so that what stands

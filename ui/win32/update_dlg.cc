@@ -29,6 +29,7 @@
 #include "ui/win32/default_image.h"
 #include "ui/win32/dialog_reporter.h"
 #include "ui/win32/file_choice.h"
+#include "ui/win32/high_contrast.h"
 #include "ui/win32/running_copy.h"
 #include "ui/win32/text_line.h"
 #include "ui/win32/update_app.h"

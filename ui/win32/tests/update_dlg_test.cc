@@ -16,9 +16,13 @@
 #include <string>
 #include <thread>
 
+#include "hid/wide_text_win32.h"
 #include "protocol/flash_layout.h"
+#include "protocol/messages.h"
 #include "sim/sim_device.h"
 #include "res/resource.h"
+#include "ui/common/guidance_texts.h"
+#include "ui/win32/high_contrast.h"
 #include "ui/win32/tests/screenshot.h"
 #include "ui/win32/update_dlg.h"
 
@@ -26,6 +30,17 @@
 #include <shlobj.h>  // DROPFILES
 
 namespace gps {
+namespace {
+// Whether the system has high contrast on, as this test program tells the
+// dialog.
+std::atomic<bool> g_highContrast{false};
+}  // namespace
+
+// Stands in for the system's answer (ui/win32/high_contrast.cc is not linked
+// in, as this definition comes first): Wine keeps high contrast off whatever
+// a program sets.
+bool HighContrastOn() { return g_highContrast; }
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -88,14 +103,30 @@ std::wstring ChildTexts(HWND box) {
   return texts;
 }
 
-// The colour the dialog gives its status line's text.
+// The colour the dialog draws its status line's text in, as a metafile
+// records the drawing.
 COLORREF StatusColour(HWND dialog) {
-  HDC dc = CreateCompatibleDC(nullptr);
-  SetTextColor(dc, RGB(1, 2, 3));
-  SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_STATUS)));
-  const COLORREF colour = GetTextColor(dc);
-  DeleteDC(dc);
+  HWND status = GetDlgItem(dialog, IDC_STATUS);
+  DRAWITEMSTRUCT item{};
+  item.CtlType = ODT_STATIC;
+  item.CtlID = IDC_STATUS;
+  item.itemAction = ODA_DRAWENTIRE;
+  item.hwndItem = status;
+  item.hDC = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+  GetClientRect(status, &item.rcItem);
+  SendMessageW(dialog, WM_DRAWITEM, IDC_STATUS, reinterpret_cast<LPARAM>(&item));
+  HENHMETAFILE drawing = CloseEnhMetaFile(item.hDC);
+  COLORREF colour = CLR_INVALID;
+  EnumEnhMetaFile(
+      nullptr, drawing,
+      [](HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM found) -> int {
+        if (record->iType == EMR_SETTEXTCOLOR)
+          *reinterpret_cast<COLORREF*>(found) =
+              reinterpret_cast<const EMRSETTEXTCOLOR*>(record)->crColor;
+        return 1;
+      },
+      &colour, nullptr);
+  DeleteEnhMetaFile(drawing);
   return colour;
 }
 
@@ -176,6 +207,10 @@ class UpdateDlgTest : public ::testing::Test {
   // A `file` given is the one the user named.
   void RunDialog(HidBackend& backend, const std::function<void(HWND)>& user,
                  const fs::path& file = {}) {
+    RunDialog(backend, [&](HWND dialog, CUpdateDlg&) { user(dialog); }, file);
+  }
+  void RunDialog(HidBackend& backend, const std::function<void(HWND, CUpdateDlg&)>& user,
+                 const fs::path& file = {}) {
     CUpdateDlg dlg(backend, file.empty() ? fs::path(kDefaultImageFile) : file, !file.empty());
     std::thread player([&] {
       HWND window = nullptr;
@@ -186,7 +221,7 @@ class UpdateDlgTest : public ::testing::Test {
         ADD_FAILURE() << "the dialog did not show";
         return;
       }
-      user(window);
+      user(window, dlg);
       CloseAll(window);
     });
     dlg.DoModal();
@@ -632,6 +667,183 @@ TEST_F(UpdateDlgTest, TheFileComesFromTheOfferADropTheFileDialogOrTheCommandLine
       },
       dir_ / "elsewhere" / "dropped.bin");
   EXPECT_EQ(flash(700), std::string(700, '\x33'));
+}
+
+
+// While an update writes the device, Windows' shutdown, restart or log-off
+// is asked to wait, with a reason for the shutdown screen; before and after
+// it, the session may end. Ended anyway, the update stops at once.
+TEST_F(UpdateDlgTest, AnUpdateHoldsTheEndOfTheSessionBack) {
+  WriteImage();
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog, CUpdateDlg& dlg) {
+    EXPECT_EQ(SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), TRUE);
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    for (const LPARAM reason : {LPARAM{0}, LPARAM{ENDSESSION_LOGOFF}}) {
+      EXPECT_EQ(SendMessageW(dialog, WM_QUERYENDSESSION, 0, reason), FALSE);
+    }
+    EXPECT_NE(dlg.ShutdownReason().find(L"請勿關機"), std::wstring::npos);
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(30)));
+    EXPECT_EQ(Status(dialog), kSucceeded);
+    EXPECT_EQ(SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_TRUE(dlg.ShutdownReason().empty());
+
+    // Windows ends the session after all: the update stops before the
+    // message returns, with nothing more sent.
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kErasing; }, seconds(20)));
+    const auto ending = Clock::now();
+    SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
+    EXPECT_LT(Clock::now() - ending, seconds(3));
+    const size_t sent = device_.OutputReportCount();
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(10)));
+    EXPECT_EQ(device_.OutputReportCount(), sent);
+  });
+  EXPECT_EQ(device_.Restarts(), 1);
+}
+
+// A process that stands in for another program: suspended from its start,
+// it holds what it is given until the test ends it.
+class OtherProcess {
+ public:
+  OtherProcess() {
+    wchar_t self[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_list_tests";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                              &info_);
+  }
+  ~OtherProcess() { End(); }
+  // Hands `handle` over: from now on only the other process holds it.
+  bool Take(HANDLE handle) {
+    HANDLE theirs = nullptr;
+    return started_ && DuplicateHandle(GetCurrentProcess(), handle, info_.hProcess, &theirs, 0,
+                                       FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
+  }
+  void End() {
+    if (!started_) return;
+    TerminateProcess(info_.hProcess, 0);
+    WaitForSingleObject(info_.hProcess, 10000);
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+    started_ = false;
+  }
+
+ private:
+  bool started_ = false;
+  PROCESS_INFORMATION info_{};
+};
+
+// code_data.bin still being written by another program (a download manager,
+// an editor saving it): it is refused with the read-error text and why, and
+// nothing reaches the device. Once the other program lets go, it is written.
+TEST_F(UpdateDlgTest, AFileAnotherProgramWritesIsRefused) {
+  WriteImage();
+  OtherProcess writer;
+  HANDLE file = CreateFileW((dir_ / "code_data.bin").c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(writer.Take(file));
+  SimBus bus(device_);
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    const std::wstring texts = ChildTexts(box);
+    EXPECT_NE(texts.find(L"讀取 code_data.bin 錯誤!\n另一個程式正在使用這個檔案"),
+              std::wstring::npos);
+    // Nothing was sent, so nothing warns against unplugging.
+    EXPECT_EQ(ProgressLine(dialog).find(L"請勿拔除設備"), std::wstring::npos);
+    testing::Screenshot(box, "file-in-use");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
+    EXPECT_EQ(device_.OutputReportCount(), 0u);
+
+    writer.End();
+    PressUpdate(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kSucceeded && UpdateEnabled(dialog); },
+                          seconds(30)));
+  });
+  EXPECT_EQ(device_.Restarts(), 1);
+}
+
+// In high contrast the failure keeps to the system's colours: its text and
+// its box say it is one.
+TEST_F(UpdateDlgTest, InHighContrastTheFailureUsesTheSystemsColours) {
+  WriteImage();
+  SimFaults faults;
+  faults.unplugAfterReports = 10;
+  device_.SetFaults(faults);
+  SimBus bus(device_);
+  g_highContrast = true;
+  RunDialog(bus, [&](HWND dialog) {
+    PressUpdate(dialog);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = BoxOver(dialog)) != nullptr; }, seconds(20)));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
+    EXPECT_EQ(Status(dialog), L"資料庫寫入失敗!");
+    EXPECT_EQ(StatusColour(dialog), GetSysColor(COLOR_WINDOWTEXT));
+    testing::Screenshot(dialog, "failure-high-contrast");
+    // Switched off again, the failure reads in its colour.
+    g_highContrast = false;
+    SendMessageW(dialog, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    EXPECT_EQ(StatusColour(dialog), RGB(0xB0, 0x00, 0x20));
+  });
+  g_highContrast = false;
+}
+
+// Every text the status line shows fits on it whole, on one line, at the
+// DPI this process runs at (tests/wine/run.sh runs it at 96, 144 and 192);
+// the several-devices note has a line of its own and fits on it too.
+TEST_F(UpdateDlgTest, TheLongestStatusTextFitsItsLine) {
+  SimDevice second(PacedErase());
+  SimBus bus;
+  bus.AddDevice(device_);
+  bus.AddDevice(second);
+  RunDialog(bus, [&](HWND dialog) {
+    HWND status = GetDlgItem(dialog, IDC_STATUS);
+    HWND note = GetDlgItem(dialog, IDC_DEVICE_NOTE);
+    EXPECT_EQ(Status(dialog), kConnected);
+    EXPECT_NE(Text(note).find(L"已連接 2 台設備"), std::wstring::npos);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(status);
+    HGDIOBJ old = SelectObject(dc, font);
+    auto fits = [&](HWND line, const std::string& utf8) {
+      const std::wstring text = WideFromUtf8(utf8);
+      RECT place{};
+      GetClientRect(line, &place);
+      RECT needed{0, 0, place.right, 0};
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+      EXPECT_LE(needed.right, place.right) << utf8;
+      EXPECT_LE(needed.bottom, place.bottom) << utf8;
+    };
+    std::string longest;
+    for (std::string_view text :
+         {text::kDeviceConnected, text::kDeviceConnectFailed, text::kDeviceNoPermission,
+          text::kDeviceBusy, text::kDeviceCannotOpen, text::kDeviceWrongFirmware,
+          text::kEraseCommandError, text::kErasing, text::kEraseMessageError,
+          text::kWriteCommandError, text::kWritingDatabase, text::kWriteDataError,
+          text::kRestartCommandError, text::kTooMuchData, text::kNoData,
+          text::kEraseFlashFailed, text::kDatabaseWriteFailed, text::kDatabaseWritten,
+          text::kUpdateSucceeded, text::kRestartFailed, text::kUpdateStopped}) {
+      fits(status, std::string(text));
+      if (text.size() > longest.size()) longest = text;
+    }
+    fits(note, Utf8FromWide(Text(note)));
+    SelectObject(dc, old);
+    ReleaseDC(status, dc);
+    SetWindowTextW(status, WideFromUtf8(longest).c_str());
+    InvalidateRect(status, nullptr, FALSE);
+    testing::Screenshot(dialog, "longest-status-" +
+                                    std::to_string(GetDeviceCaps(GetDC(nullptr), LOGPIXELSY)) +
+                                    "dpi");
+  });
 }
 
 }  // namespace

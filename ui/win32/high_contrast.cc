@@ -1,0 +1,14 @@
+#include "ui/win32/high_contrast.h"
+
+#include <windows.h>
+
+namespace gps {
+
+bool HighContrastOn() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof(contrast);
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+         (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+}  // namespace gps
