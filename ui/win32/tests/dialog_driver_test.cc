@@ -385,6 +385,78 @@ TEST_F(DialogTest, SecondCopyShowsSoftwareInUseAndBringsTheFirstForward) {
   EXPECT_EQ(first.ExitCode(), 0);
 }
 
+// During an update the title carries its percentage: the second copy still
+// finds the first, by the mark on its window, and brings it forward.
+TEST_F(DialogTest, SecondCopyDuringAnUpdateBringsTheFirstForward) {
+  WriteImage(256 * 1024);
+  Program first(L"Update-sim.exe", dir_);
+  HWND dialog = first.MainWindow();
+  ASSERT_NE(dialog, nullptr);
+  Press(dialog, kUpdateButton);
+  ASSERT_TRUE(WaitUntil([&] { return Text(dialog).find(L"% - ") != std::wstring::npos; },
+                        seconds(20)));
+  PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsIconic(dialog) != FALSE; }, seconds(10)));
+
+  Program second(L"Update-sim.exe", dir_);
+  HWND box = second.Box(L"軟體正在使用中", nullptr);
+  ASSERT_NE(box, nullptr);
+  Press(box, IDOK);
+  EXPECT_EQ(second.ExitCode(), 1);
+  EXPECT_TRUE(WaitUntil([&] { return !IsIconic(dialog) && GetForegroundWindow() == dialog; },
+                        seconds(10)));
+}
+
+// With no single-instance guard to be had (here an object of another kind
+// holds its name), the program refuses to run, as the command line does.
+TEST_F(DialogTest, WithoutTheGuardTheProgramRefusesWithStatus15) {
+  HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, L"GPS_UPDATE_CLIENT");
+  ASSERT_NE(squatter, nullptr);
+  Program update(L"Update.exe", dir_);
+  HWND box = update.Box(L"無法建立執行鎖定", nullptr);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(FindWindowOf(update.id(), kMainCaption), nullptr);
+  Press(box, IDOK);
+  EXPECT_EQ(update.ExitCode(), 15);
+  CloseHandle(squatter);
+}
+
+// Started from a shortcut whose start folder is elsewhere, the program finds
+// code_data.bin beside itself; with none anywhere, the line names the
+// folders it looked in.
+TEST_F(DialogTest, TheImageBesideTheProgramIsFoundFromAnotherFolder) {
+  const fs::path program = dir_ / "program";
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directories(program);
+  fs::create_directories(elsewhere);
+  fs::copy_file(ProgramDir() / "Update-sim.exe", program / "Update-sim.exe");
+  constexpr int kProgressLine = 1004;
+  {
+    Program update(program / "Update-sim.exe", elsewhere);
+    HWND dialog = update.MainWindow();
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring line = Text(GetDlgItem(dialog, kProgressLine));
+    EXPECT_EQ(line.rfind(L"找不到 code_data.bin（已找過 ", 0), 0u);
+    EXPECT_NE(line.find(elsewhere.filename().wstring()), std::wstring::npos);
+    EXPECT_NE(line.find(program.filename().wstring()), std::wstring::npos);
+    Press(dialog, IDOK);
+    EXPECT_EQ(update.ExitCode(), 0);
+  }
+  {
+    std::ofstream out(program / "code_data.bin", std::ios::binary);
+    out << std::string(4096, '\x42');
+  }
+  Program update(program / "Update-sim.exe", elsewhere);
+  HWND dialog = update.MainWindow();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(dialog, kProgressLine)).rfind(L"檔案: code_data.bin (4.0 KB, ", 0), 0u);
+  Press(dialog, kUpdateButton);
+  EXPECT_TRUE(WaitUntil([&] { return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded; },
+                        seconds(60)));
+  Press(dialog, IDOK);
+  EXPECT_EQ(update.ExitCode(), 0);
+}
+
 TEST_F(DialogTest, MissingImageIsToldInAMessageBoxAndTheButtonComesBack) {
   Program update(L"Update-sim.exe", dir_);  // the directory holds no code_data.bin
   HWND dialog = update.MainWindow();
