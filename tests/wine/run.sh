@@ -5,7 +5,8 @@
 # The dialog's tests leave their pictures in build/windows/ui/win32/screenshots.
 # Then it photographs the dialog in the middle of an update at 96, 144 and
 # 192 DPI, each after checking that the picture fills its place there, into
-# build/windows/screenshots/update-<dpi>dpi.png.
+# build/windows/screenshots/update-<dpi>dpi.png, and checks at each of them
+# that every status text fits its line (its picture beside the others).
 #
 #   tests/wine/run.sh                      build/windows must be built
 #   tests/wine/run.sh --screenshot FILE    also copies the 192 DPI picture to
@@ -123,11 +124,9 @@ if [ -n "$zip" ]; then
   WINE=$WINE LC_ALL=C.UTF-8 packaging/check_zip.sh "$zip"
 fi
 
-# The dialog at one DPI (Wine's LogPixels, which each new process reads),
-# photographed in the middle of an update once the driver has checked its
-# picture there.
-photograph() {  # DPI FILE
-  local dpi=$1 file=$2 signals driver x y w h status=0
+# Wine's LogPixels, which each new process reads.
+set_dpi() {  # DPI
+  local dpi=$1
   reg_file "$WINEPREFIX/drive_c/gps-dpi.reg" <<EOF
 Windows Registry Editor Version 5.00
 
@@ -136,6 +135,12 @@ Windows Registry Editor Version 5.00
 EOF
   "$WINE" regedit /S 'C:\gps-dpi.reg'
   rm "$WINEPREFIX/drive_c/gps-dpi.reg"
+}
+
+# The dialog at one DPI, photographed in the middle of an update once the
+# driver has checked its picture there.
+photograph() {  # DPI FILE
+  local dpi=$1 file=$2 signals driver x y w h status=0
   signals=$(mktemp -d)
   GPS_SCREENSHOT_DIR="Z:$(echo "$signals" | tr / '\\')" \
     "$WINE" "$build/ui/win32/update_dialog_tests.exe" --gtest_also_run_disabled_tests \
@@ -164,9 +169,20 @@ shots=$build/screenshots
 rm -rf "$shots"
 mkdir -p "$shots"
 echo "== the dialog in the middle of an update at 96, 144 and 192 DPI"
+failed=0
 for dpi in 96 144 192; do
-  photograph "$dpi" "$shots/update-${dpi}dpi.png"
+  set_dpi "$dpi"
+  photograph "$dpi" "$shots/update-${dpi}dpi.png" || failed=1
+  GPS_SCREENSHOT_DIR="Z:$(echo "$views" | tr / '\\')" \
+    "$WINE" "$build/ui/win32/update_dlg_tests.exe" --gtest_filter='*LongestStatusText*' \
+    --gtest_brief=1 || { echo "== the status texts do not fit at $dpi DPI" >&2; failed=1; }
 done
+set_dpi 96
+for bmp in "$views"/*.bmp; do
+  [ -f "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"
+done
+[ "$failed" -eq 0 ]
 if [ -n "$screenshot" ]; then
   mkdir -p "$(dirname "$screenshot")"
   cp "$shots/update-192dpi.png" "$screenshot"
