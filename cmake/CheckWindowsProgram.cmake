@@ -5,6 +5,7 @@
 #   - it states Windows 6.1 as the lowest system it runs on, and imports none
 #     of the calls newer than Windows 7 that code and toolchains reach for
 #     (the program looks those up at run time);
+#   - it is marked as made for Remote Desktop sessions;
 #   - it carries no debug information.
 cmake_minimum_required(VERSION 3.25)
 if(NOT OBJDUMP OR NOT PROGRAM)
@@ -46,6 +47,10 @@ foreach(line IN LISTS imports)
     list(APPEND problems "imports ${dll}, which is not a known DLL")
   endif()
 endforeach()
+
+if(NOT header MATCHES "TERMINAL_SERVICE_AWARE")
+  list(APPEND problems "not marked for Remote Desktop sessions (--tsaware)")
+endif()
 
 foreach(call IN LISTS newer_than_windows_7)
   if(header MATCHES "[ \t]${call}\n")

@@ -3,14 +3,18 @@
 #   - the lowest Windows version its imports allow, 6.1 (Windows 7), in its PE
 #     header, so that an older system refuses it with a clear message instead
 #     of failing on a missing import;
+#   - the mark that it is made for Remote Desktop sessions (--tsaware), so
+#     that a terminal server gives it no compatibility shims;
 #   - its debug information moved out into <program>.debug beside it, which
 #     the program names in a .gnu_debuglink section for debuggers: what users
 #     download carries none, and packaging only copies;
-#   - a test that reads its PE header: known DLLs only, version 6.1, stripped.
+#   - a test that reads its PE header: known DLLs only, version 6.1, the
+#     Remote Desktop mark, stripped.
 function(gps_windows_program target)
   target_link_options(${target} PRIVATE
     -Wl,--major-os-version,6,--minor-os-version,1
-    -Wl,--major-subsystem-version,6,--minor-subsystem-version,1)
+    -Wl,--major-subsystem-version,6,--minor-subsystem-version,1
+    -Wl,--tsaware)
   set(program $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${program} ${program}.debug

@@ -16,6 +16,7 @@
 #include "ui/cli/all_devices.h"
 #include "hid/attached_devices.h"
 #include "ui/cli/demo_devices.h"
+#include "ui/cli/help_text.h"
 #include "ui/cli/terminal_reporter.h"
 #include "ui/common/image_file.h"
 #include "ui/common/instance_guard.h"
@@ -321,7 +322,7 @@ int RunCli(const CliOptions& options, CliContext& context) {
     return kExitUsage;
   }
   if (options.help || options.version) {
-    context.out << (options.help ? HelpText() : VersionText()) << std::flush;
+    context.out << (options.help ? HelpTextForUser() : VersionText()) << std::flush;
     return OutputWritten(context);
   }
 

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     guard = gps::InstanceGuard::Acquire();
     return *guard;
   };
-  return gps::RunCli(gps::ParseCliOptions(gps::Arguments(argc, argv)),
-                     context);
+  const int status = gps::RunCli(gps::ParseCliOptions(gps::Arguments(argc, argv)), context);
+  gps::HoldConsoleIfAlone();
+  return status;
 }

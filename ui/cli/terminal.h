@@ -15,6 +15,12 @@ namespace gps {
 // page). Output to a file or a pipe stays UTF-8 as it is written.
 void PrepareConsole();
 
+// Where the program has a console window of its own that closes with it
+// (Windows, started by a double-click in Explorer), says so and waits for a
+// key, at most ten minutes, so that the user can read how the update ended.
+// Does nothing in a console that other programs share, or elsewhere.
+void HoldConsoleIfAlone();
+
 // True when the stream goes to a terminal (on Windows, a console; not a file,
 // a pipe or the NUL device).
 bool IsTerminal(std::FILE* stream);

@@ -13,6 +13,8 @@ namespace gps {
 
 void PrepareConsole() {}
 
+void HoldConsoleIfAlone() {}
+
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 int TerminalColumns(std::FILE* stream) {

@@ -16,6 +16,7 @@ namespace {
 
 StopEvent* g_interrupt = nullptr;
 std::atomic<int> g_interrupts{0};
+bool g_aloneOnConsole = false;  // see PrepareConsole
 
 // The system calls this on a thread of its own; setting the event (a Win32
 // event object) is safe there. FALSE hands the event on to the default
@@ -106,7 +107,30 @@ size_t CompleteUtf8Length(std::string_view text) {
 // several devices at once (--all) move the cursor with the terminal's escape
 // sequences, which a console follows only when asked to (Windows 10 and
 // later); the single bar needs none.
+void HoldConsoleIfAlone() {
+  if (!g_aloneOnConsole) return;
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (!input || !GetConsoleMode(input, &mode)) return;
+  std::cerr << "\n按任意鍵關閉此視窗…" << std::flush;
+  FlushConsoleInputBuffer(input);
+  constexpr ULONGLONG kLongestHoldMs = 10 * 60 * 1000;
+  const ULONGLONG deadline = GetTickCount64() + kLongestHoldMs;
+  for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+    if (WaitForSingleObject(input, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0) return;
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (!ReadConsoleInputW(input, &record, 1, &read)) return;
+    if (read == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+  }
+}
+
 void PrepareConsole() {
+  // The console's window goes when its last process ends: alone on it at
+  // the start, this program was started by Explorer (or a shortcut), not
+  // from a prompt.
+  DWORD processes[2] = {};
+  g_aloneOnConsole = GetConsoleProcessList(processes, 2) == 1;
   for (std::FILE* stream : {stdout, stderr}) {
     DWORD mode = 0;
     if (HANDLE console = ConsoleOf(stream); console && GetConsoleMode(console, &mode))

@@ -161,6 +161,52 @@ TEST_F(CliOnWindows, OnAConsoleTheTextsReadRightAndTheBarLeavesNoTrace) {
   EXPECT_EQ(screen.find(L"%"), std::wstring::npos);  // no bar is left standing
 }
 
+// Started by a double-click, the program has a console of its own, which
+// would close with it before the user could read how the update ended: it
+// says so and waits for a key.
+TEST_F(CliOnWindows, AloneOnItsConsoleItWaitsForAKeyBeforeItCloses) {
+  const fs::path exe = ThisProgramDir() / ".." / "ui" / "cli" / "gps-update-cli.exe";
+  std::wstring commandLine = L"\"" + exe.wstring() + L"\" --simulate";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                             CREATE_NEW_CONSOLE, nullptr, dir_.wstring().c_str(), &startup, &info));
+  // The simulated update takes a few seconds; the program is still there
+  // long after.
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 15000), static_cast<DWORD>(WAIT_TIMEOUT));
+  // Its console, shared for a look at what it shows.
+  FreeConsole();
+  ASSERT_TRUE(AttachConsole(info.dwProcessId));
+  HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::wstring screen;
+  for (const std::wstring& row : ConsoleRows(output)) screen += row + L"\n";
+  EXPECT_NE(screen.find(WideFromUtf8(text::kUpdateSucceeded)), std::wstring::npos);
+  EXPECT_NE(screen.find(L"按任意鍵關閉此視窗"), std::wstring::npos);
+
+  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  INPUT_RECORD key{};
+  key.EventType = KEY_EVENT;
+  key.Event.KeyEvent.bKeyDown = TRUE;
+  key.Event.KeyEvent.wRepeatCount = 1;
+  key.Event.KeyEvent.wVirtualKeyCode = VK_SPACE;
+  key.Event.KeyEvent.uChar.UnicodeChar = L' ';
+  DWORD written = 0;
+  WriteConsoleInputW(input, &key, 1, &written);
+  EXPECT_EQ(WaitForSingleObject(info.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD status = 99;
+  GetExitCodeProcess(info.hProcess, &status);
+  EXPECT_EQ(status, 0u);
+  TerminateProcess(info.hProcess, 99);
+  CloseHandle(input);
+  CloseHandle(output);
+  FreeConsole();
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+}
+
 // Into a file the texts go as UTF-8 lines, with no bar and no control
 // characters, for the program that reads them.
 TEST_F(CliOnWindows, RedirectedTheOutputIsUtf8WithoutControlCharacters) {
