@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "hid/device_view.h"
+#include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
@@ -41,8 +42,10 @@ int OutputWritten(CliContext& context) {
 int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
   const std::vector<AttachedDevice> devices = AttachedDevices(backend);
   for (const AttachedDevice& device : devices) {
-    out << device.path;
-    if (!device.serial.empty()) out << '\t' << device.serial;
+    // One device per line, for scripts: a path or serial number that holds
+    // a tab, a newline or a terminal control is written out, not obeyed.
+    out << ShownText(device.path);
+    if (!device.serial.empty()) out << '\t' << ShownText(device.serial);
     out << '\n';
   }
   out << std::flush;
@@ -166,7 +169,8 @@ void ChooseBackend(const CliOptions& options, const CliContext& context, Program
   }
   if (!bus.backend) bus.backend = &PlatformHidBackend();
   // With --all each job traces its own device, its lines marked with its name.
-  if (options.trace && !options.all) bus.backend = &bus.tracer.emplace(*bus.backend, context.err);
+  if (options.trace && !options.all)
+    bus.backend = &bus.tracer.emplace(*bus.backend, context.trace ? *context.trace : context.err);
 }
 
 // Takes the single-instance guard. Returns the exit status when the program
@@ -181,8 +185,8 @@ std::optional<int> ClaimInstance(const CliContext& context) {
       context.err << text::kSoftwareInUse << '\n' << std::flush;
       return kExitAlreadyRunning;
     case InstanceGuard::State::Unavailable:
-      context.err << text::kInstanceLockFailed << "\ngps-update-cli: " << guard.problem() << '\n'
-                  << std::flush;
+      context.err << LockFailedText(guard) << "\ngps-update-cli: " << ShownText(guard.problem())
+                  << '\n' << std::flush;
       return kExitNoLock;
   }
   return std::nullopt;
@@ -227,7 +231,7 @@ std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
     return kExitNoDevice;
   }
   if (named.size() > 1) {
-    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << id
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << ShownText(id)
         << "; name one of them by its path (see --list)\n" << std::flush;
     return kExitUsage;
   }
