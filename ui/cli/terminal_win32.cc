@@ -129,8 +129,11 @@ void PrepareConsole() {
   // The console's window goes when its last process ends: alone on it at
   // the start, this program was started by Explorer (or a shortcut), not
   // from a prompt.
+  // A console without a window (CREATE_NO_WINDOW: a script or a launcher
+  // runs the program) has no one to read it.
   DWORD processes[2] = {};
-  g_aloneOnConsole = GetConsoleProcessList(processes, 2) == 1;
+  HWND window = GetConsoleWindow();
+  g_aloneOnConsole = GetConsoleProcessList(processes, 2) == 1 && window && IsWindowVisible(window);
   for (std::FILE* stream : {stdout, stderr}) {
     DWORD mode = 0;
     if (HANDLE console = ConsoleOf(stream); console && GetConsoleMode(console, &mode))

@@ -451,8 +451,14 @@ TEST_F(DialogTest, TheImageBesideTheProgramIsFoundFromAnotherFolder) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(Text(GetDlgItem(dialog, kProgressLine)).rfind(L"檔案: code_data.bin (4.0 KB, ", 0), 0u);
   Press(dialog, kUpdateButton);
-  EXPECT_TRUE(WaitUntil([&] { return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded; },
-                        seconds(60)));
+  // "更新成功!" comes before the restart command: the job has ended once
+  // "更新" is usable again.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded &&
+               IsWindowEnabled(GetDlgItem(dialog, kUpdateButton));
+      },
+      seconds(60)));
   Press(dialog, IDOK);
   EXPECT_EQ(update.ExitCode(), 0);
 }
@@ -487,8 +493,14 @@ TEST_F(DialogTest, AFileOnTheCommandLineIsTheOneWritten) {
   constexpr int kProgressLine = 1004;
   EXPECT_EQ(Text(GetDlgItem(dialog, kProgressLine)).rfind(L"檔案: my image.bin (4.0 KB, ", 0), 0u);
   Press(dialog, kUpdateButton);
-  EXPECT_TRUE(WaitUntil([&] { return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded; },
-                        seconds(60)));
+  // "更新成功!" comes before the restart command: the job has ended once
+  // "更新" is usable again.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded &&
+               IsWindowEnabled(GetDlgItem(dialog, kUpdateButton));
+      },
+      seconds(60)));
   Press(dialog, IDOK);
   EXPECT_EQ(update.ExitCode(), 0);
 }
