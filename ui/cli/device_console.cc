@@ -51,6 +51,36 @@ std::string DeviceConsole::LastText(std::size_t index) const {
   return devices_.at(index).lastText;
 }
 
+std::size_t DeviceConsole::Add(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t index = 0;
+  while (index < devices_.size() && devices_[index].active) ++index;
+  if (index == devices_.size()) {
+    devices_.emplace_back();
+    reporters_.push_back(std::make_unique<DeviceReporter>(*this, index));
+  }
+  devices_[index] = Device{};
+  devices_[index].name = name;
+  nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(name), kLongestBarName));
+  ClearBarsLocked();
+  DrawBars();
+  return index;
+}
+
+void DeviceConsole::Finish(std::size_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBarsLocked();
+  devices_.at(index).active = false;
+  DrawBars();
+}
+
+void DeviceConsole::Line(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBarsLocked();
+  out_ << text << '\n' << std::flush;
+  DrawBars();
+}
+
 void DeviceConsole::Status(std::size_t index, std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device& device = devices_[index];
@@ -116,25 +146,28 @@ void DeviceConsole::ClearBars() {
 // everything from there down is erased.
 void DeviceConsole::ClearBarsLocked() {
   if (!barsShown_) return;
-  err_ << '\r' << Up(devices_.size() - 1) << "\033[J" << std::flush;
+  err_ << '\r' << Up(barLines_ - 1) << "\033[J" << std::flush;
   barsShown_ = false;
 }
 
 void DeviceConsole::DrawBars() {
   if (!drawBars_) return;
-  std::string block = barsShown_ ? '\r' + Up(devices_.size() - 1) : std::string();
-  for (std::size_t i = 0; i < devices_.size(); ++i) {
-    const Device& device = devices_[i];
+  std::string block = barsShown_ ? '\r' + Up(barLines_ - 1) : std::string();
+  std::size_t lines = 0;
+  for (const Device& device : devices_) {
+    if (!device.active) continue;
+    if (lines++ > 0) block += '\n';
     const int filled = device.percent * kBarCells / 100;
     const std::string percent = std::to_string(device.percent);
     block += "\033[K" + FitWidth(device.name, nameWidth_) + " [" +
              std::string(static_cast<std::size_t>(filled), '#') +
              std::string(static_cast<std::size_t>(kBarCells - filled), ' ') + "] " +
              std::string(3 - percent.size(), ' ') + percent + "%";
-    if (i + 1 < devices_.size()) block += '\n';
   }
+  if (lines == 0) return;  // no job runs: nothing to draw (barsShown_ is false here)
   err_ << block << std::flush;
   barsShown_ = true;
+  barLines_ = lines;
 }
 
 }  // namespace gps

@@ -39,6 +39,14 @@ class DeviceConsole {
   // Takes the bars off the screen: the jobs have ended.
   void ClearBars();
 
+  // A station's devices come and go: `Add` gives a new device a place (one
+  // whose job has ended may be reused), `Finish` takes its bar away when its
+  // job has ended, and `Line` is a line of the program's own on standard
+  // output, kept above the bars.
+  std::size_t Add(const std::string& name);
+  void Finish(std::size_t index);
+  void Line(std::string_view text);
+
  private:
   class DeviceReporter;
   struct Device {
@@ -48,6 +56,7 @@ class DeviceConsole {
     int percent = 0;
     int tenthsShown = 0;  // progress lines: the last tenth of this step printed
     std::string lastText;
+    bool active = true;  // its job runs: its bar is drawn
   };
 
   void Status(std::size_t index, std::string_view text);
@@ -67,6 +76,7 @@ class DeviceConsole {
   std::vector<Device> devices_;
   std::vector<std::unique_ptr<DeviceReporter>> reporters_;
   bool barsShown_ = false;
+  std::size_t barLines_ = 0;  // bars drawn, while barsShown_
 };
 
 }  // namespace gps

@@ -13,7 +13,9 @@
 
 int main(int argc, char** argv) {
   gps::PrepareProcess();  // before anything is opened
-  gps::StopEvent& interrupt = gps::StopOnInterrupt();
+  const gps::CliOptions options = gps::ParseCliOptions(gps::Arguments(argc, argv));
+  // A station's first Ctrl+C lets its jobs finish, the second stops them.
+  gps::StopEvent& interrupt = gps::StopOnInterrupt(options.station ? 2 : 1);
   gps::PrepareConsole();
 
   std::unique_ptr<gps::InstanceGuard> guard;  // held until the process ends
@@ -22,11 +24,11 @@ int main(int argc, char** argv) {
   context.columns = [] { return gps::TerminalColumns(stderr); };
   context.interrupt = &interrupt;
   context.interrupted = [] { return gps::InterruptRequested(); };
+  context.interrupts = [] { return gps::Interrupts(); };
   context.keepAwake = [] { return gps::SleepInhibitor::Acquire(gps::kKeepAwakeReason); };
   context.claimInstance = [&guard]() -> const gps::InstanceGuard& {
     guard = gps::InstanceGuard::Acquire();
     return *guard;
   };
-  return gps::RunCli(gps::ParseCliOptions(gps::Arguments(argc, argv)),
-                     context);
+  return gps::RunCli(options, context);
 }
