@@ -43,8 +43,8 @@ struct DeviceResult {
   int status = 0;         // its exit status: 0 when it succeeded
   std::string lastText;   // the last text it showed
   std::chrono::milliseconds time{0};
-  std::string path;
-  std::string serial;
+  std::string path{};
+  std::string serial{};
   bool stopped = false;   // the user stopped it
   std::chrono::system_clock::time_point started{};
   std::chrono::system_clock::time_point ended{};
