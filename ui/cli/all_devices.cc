@@ -10,12 +10,14 @@
 #include <thread>
 
 #include "hid/device_view.h"
+#include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "ui/cli/counting_view.h"
 #include "ui/cli/cli_options.h"
 #include "ui/cli/device_console.h"
 #include "ui/cli/text_width.h"
+#include "ui/common/guidance_texts.h"
 
 namespace gps {
 namespace {
@@ -93,9 +95,11 @@ std::string Devices(std::size_t count) {
 
 DeviceResult RunDeviceJob(const AttachedDevice& device, const LoadedImage& image,
                           const DeviceJobSettings& settings, DeviceConsole& console,
-                          std::size_t index, StopEvent& stop) {
+                          std::size_t index, StopEvent& stop, const std::atomic<bool>& stopping) {
   DeviceResult result;
-  result.name = device.name;
+  // A serial number is whatever the device says: shown, it is written out
+  // (the device is still picked, and recorded, by its raw path and serial).
+  result.name = ShownText(device.name);
   result.path = device.path;
   result.serial = device.serial;
   result.started = std::chrono::system_clock::now();
@@ -111,6 +115,9 @@ DeviceResult RunDeviceJob(const AttachedDevice& device, const LoadedImage& image
   link.stop = &stop;
   link.bounds = settings.bounds;
   result.status = RunJob(image, link, settings, stop, console.Reporter(index));
+  // A job the interrupt ended says so, as a single update does.
+  result.stoppedByUser = stopping && result.status != kExitSuccess;
+  if (result.stoppedByUser) console.Reporter(index).SetStatusText(text::kUpdateStopped);
   result.lastText = console.LastText(index);
   result.ended = std::chrono::system_clock::now();
   result.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -124,7 +131,9 @@ std::vector<DeviceResult> UpdateAllDevices(
     const std::function<void(const DeviceResult&)>& jobEnded) {
   const std::size_t count = devices.size();
   std::vector<std::string> names;
-  for (const AttachedDevice& device : devices) names.push_back(device.name);
+  // A serial number is whatever the device says: shown, it is written out
+  // (a device is still picked by its raw path and serial number).
+  for (const AttachedDevice& device : devices) names.push_back(ShownText(device.name));
   DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace);
   DeviceJobSettings job;
   job.bus = settings.backend;
@@ -144,8 +153,7 @@ std::vector<DeviceResult> UpdateAllDevices(
     std::vector<std::jthread> jobs;
     for (std::size_t i = 0; i < count; ++i) {
       jobs.emplace_back([&, i] {
-        results[i] = RunDeviceJob(devices[i], image, job, console, i, *stops[i]);
-        results[i].stopped = stopped;
+        results[i] = RunDeviceJob(devices[i], image, job, console, i, *stops[i], stopped);
         if (jobEnded) jobEnded(results[i]);
         if (--running == 0) allEnded.Set();
       });
@@ -176,9 +184,10 @@ std::string ResultRows(const std::vector<DeviceResult>& results) {
   };
   std::vector<Row> rows{{{"Device", "Outcome", "Last text", "Time"}}};
   for (const DeviceResult& r : results) {
-    rows.push_back({{r.name,
-                     r.status == kExitSuccess ? "ok" : "failed (" + std::to_string(r.status) + ")",
-                     r.lastText, Seconds(r.time)}});
+    const std::string outcome = r.status == kExitSuccess ? "ok"
+                                : r.stoppedByUser       ? "stopped (" + std::to_string(r.status) + ")"
+                                                        : "failed (" + std::to_string(r.status) + ")";
+    rows.push_back({{r.name, outcome, r.lastText, Seconds(r.time)}});
   }
   std::size_t widths[4] = {};
   for (const Row& row : rows)
@@ -196,6 +205,8 @@ std::string ResultTable(const std::vector<DeviceResult>& results) {
   std::string table = ResultRows(results);
   const auto failed = std::count_if(results.begin(), results.end(),
                                     [](const DeviceResult& r) { return r.status != kExitSuccess; });
+  const bool stopped = std::any_of(results.begin(), results.end(),
+                                   [](const DeviceResult& r) { return r.stoppedByUser; });
   if (failed == 0) {
     table += "All " + Devices(results.size()) + " updated.\n";
   } else {
@@ -205,6 +216,9 @@ std::string ResultTable(const std::vector<DeviceResult>& results) {
              " failed; the exit status is " + std::to_string(first->status) + ", " +
              first->name + "'s, the first failure in bus order.\n";
   }
+  // As a single update ends on it: the user stopped this, and it may be run
+  // again.
+  if (stopped) table += std::string(text::kUpdateStopped) + "\n";
   return table;
 }
 

@@ -6,6 +6,7 @@
 // any job starts, and every job reads the same bytes.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -39,13 +40,13 @@ struct AllDevicesSettings {
 // How one device's job ended: a row of the closing table, and a line of the
 // record.
 struct DeviceResult {
-  std::string name;
+  std::string name;       // as shown: control characters written out
   int status = 0;         // its exit status: 0 when it succeeded
   std::string lastText;   // the last text it showed
   std::chrono::milliseconds time{0};
-  std::string path{};
+  bool stoppedByUser = false;  // Ctrl+C ended it before it was done
+  std::string path{};          // the device's own, raw
   std::string serial{};
-  bool stopped = false;   // the user stopped it
   std::chrono::system_clock::time_point started{};
   std::chrono::system_clock::time_point ended{};
   uint64_t reportsSent = 0;  // output reports that went through
@@ -66,10 +67,11 @@ struct DeviceJobSettings {
 // One device's job, on the calling thread, as --all and --station run each:
 // in a view of the bus that holds `device` alone, with its trace lines marked
 // with its name, reporting on `console`'s place `index`. `stop` stops it at
-// its next transfer.
+// its next transfer; `stopping` says that the user asked for that, and a job
+// that then fails says it was stopped.
 DeviceResult RunDeviceJob(const AttachedDevice& device, const LoadedImage& image,
                           const DeviceJobSettings& settings, DeviceConsole& console,
-                          std::size_t index, StopEvent& stop);
+                          std::size_t index, StopEvent& stop, const std::atomic<bool>& stopping);
 
 // Updates every one of `devices` with `image` and prints the closing table.
 // Returns one result per device, in the order of `devices`.

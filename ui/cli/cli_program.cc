@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "hid/device_view.h"
+#include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
@@ -67,8 +68,10 @@ int OutputWritten(CliContext& context) {
 int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
   const std::vector<AttachedDevice> devices = AttachedDevices(backend);
   for (const AttachedDevice& device : devices) {
-    out << device.path;
-    if (!device.serial.empty()) out << '\t' << device.serial;
+    // One device per line, for scripts: a path or serial number that holds
+    // a tab, a newline or a terminal control is written out, not obeyed.
+    out << ShownText(device.path);
+    if (!device.serial.empty()) out << '\t' << ShownText(device.serial);
     out << '\n';
   }
   out << std::flush;
@@ -192,7 +195,8 @@ void ChooseBackend(const CliOptions& options, const CliContext& context, Program
   }
   if (!bus.backend) bus.backend = &PlatformHidBackend();
   // With --all each job traces its own device, its lines marked with its name.
-  if (options.trace && !options.all && !options.station) bus.backend = &bus.tracer.emplace(*bus.backend, context.err);
+  if (options.trace && !options.all && !options.station)
+    bus.backend = &bus.tracer.emplace(*bus.backend, context.trace ? *context.trace : context.err);
 }
 
 // Takes the single-instance guard. Returns the exit status when the program
@@ -207,8 +211,8 @@ std::optional<int> ClaimInstance(const CliContext& context) {
       context.err << text::kSoftwareInUse << '\n' << std::flush;
       return kExitAlreadyRunning;
     case InstanceGuard::State::Unavailable:
-      context.err << text::kInstanceLockFailed << "\ngps-update-cli: " << guard.problem() << '\n'
-                  << std::flush;
+      context.err << LockFailedText(guard) << "\ngps-update-cli: " << ShownText(guard.problem())
+                  << '\n' << std::flush;
       return kExitNoLock;
   }
   return std::nullopt;
@@ -220,7 +224,7 @@ RecordedImage ShowImage(const std::filesystem::path& file, const LoadedImage& im
                         std::ostream& err) {
   RecordedImage shown{DisplayName(file), image.length,
                       Sha256Hex(image.bytes.data(), image.length)};
-  err << "SHA-256 of " << shown.name << ": " << shown.sha256 << '\n' << std::flush;
+  err << "SHA-256 of " << ShownText(shown.name) << ": " << shown.sha256 << '\n' << std::flush;
   return shown;
 }
 
@@ -232,7 +236,7 @@ bool Record(RecordFile* record, const std::filesystem::path& recordName,
   const std::string line = RecordLine(job, image);
   const std::string problem = record->Append(line);
   if (problem.empty()) return true;
-  err << "gps-update-cli: " << DisplayName(recordName) << " could not be written (" << problem
+  err << "gps-update-cli: " << ShownText(DisplayName(recordName)) << " could not be written (" << problem
       << "); its line: " << line << '\n' << std::flush;
   return false;
 }
@@ -309,7 +313,7 @@ std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
     return kExitNoDevice;
   }
   if (named.size() > 1) {
-    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << id
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << ShownText(id)
         << "; name one of them by its path (see --list)\n" << std::flush;
     return kExitUsage;
   }
@@ -393,11 +397,11 @@ int UpdateOneDevice(const CliOptions& options, CliContext& context, ProgramBus& 
   bool recorded = true;
   if (shown && chosen) {
     DeviceResult job;
-    job.name = chosen->name;
+    job.name = ShownText(chosen->name);
     job.path = chosen->path;
     job.serial = chosen->serial;
     job.status = ExitStatusFor(outcome);
-    job.stopped = stopped;
+    job.stoppedByUser = stopped && outcome != UpdateOutcome::Succeeded;
     job.lastText = watched.LastText();
     job.started = started;
     job.ended = std::chrono::system_clock::now();
@@ -455,7 +459,7 @@ int RunCli(const CliOptions& options, CliContext& context) {
       options.record.value_or(options.station ? kDefaultRecordFile : "");
   if (!recordName.empty()) {
     if (const std::string problem = record.Open(recordName); !problem.empty()) {
-      context.err << "gps-update-cli: the record " << DisplayName(recordName)
+      context.err << "gps-update-cli: the record " << ShownText(DisplayName(recordName))
                   << " cannot be opened: " << problem << "; nothing was sent\n"
                   << std::flush;
       return kExitRecord;

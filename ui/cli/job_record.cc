@@ -141,7 +141,7 @@ std::string RecordLine(const DeviceResult& job, const RecordedImage& image) {
   line += ",\"sha256\":" + JsonString(image.sha256);
   line += ",\"start\":" + JsonString(LocalIsoTime(job.started));
   line += ",\"end\":" + JsonString(LocalIsoTime(job.ended));
-  line += ",\"outcome\":" + JsonString(OutcomeName(job.status, job.stopped));
+  line += ",\"outcome\":" + JsonString(OutcomeName(job.status, job.stoppedByUser));
   line += ",\"status\":" + std::to_string(job.status);
   line += ",\"last_text\":" + JsonString(job.lastText);
   line += ",\"reports\":" + std::to_string(job.reportsSent);

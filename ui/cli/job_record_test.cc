@@ -70,7 +70,7 @@ TEST(JobRecord, ALineHoldsTheJobAndTheImage) {
   job.path = "/dev/hidraw3";
   job.serial = "\x1b[2J\xFF";
   job.status = kExitWrite;
-  job.stopped = true;
+  job.stoppedByUser = true;
   job.lastText = "資料庫寫入失敗!";
   job.reportsSent = 612;
   job.started = std::chrono::system_clock::now();

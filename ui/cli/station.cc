@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "hid/attached_devices.h"
+#include "hid/shown_text.h"
 #include "ui/cli/cli_options.h"
 #include "ui/cli/device_console.h"
 #include "ui/common/image_file.h"
@@ -149,7 +150,7 @@ class Station {
     const auto restart = restarting_.find(Identity(device));
     if (restart == restarting_.end() || Clock::now() >= restart->second) return false;
     restarting_.erase(restart);
-    console_.Line(device.name +
+    console_.Line(ShownText(device.name) +
                   ": back on the bus after its restart; left alone (unplug it for a few "
                   "seconds to update it again).");
     return true;
@@ -158,11 +159,12 @@ class Station {
   Job* Start(const AttachedDevice& device) {
     auto job = std::make_unique<Job>();
     job->device = device;
-    job->slot = console_.Add(device.name);
+    job->slot = console_.Add(ShownText(device.name));
     Job* const started = job.get();
     job->thread = std::thread([this, started] {
       started->result =
-          RunDeviceJob(started->device, image_, job_, console_, started->slot, started->stop);
+          RunDeviceJob(started->device, image_, job_, console_, started->slot, started->stop,
+                       stopping_);
       started->done = true;
     });
     jobs_.push_back(std::move(job));
@@ -179,7 +181,6 @@ class Station {
       }
       job.thread.join();
       DeviceResult result = std::move(job.result);
-      result.stopped = stopping_ && result.status != kExitSuccess;
       const bool succeeded = result.status == kExitSuccess;
       if (succeeded) restarting_[Identity(job.device)] = Clock::now() + s_.restartWindow;
       Record(job.slot, result);
@@ -207,7 +208,7 @@ class Station {
     if (problem.empty()) return;
     // The line is not lost: it goes to standard error instead.
     recordLost_ = true;
-    console_.ErrorLine(slot, "gps-update-cli: " + DisplayName(s_.recordName) +
+    console_.ErrorLine(slot, "gps-update-cli: " + ShownText(DisplayName(s_.recordName)) +
                                  " could not be written (" + problem + "); its line: " + line);
   }
 
@@ -236,7 +237,7 @@ class Station {
                       (!now || (now->size == fileSeen_->size && now->modified == fileSeen_->modified));
     if (same) return;
     fileSeen_ = now;
-    s_.err << "gps-update-cli: " << DisplayName(s_.file)
+    s_.err << "gps-update-cli: " << ShownText(DisplayName(s_.file))
            << (now ? " has changed on disk" : " is no longer there")
            << "; the station keeps writing the image it read at the start (SHA-256 "
            << s_.image.sha256 << "). Start the station again to write the new file.\n"
@@ -287,7 +288,7 @@ class Station {
   bool recordLost_ = false;
   unsigned interrupts_ = 0;
   bool draining_ = false;
-  bool stopping_ = false;
+  std::atomic<bool> stopping_{false};
   std::unique_ptr<SleepInhibitor> awake_;
   std::optional<ImageFile> fileSeen_;
 };
