@@ -71,7 +71,12 @@ TEST(CliOptions, Parsing) {
       {{"--wait"}, "code_data.bin wait=30000ms"},
       {{"--wait=7", "a.bin"}, "a.bin wait=7000ms"},
       {{"--wait=86400"}, "code_data.bin wait=86400000ms"},
-      {{"--wait", "5"}, "5 wait=30000ms"},  // the number belongs to --wait only after '='
+      // The number belongs to --wait only after '='; a FILE of that name
+      // goes after --.
+      {{"--wait", "5"}, "error"},
+      {{"--wait", "--", "5"}, "5 wait=30000ms"},
+      {{"--wait", "5.bin"}, "5.bin wait=30000ms"},
+      {{""}, "error"},  // an unset shell variable names no file
       {{"a.bin", "b.bin"}, "error"},
       {{"--frobnicate"}, "error"},
       {{"--wait=0"}, "error"},

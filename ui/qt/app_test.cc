@@ -7,6 +7,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QLocalServer>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QUrl>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -16,7 +20,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
+#include <string>
 
 #include "protocol/messages.h"
 #include "tests/test_support.h"
@@ -120,6 +126,32 @@ class AppTest : public QObject {
     clock.start();
     QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);
     QVERIFY2(clock.elapsed() < 500, "the UI thread waited on the bus");
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
+  }
+
+  // A dropped file whose name is not UTF-8 (Big5, as unzip leaves it) is
+  // the very file written; a dropped folder is not taken at all.
+  void ADroppedBig5NameIsTheFileWritten() {
+    const std::string raw = m_dir->path().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
+    std::ofstream(raw, std::ios::binary) << std::string(5000, 'x');
+    testing::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    dialog.show();
+    auto drop = [&dialog](const QByteArray& url) {
+      QMimeData data;
+      data.setUrls({QUrl::fromEncoded(url)});
+      QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&dialog, &enter);
+      if (!enter.isAccepted()) return false;
+      QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&dialog, &dropped);
+      return true;
+    };
+    QVERIFY(!drop("file://" + QUrl::toPercentEncoding(m_dir->path(), "/")));
+    QVERIFY(drop("file://" + QByteArray::fromStdString(raw).toPercentEncoding("/")));
+    QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
     QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Succeeded);
   }
