@@ -134,7 +134,8 @@ std::vector<DeviceResult> UpdateAllDevices(
   // A serial number is whatever the device says: shown, it is written out
   // (a device is still picked by its raw path and serial number).
   for (const AttachedDevice& device : devices) names.push_back(ShownText(device.name));
-  DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace);
+  DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace,
+                        settings.columns, settings.rows);
   DeviceJobSettings job;
   job.bus = settings.backend;
   job.trace = settings.trace;

@@ -33,13 +33,25 @@ class DeviceConsole::DeviceReporter : public UpdateReporter {
 };
 
 DeviceConsole::DeviceConsole(std::ostream& out, std::ostream& err,
-                             const std::vector<std::string>& names, bool drawBars)
-    : out_(out), err_(err), drawBars_(drawBars) {
+                             const std::vector<std::string>& names, bool drawBars, int columns,
+                             int rows)
+    : out_(out), err_(err), drawBars_(drawBars), columns_(columns), rows_(rows) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     devices_.emplace_back().name = names[i];
     reporters_.push_back(std::make_unique<DeviceReporter>(*this, i));
     nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(names[i]), kLongestBarName));
   }
+  if (!BarsFit(names.size())) drawBars_ = false;
+}
+
+// A bar line that wraps, or more bars than the terminal has rows, would
+// leave the cursor movements that redraw them moving the wrong lines: the
+// screen fills with broken bars. The last column stays free, as some
+// terminals wrap on reaching it.
+bool DeviceConsole::BarsFit(std::size_t bars) const {
+  const std::size_t barWidth = nameWidth_ + 2 + kBarCells + 2 + 4;
+  if (columns_ > 0 && barWidth + 1 > static_cast<std::size_t>(columns_)) return false;
+  return rows_ <= 0 || bars + 1 <= static_cast<std::size_t>(rows_);
 }
 
 DeviceConsole::~DeviceConsole() = default;
@@ -63,6 +75,10 @@ std::size_t DeviceConsole::Add(const std::string& name) {
   devices_[index].name = name;
   nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(name), kLongestBarName));
   ClearBarsLocked();
+  const auto active = std::count_if(devices_.begin(), devices_.end(),
+                                    [](const Device& device) { return device.active; });
+  // From the job that no longer fits on, progress lines, as in a log.
+  if (!BarsFit(static_cast<std::size_t>(active))) drawBars_ = false;
   DrawBars();
   return index;
 }

@@ -41,7 +41,8 @@ class Station {
   Station(const LoadedImage& image, const StationSettings& settings)
       : image_(image),
         s_(settings),
-        console_(settings.out, settings.err, {}, settings.drawBars && !settings.trace) {
+        console_(settings.out, settings.err, {}, settings.drawBars && !settings.trace,
+                 settings.columns, settings.rows) {
     job_.bus = settings.backend;
     job_.trace = settings.trace;
     job_.bounds = settings.bounds;

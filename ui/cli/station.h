@@ -31,6 +31,8 @@ struct StationSettings {
   std::ostream& out;
   std::ostream& err;
   bool drawBars = false;  // standard error is a terminal
+  int columns = 0;        // its size; 0 where it does not say
+  int rows = 0;
   bool trace = false;
   HidBackend* backend = nullptr;  // the bus; null: the platform's
   // Set at each Ctrl+C. The station takes it back after each look.
