@@ -1,4 +1,4 @@
-# The web page in headless Chromium updates the device through WebHID, usbhid and hidraw: 64,000 bytes.
+# The web page in headless Chromium, a kiosk by its kiosk.json, updates the device through WebHID, usbhid and hidraw: 64,000 bytes.
 BUDGET=420
 
 guest() {
