@@ -521,8 +521,8 @@
           state.stop = null;
         }
         return JSON.parse(core.UTF8ToString(core.ccall(
-            'gps_web_job_end', 'number', ['number', 'string', 'number'],
-            [outcome, image.name, image.size])));
+            'gps_web_job_end', 'number', ['number', 'string', 'number', 'number'],
+            [outcome, image.name, image.size, state.closing ? 1 : 0])));
       });
     } finally {
       markUnfinished(false);

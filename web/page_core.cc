@@ -255,12 +255,15 @@ EMSCRIPTEN_KEEPALIVE int gps_web_update(const uint8_t* image, uint32_t length) {
 //             empties (after a success, or when the device was never touched)
 //   line      the line under the bar: the time the update took, or where it
 //             stopped
-EMSCRIPTEN_KEEPALIVE const char* gps_web_job_end(int outcome, const char* name, double size) {
+// `stopped`: the user asked for the stop (the link takes the stop event's
+// signal as it acts on it, so only the page still knows).
+EMSCRIPTEN_KEEPALIVE const char* gps_web_job_end(int outcome, const char* name, double size,
+                                                 int stopped) {
   Core& core = TheCore();
   JobEnd end;
   end.outcome = static_cast<UpdateOutcome>(outcome);
   end.deviceTouched = core.progress.DeviceTouched();
-  end.stoppedByUser = core.stop.IsSet();
+  end.stoppedByUser = stopped != 0;
   end.fileName = name;
   end.fileSize = static_cast<uint64_t>(size);
   Json json;
