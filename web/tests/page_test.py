@@ -493,6 +493,11 @@ class PageTest(unittest.TestCase):
             self.assertTrue(page.evaluate("document.getElementById('update').disabled"))
         finally:
             site.stop()
+        # The unpacked zip, double-clicked.
+        page = self.open('', url='file://' + os.path.abspath(os.path.join(WEB_DIR, 'index.html')))
+        note = page.wait_for("!document.getElementById('unsupported').hidden && "
+                             "document.getElementById('unsupported').textContent")
+        self.assertIn('file://', note)
 
     def test_without_webhid_the_page_says_so_and_points_to_the_programs(self):
         page = self.open('', before_load='delete Navigator.prototype.hid;')
