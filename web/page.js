@@ -27,8 +27,9 @@
   const SETTLE_RETRY_MS = 500;
   // The most output reports a link may keep in flight.
   const MAX_WINDOW = 32;
-  // How long the core may take to load before the page says it cannot.
-  const CORE_LOAD_MS = 30000;
+  // How long the core may take to load before the page says that it is
+  // still loading (a slow line, a slow computer): it goes on waiting.
+  const CORE_SLOW_MS = 15000;
   // The mark of an update under way, kept by the browser across a closed
   // tab, a crash or a power cut.
   const UNFINISHED_MARK = 'gps-update-unfinished';
@@ -77,6 +78,7 @@
     noWebHid: '這個瀏覽器不能連接 USB 設備 (不支援 WebHID)。請在 Windows、macOS、Linux 或 ChromeOS 上用 ' +
               'Chrome 或 Edge 開啟此頁，或使用電腦版更新程式：Windows 的 Update.exe，Linux 的 gps-update。',
     notSecure: '此頁必須以 https:// 開啟，瀏覽器才能連接 USB 設備。',
+    coreSlow: '正在載入更新程式…網路或電腦較慢時需要一些時間。若一直停在這裡，請重新整理此頁。',
     foreignImage: value => `不接受此網站以外的資料庫檔案：${value}\n沒有送出任何資料。` +
                            '請選擇電腦上的檔案，或使用此網站提供的檔案。',
     notAllowed: path => `${path} 不在此網站 kiosk.json 允許的資料庫檔案中。沒有送出任何資料。`,
@@ -154,10 +156,17 @@
     return shown;
   }
 
+  // Why the page cannot go on, or what it waits for.
   function note(noteText) {
     const el = $('unsupported');
     el.hidden = false;
     el.textContent = noteText;
+  }
+
+  // The page cannot run here: it says why and what to do, and stays so.
+  function halt(why) {
+    note(why);
+    document.body.dataset.halted = 'yes';
   }
 
   function describeImage(line, size, date) {
@@ -217,11 +226,16 @@
         },
       },
     });
-    // A .wasm that never comes (or that the core cannot compile) ends here
-    // instead of in a page that waits for ever.
-    const late = new Promise((_, reject) => setTimeout(() => reject(new Error('timed out')),
-                                                       CORE_LOAD_MS));
-    const core = await Promise.race([made, late]);
+    // A .wasm that is slow to come (or to compile) gets a note meanwhile;
+    // one that cannot come at all ends in the promise's failure.
+    const slow = setTimeout(() => note(text.coreSlow), CORE_SLOW_MS);
+    let core;
+    try {
+      core = await made;
+    } finally {
+      clearTimeout(slow);
+    }
+    if ($('unsupported').textContent === text.coreSlow) $('unsupported').hidden = true;
     const inFlight = Number(params.get('window'));
     if (params.has('window') && Number.isFinite(inFlight)) {
       core.gpsWebHid.window = Math.min(Math.max(Math.round(inFlight), 1), MAX_WINDOW);
@@ -745,7 +759,7 @@
     }
     const why = whyNoCore();
     if (why) {
-      note(why);
+      halt(why);
       return;
     }
     state.framing = framing();
@@ -758,7 +772,7 @@
       await loadCore();
     } catch (e) {
       console.error('core:', e);
-      note(text.noCore);
+      halt(text.noCore);
       return;
     }
     registerServiceWorker();

@@ -58,6 +58,12 @@ def make_handler(web_dir, extra=None, frame_policy=True):
             self.end_headers()
             self.wfile.write(data)
 
+        def handle(self):
+            try:
+                super().handle()
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # the browser went away in the middle of an answer
+
         def log_message(self, *unused):
             pass
 

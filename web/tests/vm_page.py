@@ -19,6 +19,7 @@ text is "更新成功!".
 
 import argparse
 import http.server
+import json
 import os
 import sys
 import threading
@@ -26,7 +27,7 @@ import threading
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, '..'))
-from chromium import Browser  # noqa: E402
+from chromium import Browser, BrowserError  # noqa: E402
 from serve import kiosk_files, make_handler  # noqa: E402
 
 # Each status text with the page's clock, in window.statuses.
@@ -40,7 +41,18 @@ document.addEventListener('DOMContentLoaded', () => {
       window.statuses.push({text: status.textContent, at: performance.now()});
   }).observe(status, {childList: true, characterData: true, subtree: true});
 });
+// What went wrong, should the page not get to its end.
+window.faults = [];
+window.addEventListener('error', e => window.faults.push(String(e.message)));
+window.addEventListener('unhandledrejection', e => window.faults.push(String(e.reason)));
 '''
+# The page's state, for a page that did not get to its end in time.
+STATE = '''JSON.stringify({
+  statuses: window.statuses, faults: window.faults, job: document.body.dataset.job,
+  note: document.getElementById('unsupported').textContent,
+  kiosk: !document.getElementById('kiosk').hidden,
+  update: !document.getElementById('update').disabled,
+  file: document.getElementById('file-text').textContent})'''
 
 
 def harness_files():
@@ -56,7 +68,8 @@ def bare_loop(browser, port, reports, window, timeout):
     page = browser.open(f'http://localhost:{port}/harness/bare_loop.html?reports={reports}'
                         f'&window={window}')
     try:
-        return page.wait_for('window.result', timeout=timeout)
+        return json.loads(page.wait_for('window.bareLoop && JSON.stringify(window.bareLoop)',
+                                        timeout=timeout))
     finally:
         page.close()
 
@@ -91,12 +104,20 @@ def main():
         page = browser.open(f'http://localhost:{args.port}/index.html?{query}', RECORD_STATUSES)
         # Ended: the update has run and is over, or a message box tells why
         # nothing started.
-        page.wait_for("(document.body.dataset.job === 'idle' && "
-                      "window.statuses.some(s => s.text === '正在清除...')) || "
-                      "document.getElementById('message').open", timeout=args.timeout)
+        try:
+            page.wait_for("(document.body.dataset.job === 'idle' && "
+                          "window.statuses.some(s => s.text === '正在清除...')) || "
+                          "document.getElementById('message').open || "
+                          "document.body.dataset.halted", timeout=args.timeout)
+        except BrowserError:
+            print(f'the page did not end in time: {page.evaluate(STATE, timeout=30)}',
+                  file=sys.stderr, flush=True)
+            raise
         statuses = page.evaluate('window.statuses')
-        message = page.evaluate("document.getElementById('message').open && "
-                                "document.getElementById('message-text').textContent")
+        message = page.evaluate("(document.getElementById('message').open && "
+                                "document.getElementById('message-text').textContent) || "
+                                "(document.body.dataset.halted && "
+                                "document.getElementById('unsupported').textContent)")
     finally:
         browser.close()
         server.shutdown()

@@ -1,5 +1,5 @@
 # The web page's pace per output report set against a bare sendReport loop in the same browser, on the same device, 8 in flight.
-BUDGET=480
+BUDGET=720
 
 guest() {
   # shellcheck source=../../../web/tests/vm_guest.sh
@@ -9,7 +9,7 @@ guest() {
   device_up
   # The bare loop sends as many reports as the page's write step: the
   # write command and 1,004 data reports.
-  web_page page --window 8 --bare-loop 1005 code_data.bin
+  web_page page --timeout 600 --window 8 --bare-loop 1005 code_data.bin
   device_stop
 }
 

@@ -3,7 +3,7 @@
 // core and no page around it. The VM's pace case sets the page against it.
 //
 //   bare_loop.html?reports=1004&window=8
-// Leaves {ms, reports} (or {error}) in window.result.
+// Leaves {ms, reports} (or {error}) in window.bareLoop.
 'use strict';
 
 (async () => {
@@ -27,9 +27,9 @@
   await device.close();
   return {ms, reports};
 })().then(result => {
-  window.result = result;
+  window.bareLoop = result;
 }, error => {
-  window.result = {error: String(error)};
+  window.bareLoop = {error: String(error)};
 }).finally(() => {
-  document.getElementById('result').textContent = JSON.stringify(window.result);
+  document.getElementById('shown').textContent = JSON.stringify(window.bareLoop);
 });
