@@ -3,6 +3,7 @@
 // windows.h must come first.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iostream>
 #include <streambuf>
@@ -17,13 +18,14 @@ namespace {
 StopEvent* g_interrupt = nullptr;
 std::atomic<int> g_interrupts{0};
 bool g_aloneOnConsole = false;  // see PrepareConsole
+int g_caught = 1;  // interrupts that set the event; the next one ends the program
 
 // The system calls this on a thread of its own; setting the event (a Win32
 // event object) is safe there. FALSE hands the event on to the default
 // handler, which ends the process.
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  if (g_interrupts.fetch_add(1) > 0) return FALSE;
+  if (g_interrupts.fetch_add(1) >= g_caught) return FALSE;
   g_interrupt->Set();
   return TRUE;
 }
@@ -102,11 +104,6 @@ size_t CompleteUtf8Length(std::string_view text) {
   return size;
 }
 
-// Text that goes to a file or a pipe stays UTF-8 bytes, for the program that
-// reads it; only a console gets UTF-16 through WriteConsoleW. The bars of
-// several devices at once (--all) move the cursor with the terminal's escape
-// sequences, which a console follows only when asked to (Windows 10 and
-// later); the single bar needs none.
 void HoldConsoleIfAlone() {
   if (!g_aloneOnConsole) return;
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -125,12 +122,16 @@ void HoldConsoleIfAlone() {
   }
 }
 
+// Text that goes to a file or a pipe stays UTF-8 bytes, for the program that
+// reads it; only a console gets UTF-16 through WriteConsoleW. The bars of
+// several devices at once (--all) move the cursor with the terminal's escape
+// sequences, which a console follows only when asked to (Windows 10 and
+// later); the single bar needs none.
 void PrepareConsole() {
   // The console's window goes when its last process ends: alone on it at
   // the start, this program was started by Explorer (or a shortcut), not
-  // from a prompt.
-  // A console without a window (CREATE_NO_WINDOW: a script or a launcher
-  // runs the program) has no one to read it.
+  // from a prompt. A console without a window (CREATE_NO_WINDOW: a script or
+  // a launcher runs the program) has no one to read it.
   DWORD processes[2] = {};
   HWND window = GetConsoleWindow();
   g_aloneOnConsole = GetConsoleProcessList(processes, 2) == 1 && window && IsWindowVisible(window);
@@ -152,11 +153,29 @@ int TerminalColumns(std::FILE* stream) {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-bool InterruptRequested() { return g_interrupts.load() > 0; }
+int TerminalRows(std::FILE* stream) {
+  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console, &info)) return 0;
+  return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
 
-StopEvent& StopOnInterrupt() {
+// PrepareConsole makes the console show UTF-8 itself.
+TextConverter ConverterTo(const std::string&) { return nullptr; }
+TextConverter TerminalConverter(std::FILE*, std::string&) { return nullptr; }
+
+// A Windows console moves its cursor whatever TERM says.
+bool TerminalIsDumb() { return false; }
+
+bool InterruptRequested() { return g_interrupts.load() > 0; }
+unsigned Interrupts() {
+  return static_cast<unsigned>(std::min(g_interrupts.load(), g_caught));
+}
+
+StopEvent& StopOnInterrupt(unsigned caught) {
   // Never destroyed: the handler may run while the process exits.
-  static StopEvent* const event = [] {
+  static StopEvent* const event = [caught] {
+    g_caught = static_cast<int>(caught);
     g_interrupt = new StopEvent;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     return g_interrupt;
