@@ -33,6 +33,7 @@ const std::map<int, std::string_view>& ChineseMeanings() {
       {kExitNoLock, "無法安全地建立防止同時執行的鎖定；未傳送任何資料"},
       {kExitFileEmpty, "FILE 是空的；未傳送任何資料"},
       {kExitOutputFailed, "--help、--version 或 --list 無法寫出結果"},
+      {kExitRecord, "--record：無法開啟 FILE（未傳送任何資料），或其中一行無法寫入"},
   };
   return meanings;
 }
@@ -72,6 +73,11 @@ std::string ChineseHelpText() {
   --all             同時更新每一台已連接的設備，各自獨立進行；每一行以設備的
                     名稱（序號，沒有序號時為路徑）開頭，最後印出一張總表
   --device ID       只更新 --list 顯示為 ID 的設備（序號或路徑）
+  --station         服務櫃台模式：更新每一台已連接的設備，之後每接上一台就
+                    更新一次（每次接上更新一次），直到按 Ctrl+C；每個工作
+                    在紀錄中寫一行（見 --record，預設 gps-update-record.jsonl）
+  --record FILE     每個設備工作在 FILE 末尾加一行 JSON：設備、資料庫檔案與
+                    其 SHA-256、時間及結果
   --list            列出每一台已連接的設備，一行一台：路徑，以及系統提供
                     序號時，在 Tab 之後的序號
   --trace           在標準錯誤印出每一筆傳送與收到的回報（十六進位，附時間）

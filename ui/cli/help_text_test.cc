@@ -14,7 +14,8 @@ namespace {
 TEST(ChineseHelp, HasEveryOptionAndStatusOfTheEnglishHelp) {
   const std::string english = HelpText();
   const std::string chinese = ChineseHelpText();
-  for (const char* option : {"--wait[=", "--all", "--device ID", "--list", "--trace",
+  for (const char* option : {"--wait[=", "--all", "--device ID", "--station", "--record FILE",
+                             "--list", "--trace",
                              "--simulate[=N]", "--version", "-h, --help", "[FILE]"}) {
     SCOPED_TRACE(option);
     EXPECT_NE(english.find(option), std::string::npos);
