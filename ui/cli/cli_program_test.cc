@@ -541,7 +541,9 @@ TEST(HostileNames, ReachNoOutputRaw) {
       {"--list", {"--list"}, "sim:0\\e[1m\tSN\\e]0;pwned\\x07\\e[2J"},
       {"--all, lines and table", {"--all", good.string()}, "SN\\nforged\\tline"},
       {"--all names the serial with invalid UTF-8", {"--all", good.string()}, "SN\\xFF\\xFE"},
-      {"a missing file", {"--device", "sim:0\x1b[1m", missing.string()}, "gone\\xA5\\xBF\\e[31m.bin"},
+      {"a missing file",
+       {"--device", "sim:0\x1b[1m", missing.string()},
+       "gone\\xA5\\xBF\\e[31m.bin"},
       {"an empty file", {"--all", empty.string()}, "empty\\e]0;pwned\\x07\\e[2J\\n.bin"},
       {"a file too large", {"--device", "sim:0\x1b[1m", large.string()}, "big\\r\\x7F.bin"},
   };
@@ -554,7 +556,8 @@ TEST(HostileNames, ReachNoOutputRaw) {
     RunCli(ParseCliOptions(c.args), context);
     EXPECT_TRUE(SafeOutput(out.str())) << out.str();
     EXPECT_TRUE(SafeOutput(err.str())) << err.str();
-    EXPECT_NE((out.str() + err.str()).find(c.mustShow), std::string::npos) << out.str() << err.str();
+    EXPECT_NE((out.str() + err.str()).find(c.mustShow), std::string::npos)
+        << out.str() << err.str();
   }
 }
 
