@@ -526,27 +526,32 @@ TEST(HostileNames, ReachNoOutputRaw) {
   }
   testing::TempFolder folder{"hostile"};
   const fs::path good = folder.Write("code_data.bin", std::string(300, 'x'));
-  const fs::path empty = folder.Write("empty" + title + "\n.bin", std::string());
-  const fs::path missing = folder.path() / ("gone\xa5\xbf\x1b[31m.bin");
-  const fs::path large = folder.path() / "big\r\x7f.bin";
-  std::ofstream(large, std::ios::binary).close();
-  fs::resize_file(large, MAX_DATABASE_SIZE + 1ull);
 
   struct Case {
     const char* name;
     std::vector<std::string> args;
     std::string mustShow;  // a written-out name that the output carries
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"--list", {"--list"}, "sim:0\\e[1m\tSN\\e]0;pwned\\x07\\e[2J"},
       {"--all, lines and table", {"--all", good.string()}, "SN\\nforged\\tline"},
       {"--all names the serial with invalid UTF-8", {"--all", good.string()}, "SN\\xFF\\xFE"},
-      {"a missing file",
-       {"--device", "sim:0\x1b[1m", missing.string()},
-       "gone\\xA5\\xBF\\e[31m.bin"},
-      {"an empty file", {"--all", empty.string()}, "empty\\e]0;pwned\\x07\\e[2J\\n.bin"},
-      {"a file too large", {"--device", "sim:0\x1b[1m", large.string()}, "big\\r\\x7F.bin"},
   };
+#ifndef _WIN32
+  // Windows takes no control character in a file name.
+  const fs::path empty = folder.Write("empty" + title + "\n.bin", std::string());
+  const fs::path missing = folder.path() / ("gone\xa5\xbf\x1b[31m.bin");
+  const fs::path large = folder.path() / "big\r\x7f.bin";
+  std::ofstream(large, std::ios::binary).close();
+  fs::resize_file(large, MAX_DATABASE_SIZE + 1ull);
+  cases.push_back({"a missing file",
+                   {"--device", "sim:0\x1b[1m", missing.string()},
+                   "gone\\xA5\\xBF\\e[31m.bin"});
+  cases.push_back(
+      {"an empty file", {"--all", empty.string()}, "empty\\e]0;pwned\\x07\\e[2J\\n.bin"});
+  cases.push_back(
+      {"a file too large", {"--device", "sim:0\x1b[1m", large.string()}, "big\\r\\x7F.bin"});
+#endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::ostringstream out, err;
