@@ -185,9 +185,10 @@ std::string ResultRows(const std::vector<DeviceResult>& results) {
   };
   std::vector<Row> rows{{{"Device", "Outcome", "Last text", "Time"}}};
   for (const DeviceResult& r : results) {
+    const std::string code = " (" + std::to_string(r.status) + ")";
     const std::string outcome = r.status == kExitSuccess ? "ok"
-                                : r.stoppedByUser       ? "stopped (" + std::to_string(r.status) + ")"
-                                                        : "failed (" + std::to_string(r.status) + ")";
+                                : r.stoppedByUser       ? "stopped" + code
+                                                        : "failed" + code;
     rows.push_back({{r.name, outcome, r.lastText, Seconds(r.time)}});
   }
   std::size_t widths[4] = {};

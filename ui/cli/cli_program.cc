@@ -318,7 +318,8 @@ std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
     return kExitNoDevice;
   }
   if (named.size() > 1) {
-    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << ShownText(id)
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number "
+        << ShownText(id)
         << "; name one of them by its path (see --list)\n" << std::flush;
     return kExitUsage;
   }

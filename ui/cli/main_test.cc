@@ -1,3 +1,6 @@
+// gps-update-cli as a process, started from its built file: what main.cc adds
+// around RunCli (signals, closed streams, the lock, the output queue) and the
+// program as scripts and terminals see it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -32,8 +35,8 @@ namespace fs = std::filesystem;
 // Runs the built program in `dir` and returns its exit status; its output
 // lands in dir/out and dir/err.
 int RunCli(const fs::path& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.string() + "' && GPS_UPDATE_LOCK_PARENT='" + dir.string() +
-                              "' '" GPS_CLI_PATH "' " + args + " >out 2>err";
+  const std::string command = "cd '" + dir.string() + "' && GPS_UPDATE_LOCK_PARENT='" +
+                              dir.string() + "' '" GPS_CLI_PATH "' " + args + " >out 2>err";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
