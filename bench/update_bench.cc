@@ -29,7 +29,7 @@
 
 #include "bench/null_reporter.h"
 #include "bench/qt_reporting.h"
-#include "hid/paced_backend.h"
+#include "bench/paced_backend.h"
 #include "sim/sim_device.h"
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <system_error>
 
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
