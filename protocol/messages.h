@@ -37,10 +37,6 @@ inline constexpr std::string_view kDeviceCannotOpen = "設備無法開啟! 請�
 inline constexpr std::string_view kDeviceWrongFirmware = "設備韌體不符! 此設備無法以本程式更新。";
 
 // Message boxes.
-inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
-// No single-instance guard could be had safely, so nothing is updated. What
-// to check differs by platform, as for kDeviceNoPermission.
-extern const std::string_view kInstanceLockFailed;
 inline constexpr std::string_view kCantFindPrefix = "Can't find ";  // + file name
 inline constexpr std::string_view kReadFilePrefix = "讀取 ";       // + file name
 inline constexpr std::string_view kReadFileSuffix = " 錯誤!";

@@ -20,6 +20,7 @@
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
 #include "ui/common/dialog_texts.h"
+#include "ui/common/instance_guard.h"
 
 namespace gps {
 namespace {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace gps {
@@ -45,4 +46,13 @@ class InstanceGuard {
   std::string problem_;
 };
 
+namespace text {
+
+// The box of a second copy, which then exits with status 1.
+inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
+// No guard could be had safely, so nothing is updated. What to check differs
+// by platform: each platform's guard file defines it.
+extern const std::string_view kInstanceLockFailed;
+
+}  // namespace text
 }  // namespace gps
