@@ -79,7 +79,7 @@ class CliProgram : public ::testing::Test {
   void WriteImage(std::size_t size) {
     std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(size, 'x');
   }
-  testing::TempFolder folder_{"cli-process"};
+  test::TempFolder folder_{"cli-process"};
   const fs::path dir_ = folder_.path();
 };
 
