@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hid/shown_text.h"
+
 namespace gps {
 namespace {
 
@@ -57,7 +59,7 @@ TracingBackend::TracingBackend(HidBackend& inner, std::ostream& out)
 HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access) {
   const HidOpenResult result = inner().OpenData(path, access);
   std::string line = std::string("open ") + (access == HidAccess::Read ? "read " : "write ") +
-                     path + ": ";
+                     ShownText(path) + ": ";
   if (result.handle != kInvalidHidHandle)
     line += "handle " + std::to_string(result.handle);
   else
@@ -122,6 +124,13 @@ void TracingBackend::Line(const std::string& text) {
                 static_cast<long long>(elapsed % 1000000));
   std::lock_guard<std::mutex> lock(mutex_);
   out_ << stamp << text << '\n' << std::flush;
+}
+
+DeviceClaim TracingBackend::ClaimDevice(const std::string& path) {
+  DeviceClaim claim = inner().ClaimDevice(path);
+  Line("claim " + ShownText(path) + ": " +
+       (claim.busy ? "held by another program" : claim.lock ? "held" : "not lockable"));
+  return claim;
 }
 
 }  // namespace gps

@@ -36,6 +36,7 @@ class TracingBackend : public ForwardingBackend {
   TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override;
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Close(HidHandle handle) override;
+  DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   void Line(const std::string& text);

@@ -34,6 +34,10 @@ inline constexpr std::string_view kDeviceBusy = "設備被其他程式佔用! �
 inline constexpr std::string_view kDeviceCannotOpen = "設備無法開啟! 請重新插入設備。";
 // A device with our identifiers whose reports are not the 65 bytes of this
 // device's firmware: nothing is sent to it.
+// Another program (another copy, another user's, another job of --all)
+// is updating this device now: nothing is sent to it.
+inline constexpr std::string_view kDeviceInUseElsewhere =
+    "設備正在由其他程式更新中! 請等該更新結束後再試。";
 inline constexpr std::string_view kDeviceWrongFirmware = "設備韌體不符! 此設備無法以本程式更新。";
 
 // Message boxes.

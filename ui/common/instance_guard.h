@@ -37,13 +37,19 @@ class InstanceGuard {
   // line under the user's text ("/tmp/gps-update-1000: owned by another
   // user"). Empty otherwise.
   const std::string& problem() const { return problem_; }
+  // When Unavailable: the place is not this user's alone (someone else's,
+  // a link, open to others), rather than the system refusing to make the
+  // lock (a full disk, a read-only file system).
+  bool placeUnsafe() const { return placeUnsafe_; }
 
  private:
-  InstanceGuard(State state, std::intptr_t handle, std::string problem = {})
-      : state_(state), handle_(handle), problem_(std::move(problem)) {}
+  InstanceGuard(State state, std::intptr_t handle, std::string problem = {},
+                bool placeUnsafe = false)
+      : state_(state), handle_(handle), problem_(std::move(problem)), placeUnsafe_(placeUnsafe) {}
   State state_;
   std::intptr_t handle_;
   std::string problem_;
+  bool placeUnsafe_;
 };
 
 namespace text {
@@ -53,6 +59,17 @@ inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
 // No guard could be had safely, so nothing is updated. What to check differs
 // by platform: each platform's guard file defines it.
 extern const std::string_view kInstanceLockFailed;
+// The same when the system refused to make the lock (a full disk, a
+// read-only file system) rather than the place being someone else's.
+inline constexpr std::string_view kInstanceLockSystemFailed =
+    "無法建立執行鎖定，未進行更新! 請確認磁碟空間足夠且暫存目錄可以寫入。";
 
 }  // namespace text
+
+// The user's text for a guard that is Unavailable: what to check depends on
+// whether the place was someone else's or the system refused.
+inline std::string_view LockFailedText(const InstanceGuard& guard) {
+  return guard.placeUnsafe() ? text::kInstanceLockFailed : text::kInstanceLockSystemFailed;
+}
+
 }  // namespace gps

@@ -192,6 +192,7 @@ void CUpdateDlg::AskAboutCopy() {
   const ImageChoice image = m_session.Offered();
   auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(),
                               FromUtf8(OfferQuestion(image)), QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
   box->setObjectName("offer_question");
   QPushButton* take = box->addButton(FromUtf8(text::kUseThisFile), QMessageBox::AcceptRole);
   QPushButton* keep = nullptr;
@@ -292,6 +293,7 @@ void CUpdateDlg::done(int result) {
   }
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
                               FromUtf8(text::kConfirmClose), QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);  // as every box: no text here is markup
   box->setObjectName("confirm_close");
   QPushButton* stop = box->addButton(FromUtf8(text::kStopUpdate), QMessageBox::DestructiveRole);
   QPushButton* keep = box->addButton(FromUtf8(text::kKeepUpdating), QMessageBox::RejectRole);
@@ -315,6 +317,32 @@ void CUpdateDlg::done(int result) {
   box->open();
 }
 
+void CUpdateDlg::Terminate() {
+  // A close question still open is answered for the user: stop.
+  const bool asked = m_confirm != nullptr;
+  if (asked) {
+    QMessageBox* box = m_confirm;
+    m_confirm = nullptr;
+    disconnect(box, &QMessageBox::finished, this, nullptr);
+    box->close();
+  }
+  if (!m_worker) {
+    QDialog::done(QDialog::Rejected);
+    return;
+  }
+  if (!asked && m_session.CloseRequested() != UpdateSession::CloseAction::Ask) return;
+  switch (m_session.CloseAnswered(true, QDialog::Rejected)) {
+    case UpdateSession::AnswerAction::StopUpdate:
+      StopToClose();
+      break;
+    case UpdateSession::AnswerAction::Close:
+      QDialog::done(QDialog::Rejected);
+      break;
+    case UpdateSession::AnswerAction::KeepRunning:
+      break;
+  }
+}
+
 void CUpdateDlg::StopToClose() {
   m_update->setEnabled(false);
   m_cancel->setEnabled(false);
@@ -332,6 +360,7 @@ void CUpdateDlg::PresentMessage(const QString& text, std::function<void()> close
   }
   auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
                               QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
   box->setObjectName("message");
   box->setDefaultButton(box->addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -423,6 +452,7 @@ void CUpdateDlg::ShowFailure(UpdateOutcome outcome) {
   if (advice.empty()) return;
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
                               FromUtf8(advice), QMessageBox::Ok, this);
+  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
   box->setObjectName("failure_advice");
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
