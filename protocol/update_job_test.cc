@@ -429,7 +429,8 @@ TEST(UpdateJob, ADeviceClaimedElsewhereIsLeftAlone) {
     RecordingReporter reporter;
     EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(padded.data(), 5000),
               UpdateOutcome::DeviceBusy);
-    EXPECT_EQ(reporter.events, std::vector<std::string>{"status:" + S(text::kDeviceInUseElsewhere)});
+    EXPECT_EQ(reporter.events,
+              std::vector<std::string>{"status:" + S(text::kDeviceInUseElsewhere)});
     EXPECT_EQ(rig.device.OutputReportCount(), 0u);
   }
   // Asked while the job runs (at its first status), the claim is the job's.
@@ -446,6 +447,32 @@ TEST(UpdateJob, ADeviceClaimedElsewhereIsLeftAlone) {
             UpdateOutcome::Succeeded);
   EXPECT_TRUE(heldByJob);
   EXPECT_FALSE(rig.bus.ClaimDevice(paths[0]).busy);  // and let go at its end
+}
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+// A stop that comes once "更新成功!" is shown (the header is written) lets
+// the restart go: the update ends as the success it says it is.
+TEST(UpdateJob, AStopDuringTheRestartLetsTheRestartGo) {
+  SimRig rig;
+  struct StopAtSuccess : RecordingReporter {
+    StopEvent* stop = nullptr;
+    void SetStatusText(std::string_view text) override {
+      RecordingReporter::SetStatusText(text);
+      if (text == text::kUpdateSucceeded) stop->Set();
+    }
+  } reporter;
+  reporter.stop = &rig.stop;
+  std::vector<uint8_t> image = Image(5000);
+  image.resize(5000 + 512, 0);
+  EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(image.data(), 5000),
+            UpdateOutcome::Succeeded);
+  EXPECT_EQ(rig.device.Restarts(), 1);
+  EXPECT_EQ(reporter.Only("status:").back(), S(text::kUpdateSucceeded));
 }
 
 }  // namespace
