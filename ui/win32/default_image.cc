@@ -4,7 +4,7 @@
 
 #include <system_error>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 #include "ui/common/image_file.h"
 
 namespace gps {

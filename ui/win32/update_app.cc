@@ -2,9 +2,10 @@
 
 #include <commctrl.h>
 
-#include "hid/system_library_win32.h"
-#include "hid/wide_text_win32.h"
-#include "protocol/messages.h"
+#include "hid/win32/system_library.h"
+#include "hid/win32/wide_text.h"
+#include "ui/common/image_file.h"
+#include "ui/common/instance_guard.h"
 #include "ui/win32/default_image.h"
 #include "ui/win32/file_choice.h"
 #include "ui/win32/running_copy.h"

@@ -14,8 +14,8 @@
 
 #include "hid/device_match.h"
 #include "hid/backend_win32.h"
-#include "hid/wide_text_win32.h"
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
+#include "hid/win32/wide_text.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -24,6 +24,7 @@
 #include "ui/common/failure_advice.h"
 #include "ui/common/guidance_texts.h"
 #include "ui/common/image_file.h"
+#include "ui/common/instance_guard.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/choice_box.h"
 #include "ui/win32/default_image.h"
