@@ -758,7 +758,7 @@ TEST_F(UpdateDlgTest, AFileAnotherProgramWritesIsRefused) {
               std::wstring::npos);
     // Nothing was sent, so nothing warns against unplugging.
     EXPECT_EQ(ProgressLine(dialog).find(L"請勿拔除設備"), std::wstring::npos);
-    testing::Screenshot(box, "file-in-use");
+    test::Screenshot(box, "file-in-use");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
     EXPECT_EQ(device_.OutputReportCount(), 0u);
@@ -788,7 +788,7 @@ TEST_F(UpdateDlgTest, InHighContrastTheFailureUsesTheSystemsColours) {
     ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
     EXPECT_EQ(Status(dialog), L"資料庫寫入失敗!");
     EXPECT_EQ(StatusColour(dialog), GetSysColor(COLOR_WINDOWTEXT));
-    testing::Screenshot(dialog, "failure-high-contrast");
+    test::Screenshot(dialog, "failure-high-contrast");
     // Switched off again, the failure reads in its colour.
     g_highContrast = false;
     SendMessageW(dialog, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
@@ -840,7 +840,7 @@ TEST_F(UpdateDlgTest, TheLongestStatusTextFitsItsLine) {
     ReleaseDC(status, dc);
     SetWindowTextW(status, WideFromUtf8(longest).c_str());
     InvalidateRect(status, nullptr, FALSE);
-    testing::Screenshot(dialog, "longest-status-" +
+    test::Screenshot(dialog, "longest-status-" +
                                     std::to_string(GetDeviceCaps(GetDC(nullptr), LOGPIXELSY)) +
                                     "dpi");
   });
