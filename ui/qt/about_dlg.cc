@@ -30,6 +30,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   purpose->setTextFormat(Qt::PlainText);
   purpose->setGeometry(DluRect(40, 25, 119, 8));
 
+  auto* licence = new QLabel(QStringLiteral(GPS_LICENSE_NOTE), this);
+  licence->setObjectName("licence");
+  licence->setTextFormat(Qt::PlainText);
+  licence->setGeometry(DluRect(40, 38, 119, 8));
+
   auto* ok = new QPushButton(QStringLiteral("確定"), this);
   ok->setObjectName("ok");
   ok->setDefault(true);
