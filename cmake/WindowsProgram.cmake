@@ -22,7 +22,7 @@ function(gps_windows_program target)
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${program} ${program}.debug
     COMMAND ${CMAKE_STRIP} --strip-all ${program}
     COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${program}.debug ${program}
-    COMMAND ${GPS_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/pe_checksum.py ${program}
+    COMMAND ${GPS_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/pe_reproducible.py ${program}
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
     VERBATIM)
   if(GPS_BUILD_TESTS)
