@@ -5,9 +5,9 @@
 
 Puts the files NAME... of DIR (every file under DIR when none is named) into
 OUTPUT: in the order of their names, each dated SOURCE_DATE_EPOCH (the last
-commit's time; 1980-01-01 without it), with the same permissions (0644,
-0755 for what is executable) whoever builds them, and nothing else of the
-build machine (no owner, no extra time fields). A name that is not ASCII is
+commit's time; 1980-01-01 without it), with the same permissions (0644)
+whoever builds them and whether a program was signed, and nothing else of
+the build machine (no owner, no extra time fields). A name that is not ASCII is
 marked as UTF-8, so that Windows shows it right.
 """
 import os
@@ -35,8 +35,7 @@ def main(argv):
                 data = f.read()
             entry = zipfile.ZipInfo(name, date_time)
             entry.create_system = 3  # Unix: the permissions below are read
-            mode = 0o755 if os.access(path, os.X_OK) else 0o644
-            entry.external_attr = (0o100000 | mode) << 16
+            entry.external_attr = 0o100644 << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(entry, data, compresslevel=9)
     os.replace(partial, output)
