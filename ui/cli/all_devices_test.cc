@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "tests/test_support.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/device_console.h"
+#include "ui/common/guidance_texts.h"
 
 namespace gps {
 namespace {
@@ -235,6 +237,17 @@ TEST_F(AllDevices, AnInterruptStopsEveryJob) {
     EXPECT_EQ(device.Restarts(), 0);
   }
   EXPECT_EQ(bus.OpenHandles(), 0u);
+  // Each row, and the end of the table, says the user stopped it, as a
+  // single update does.
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "S" + std::to_string(i);
+    EXPECT_NE(out_.str().find(Line(name, text::kUpdateStopped)), std::string::npos) << out_.str();
+    EXPECT_TRUE(std::regex_search(
+        out_.str(), std::regex("\n" + name + " +stopped \\(" + std::to_string(kExitErase) + "\\)")))
+        << out_.str();
+  }
+  const std::string stopped = std::string(text::kUpdateStopped) + "\n";
+  EXPECT_EQ(out_.str().rfind(stopped), out_.str().size() - stopped.size()) << out_.str();
 }
 
 TEST_F(AllDevices, DeviceChoosesOneBySerialOrPath) {
@@ -364,6 +377,46 @@ TEST(DeviceConsole, OnATerminalTheBarsStayBelowTheLines) {
             "\r\033[1A\033[KA  " + empty + "\n\033[KBB " + quarter +
             "\r\033[1A\033[J");
   EXPECT_EQ(console.LastText(0), "s1");
+}
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+// Bars only where they fit: a bar line wider than the terminal or more bars
+// than it has rows would be redrawn over the wrong lines; progress lines
+// then, as in a log. A terminal that does not say its size gets bars.
+TEST(DeviceConsoleBars, OnlyWhereTheyFitTheTerminal) {
+  const std::vector<std::string> two = {"A-0001", "A-0002"};
+  const std::vector<std::string> sixteen(16, "A-0001");
+  struct Case {
+    const char* name;
+    const std::vector<std::string>* names;
+    int columns, rows;
+    bool bars;
+  };
+  const Case cases[] = {
+      {"80 x 24", &two, 80, 24, true},
+      {"size unknown", &two, 0, 0, true},
+      {"narrower than a bar line", &two, 40, 24, false},
+      {"a bar line to the last column", &two, 44, 24, false},
+      {"one column to spare", &two, 45, 24, true},
+      {"more bars than rows", &sixteen, 80, 12, false},
+      {"as many bars as rows", &sixteen, 80, 16, false},  // the cursor's line too
+      {"a row to spare", &sixteen, 80, 17, true},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    DeviceConsole console(out, err, *c.names, true, c.columns, c.rows);
+    EXPECT_EQ(console.DrawsBars(), c.bars) << c.name;
+    if (!c.bars) {
+      console.Reporter(0).SetProgressRange(10);
+      console.Reporter(0).SetProgressPosition(5);
+      EXPECT_EQ(err.str(), "A-0001: 50%\n") << c.name;  // a line, no cursor movement
+    }
+  }
 }
 
 }  // namespace

@@ -13,8 +13,10 @@
 #include <sstream>
 #include <thread>
 
+#include "hid/shown_text.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
+#include "protocol/sha256.h"
 #include "tests/temp_folder.h"
 #include "tests/test_support.h"
 #include "ui/cli/terminal_reporter.h"
@@ -70,7 +72,12 @@ TEST(CliOptions, Parsing) {
       {{"--wait"}, "code_data.bin wait=30000ms"},
       {{"--wait=7", "a.bin"}, "a.bin wait=7000ms"},
       {{"--wait=86400"}, "code_data.bin wait=86400000ms"},
-      {{"--wait", "5"}, "5 wait=30000ms"},  // the number belongs to --wait only after '='
+      // The number belongs to --wait only after '='; a FILE of that name
+      // goes after --.
+      {{"--wait", "5"}, "error"},
+      {{"--wait", "--", "5"}, "5 wait=30000ms"},
+      {{"--wait", "5.bin"}, "5.bin wait=30000ms"},
+      {{""}, "error"},  // an unset shell variable names no file
       {{"a.bin", "b.bin"}, "error"},
       {{"--frobnicate"}, "error"},
       {{"--wait=0"}, "error"},
@@ -108,7 +115,7 @@ TEST(CliOptions, HelpCarriesEveryExitStatusWithItsText) {
       EXPECT_NE(help.find(row.text), std::string::npos) << row.status;
     }
   }
-  EXPECT_EQ(expected, kExitOutputFailed + 1);
+  EXPECT_EQ(expected, kExitRecord + 1);
   // Every line fits a terminal of 80 columns (the texts count two per character).
   std::istringstream lines(help);
   for (std::string line; std::getline(lines, line);) {
@@ -228,6 +235,20 @@ class CliRun : public ::testing::Test {
   }
   // Runs `change` on a thread of its own once the program has looked at the
   // bus for the first (or second) time.
+  // Standard error without the image's checksum line, which comes before
+  // every update.
+  std::string Errors() const {
+    std::string kept;
+    for (const std::string& line : SplitLines(err.str()))
+      if (line.rfind("SHA-256 of ", 0) != 0) kept += line + "\n";
+    return kept;
+  }
+  static std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
   std::thread AfterFirstLook(std::function<void()> change) {
     return std::thread([this, change] {
       if (watched.looked.WaitFor(10000)) change();
@@ -256,13 +277,6 @@ class CliRun : public ::testing::Test {
 std::function<std::chrono::steady_clock::time_point()> SteppingClock(milliseconds step) {
   auto time = std::make_shared<std::chrono::steady_clock::time_point>();
   return [time, step] { return *time += step; };
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 TEST_F(CliRun, TheProbeDecidesWhetherTheUpdateRuns) {
@@ -435,7 +449,7 @@ TEST_F(CliRun, ALogShowsTheJobMovingAndTheTimeItTook) {
     now = SteppingClock(c.tick);
     err.str("");
     ASSERT_EQ(Run({}), kExitSuccess) << err.str();
-    std::vector<std::string> lines = SplitLines(err.str());
+    std::vector<std::string> lines = SplitLines(Errors());
     ASSERT_GE(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(lines.back(), std::regex(c.endLine))) << lines.back();
     lines.pop_back();
@@ -492,7 +506,7 @@ TEST_F(CliRun, AJobThatEndsHalfwayTellsWhatToDo) {
                                   text::kDatabaseWriteFailed});
     if (userStop) expected += Lines({text::kUpdateStopped});
     EXPECT_EQ(out.str(), expected);
-    const std::vector<std::string> lines = SplitLines(err.str());
+    const std::vector<std::string> lines = SplitLines(Errors());
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(std::regex_match(lines.back(),
                                  std::regex(R"(更新停止於步驟 2/2 寫入中 [5-6]\d%，共用時 \d+ 秒)")))
@@ -508,7 +522,7 @@ TEST_F(CliRun, AJobThatEndsHalfwayTellsWhatToDo) {
   device.SetFaults(refuseErase);
   err.str("");
   EXPECT_EQ(Run({}), kExitErase);
-  EXPECT_EQ(err.str(), FillIn(text::kAdviceUnchanged, {{"%again%", text::kAgainCommandLine}}) + "\n");
+  EXPECT_EQ(Errors(), FillIn(text::kAdviceUnchanged, {{"%again%", text::kAgainCommandLine}}) + "\n");
 }
 
 TEST_F(CliRun, AFileTooLargeIsRefusedWithItsSizeAndTheLimit) {
@@ -586,14 +600,23 @@ TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
   ASSERT_EQ(Run({"--trace"}), kExitSuccess) << err.str();
   EXPECT_EQ(out.str(), kUpdateLines);
 
-  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close|reports) (.*))");
+  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close|reports|claim) (.*))");
   std::vector<Report> sent;
   std::vector<std::vector<uint8_t>> received;
   long long last = -1;
+  // The image's checksum comes once, before the first report is sent.
+  const std::string checksum =
+      "SHA-256 of code_data.bin: " + Sha256Hex(reinterpret_cast<const uint8_t*>(
+                                                   std::string(300, 'x').data()), 300) + "\n";
+  const std::size_t shown = err.str().find(checksum);
+  ASSERT_NE(shown, std::string::npos) << err.str();
+  EXPECT_LT(shown, err.str().find("] out "));
+  EXPECT_EQ(err.str().find("SHA-256", shown + 1), std::string::npos);
   // After the trace, the time the update took.
-  const std::size_t end = err.str().rfind(std::string(text::kFinishedPrefix));
-  ASSERT_NE(end, std::string::npos) << err.str();
-  std::istringstream trace(err.str().substr(0, end));
+  const std::string errors = Errors();
+  const std::size_t end = errors.rfind(std::string(text::kFinishedPrefix));
+  ASSERT_NE(end, std::string::npos) << errors;
+  std::istringstream trace(errors.substr(0, end));
   for (std::string text; std::getline(trace, text);) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(text, m, line)) << text;
@@ -618,6 +641,78 @@ TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
   ASSERT_EQ(received.size(), 5u);
   EXPECT_EQ(received[0][1], 25);
   EXPECT_EQ(std::string(received[4].begin() + 1, received[4].begin() + 5), "over");
+}
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+// True when `text` is valid UTF-8 with no C0 control but the output's own
+// line ends and tabs, nor DEL: nothing in it can move a terminal's cursor,
+// set its title or forge a line.
+::testing::AssertionResult SafeOutput(const std::string& text) {
+  std::string field;
+  for (char c : text + "\n") {
+    if (c != '\n' && c != '\t') {
+      field += c;
+      continue;
+    }
+    if (ShownText(field) != field) return ::testing::AssertionFailure() << "unsafe: " << field;
+    field.clear();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Serial numbers are what the device says and file names what the disk
+// holds: with terminal controls, line breaks and invalid UTF-8 in them, no
+// raw control byte and no invalid UTF-8 reaches --list, --all's lines and
+// table, or any message that names the file; each is shown written out.
+TEST(HostileNames, ReachNoOutputRaw) {
+  const std::string title = "\x1b]0;pwned\x07\x1b[2J";
+  const std::string serials[] = {"SN" + title, "SN\nforged\tline", "SN\xff\xfe"};
+  SimDevice devices[3];
+  SimBus bus;
+  for (int i = 0; i < 3; ++i) {
+    bus.AddInterface({"sim:" + std::to_string(i) + "\x1b[1m", HID_VENDOR_ID, HID_PRODUCT_ID, true,
+                      &devices[i], serials[i]});
+  }
+  testing::TempFolder folder{"hostile"};
+  const fs::path good = folder.Write("code_data.bin", std::string(300, 'x'));
+  const fs::path empty = folder.Write("empty" + title + "\n.bin", std::string());
+  const fs::path missing = folder.path() / ("gone\xa5\xbf\x1b[31m.bin");
+  const fs::path large = folder.path() / "big\r\x7f.bin";
+  std::ofstream(large, std::ios::binary).close();
+  fs::resize_file(large, MAX_DATABASE_SIZE + 1ull);
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string mustShow;  // a written-out name that the output carries
+  };
+  const Case cases[] = {
+      {"--list", {"--list"}, "sim:0\\e[1m\tSN\\e]0;pwned\\x07\\e[2J"},
+      {"--all, lines and table", {"--all", good.string()}, "SN\\nforged\\tline"},
+      {"--all names the serial with invalid UTF-8", {"--all", good.string()}, "SN\\xFF\\xFE"},
+      {"a missing file",
+       {"--device", "sim:0\x1b[1m", missing.string()},
+       "gone\\xA5\\xBF\\e[31m.bin"},
+      {"an empty file", {"--all", empty.string()}, "empty\\e]0;pwned\\x07\\e[2J\\n.bin"},
+      {"a file too large", {"--device", "sim:0\x1b[1m", large.string()}, "big\\r\\x7F.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream out, err;
+    CliContext context(out, err);
+    context.backend = &bus;
+    context.bounds = testing::ShortBounds();
+    RunCli(ParseCliOptions(c.args), context);
+    EXPECT_TRUE(SafeOutput(out.str())) << out.str();
+    EXPECT_TRUE(SafeOutput(err.str())) << err.str();
+    EXPECT_NE((out.str() + err.str()).find(c.mustShow), std::string::npos)
+        << out.str() << err.str();
+  }
 }
 
 }  // namespace

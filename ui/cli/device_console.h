@@ -24,8 +24,12 @@ namespace gps {
 
 class DeviceConsole {
  public:
+  // `columns` and `rows`: the terminal's size, 0 where it does not say. Bars
+  // are drawn only where every bar line fits one line of the terminal and
+  // the bars fit its height; otherwise, as in a log, progress lines.
   DeviceConsole(std::ostream& out, std::ostream& err, const std::vector<std::string>& names,
-                bool drawBars);
+                bool drawBars, int columns = 0, int rows = 0);
+  bool DrawsBars() const { return drawBars_; }
   ~DeviceConsole();
   DeviceConsole(const DeviceConsole&) = delete;
   DeviceConsole& operator=(const DeviceConsole&) = delete;
@@ -39,6 +43,14 @@ class DeviceConsole {
   // Takes the bars off the screen: the jobs have ended.
   void ClearBars();
 
+  // A station's devices come and go: `Add` gives a new device a place (one
+  // whose job has ended may be reused), `Finish` takes its bar away when its
+  // job has ended, and `Line` is a line of the program's own on standard
+  // output, kept above the bars.
+  std::size_t Add(const std::string& name);
+  void Finish(std::size_t index);
+  void Line(std::string_view text);
+
  private:
   class DeviceReporter;
   struct Device {
@@ -48,6 +60,7 @@ class DeviceConsole {
     int percent = 0;
     int tenthsShown = 0;  // progress lines: the last tenth of this step printed
     std::string lastText;
+    bool active = true;  // its job runs: its bar is drawn
   };
 
   void Status(std::size_t index, std::string_view text);
@@ -57,16 +70,20 @@ class DeviceConsole {
   // Under the lock.
   void Progressed(Device& device);
   void ClearBarsLocked();
+  bool BarsFit(std::size_t bars) const;
   void DrawBars();
 
   std::ostream& out_;
   std::ostream& err_;
-  const bool drawBars_;
+  bool drawBars_;
+  const int columns_;
+  const int rows_;
   std::size_t nameWidth_ = 0;
   mutable std::mutex mutex_;
   std::vector<Device> devices_;
   std::vector<std::unique_ptr<DeviceReporter>> reporters_;
   bool barsShown_ = false;
+  std::size_t barLines_ = 0;  // bars drawn, while barsShown_
 };
 
 }  // namespace gps

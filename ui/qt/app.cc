@@ -11,9 +11,11 @@
 #include "protocol/messages.h"
 #include "sim/demo_device.h"
 #include "res/version.h"
+#include "hid/shown_text.h"
 #include "ui/common/instance_guard.h"
 #include "ui/common/program_options.h"
 #include "ui/qt/qt_text.h"
+#include "ui/qt/stop_signals.h"
 #include "ui/qt/update_dlg.h"
 
 namespace gps {
@@ -118,12 +120,14 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
   const auto guard = InstanceGuard::Acquire();
   if (guard->state() != InstanceGuard::State::Held) {
     const bool inUse = guard->state() == InstanceGuard::State::AlreadyRunning;
-    QString text = QString::fromUtf8(inUse ? text::kSoftwareInUse : text::kInstanceLockFailed);
-    if (!inUse) text += "\n" + QString::fromLocal8Bit(guard->problem());
+    const std::string_view said = inUse ? text::kSoftwareInUse : LockFailedText(*guard);
+    QString text = QString::fromUtf8(said.data(), static_cast<qsizetype>(said.size()));
+    if (!inUse) text += "\n" + QString::fromUtf8(ShownText(guard->problem()));
     if (hooks.showRefusal) {
       hooks.showRefusal(text);
     } else {
       QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text);
+      box.setTextFormat(Qt::PlainText);  // the path is the file system's
       box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
       box.exec();
     }
@@ -137,9 +141,18 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
     link.backend = &demo->bus;
   }
   CUpdateDlg dialog(link, ImageToWrite(options), options.fileGiven);
-  if (hooks.runDialog) return hooks.runDialog(dialog);
-  dialog.exec();
-  return kAppExitClosed;
+  // SIGTERM (a logout, a shutdown, kill) and SIGINT stop an update as a
+  // confirmed close does, and the program then ends with 128 + the signal.
+  StopSignals stopSignals;
+  QObject::connect(&stopSignals, &StopSignals::Stop, &dialog,
+                   [&dialog](int) { dialog.Terminate(); });
+  int status = kAppExitClosed;
+  if (hooks.runDialog) {
+    status = hooks.runDialog(dialog);
+  } else {
+    dialog.exec();
+  }
+  return stopSignals.Caught() ? 128 + stopSignals.Caught() : status;
 }
 
 }  // namespace gps

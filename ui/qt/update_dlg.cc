@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QMenu>
@@ -17,6 +19,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <cstdint>
 #include <utility>
 
@@ -38,12 +42,37 @@ namespace {
 constexpr int kWatchIntervalMs = 500;
 const QString kTitle = QStringLiteral("道路安全警示系統更新介面");
 
-// The one local file a drag carries, if it carries exactly that.
-std::optional<QString> DraggedFile(const QMimeData* data) {
+// The one local file a drag carries, if it carries exactly that and it is
+// not a folder. The path is taken from the URL's own bytes: a name that is
+// not UTF-8 (a Big5 name that unzip left from an archive made on Windows)
+// would not survive a round trip through QString.
+std::optional<std::filesystem::path> DraggedFile(const QMimeData* data) {
   if (!data || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
   const QUrl url = data->urls().first();
   if (!url.isLocalFile()) return std::nullopt;
-  return url.toLocalFile();
+  const QByteArray raw = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  const std::filesystem::path file(
+      std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) return std::nullopt;
+  return file;
+}
+
+// The file the chooser picked, as the file system names it. The chooser
+// shows a name that is not UTF-8 with a replacement character, which names
+// no file; the entry of the folder that it stands for is taken instead.
+std::filesystem::path ChosenFile(const QString& chosen) {
+  const std::filesystem::path direct(QFile::encodeName(chosen).toStdString());
+  std::error_code error;
+  if (std::filesystem::exists(direct, error)) return direct;
+  for (const auto& entry : std::filesystem::directory_iterator(direct.parent_path(), error)) {
+    const std::string raw = entry.path().filename().string();
+    if (QFile::decodeName(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))) ==
+        QFileInfo(chosen).fileName()) {
+      return entry.path();
+    }
+  }
+  return direct;
 }
 
 // The interfaces with our vendor and product, from the system's device list:
@@ -193,6 +222,7 @@ void CUpdateDlg::AskAboutCopy() {
   const ImageChoice image = m_session.Offered();
   auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(),
                               FromUtf8(OfferQuestion(image)), QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
   box->setObjectName("offer_question");
   QPushButton* take = box->addButton(FromUtf8(text::kUseThisFile), QMessageBox::AcceptRole);
   QPushButton* keep = nullptr;
@@ -275,8 +305,9 @@ void CUpdateDlg::OnWorkerFinished() {
   if (after != UpdateSession::AfterUpdate::Close) ShowFailure(*m_outcome);
   emit UpdateFinished(*m_outcome);
   if (after == UpdateSession::AfterUpdate::Close) {
-    // The stop the user asked for has its own last word.
-    m_status->setText(FromUtf8(text::kUpdateStopped));
+    // The stop the user asked for has its own last word, unless the update
+    // was complete when it came (the restart goes all the same).
+    if (*m_outcome != UpdateOutcome::Succeeded) m_status->setText(FromUtf8(text::kUpdateStopped));
     QDialog::done(m_session.CloseCode());
   }
 }
@@ -293,6 +324,7 @@ void CUpdateDlg::done(int result) {
   }
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
                               FromUtf8(text::kConfirmClose), QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);  // as every box: no text here is markup
   box->setObjectName("confirm_close");
   QPushButton* stop = box->addButton(FromUtf8(text::kStopUpdate), QMessageBox::DestructiveRole);
   QPushButton* keep = box->addButton(FromUtf8(text::kKeepUpdating), QMessageBox::RejectRole);
@@ -316,6 +348,32 @@ void CUpdateDlg::done(int result) {
   box->open();
 }
 
+void CUpdateDlg::Terminate() {
+  // A close question still open is answered for the user: stop.
+  const bool asked = m_confirm != nullptr;
+  if (asked) {
+    QMessageBox* box = m_confirm;
+    m_confirm = nullptr;
+    disconnect(box, &QMessageBox::finished, this, nullptr);
+    box->close();
+  }
+  if (!m_worker) {
+    QDialog::done(QDialog::Rejected);
+    return;
+  }
+  if (!asked && m_session.CloseRequested() != UpdateSession::CloseAction::Ask) return;
+  switch (m_session.CloseAnswered(true, QDialog::Rejected)) {
+    case UpdateSession::AnswerAction::StopUpdate:
+      StopToClose();
+      break;
+    case UpdateSession::AnswerAction::Close:
+      QDialog::done(QDialog::Rejected);
+      break;
+    case UpdateSession::AnswerAction::KeepRunning:
+      break;
+  }
+}
+
 void CUpdateDlg::StopToClose() {
   m_update->setEnabled(false);
   m_cancel->setEnabled(false);
@@ -333,6 +391,7 @@ void CUpdateDlg::PresentMessage(const QString& text, std::function<void()> close
   }
   auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
                               QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
   box->setObjectName("message");
   box->setDefaultButton(box->addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -368,7 +427,7 @@ void CUpdateDlg::OnChooseFile() {
   chooser->setFileMode(QFileDialog::ExistingFile);
   chooser->setAttribute(Qt::WA_DeleteOnClose);
   connect(chooser, &QFileDialog::fileSelected, this,
-          [this](const QString& file) { FileChosen(ToPath(file)); });
+          [this](const QString& file) { FileChosen(ChosenFile(file)); });
   chooser->open();
 }
 
@@ -384,10 +443,10 @@ void CUpdateDlg::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CUpdateDlg::dropEvent(QDropEvent* event) {
-  const std::optional<QString> file = DraggedFile(event->mimeData());
+  const std::optional<std::filesystem::path> file = DraggedFile(event->mimeData());
   if (!file) return;
   event->acceptProposedAction();
-  FileChosen(ToPath(*file));
+  FileChosen(*file);
 }
 
 void CUpdateDlg::OnAbout() {
@@ -424,6 +483,7 @@ void CUpdateDlg::ShowFailure(UpdateOutcome outcome) {
   if (advice.empty()) return;
   auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
                               FromUtf8(advice), QMessageBox::Ok, this);
+  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
   box->setObjectName("failure_advice");
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
