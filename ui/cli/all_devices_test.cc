@@ -11,7 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "hid/device_view.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
@@ -35,7 +34,7 @@ std::string Line(std::string_view name, std::string_view text) {
 
 // Signals when the program has first looked at the bus, so that a test can
 // change the bus while the jobs run without sleeping.
-class WatchedBus : public testing::ForwardingBackend {
+class WatchedBus : public ForwardingBackend {
  public:
   using ForwardingBackend::ForwardingBackend;
   StopEvent looked;
@@ -66,7 +65,7 @@ class AllDevices : public ::testing::Test {
     CliContext context(out_, err_);
     context.backend = bus ? bus : &watched_;
     context.interrupt = &interrupt_;
-    context.bounds = testing::ShortBounds();
+    context.bounds = test::ShortBounds();
     context.pollInterval = milliseconds(10);
     return RunCli(options, context);
   }
@@ -93,7 +92,7 @@ class AllDevices : public ::testing::Test {
     return lines;
   }
 
-  testing::TempFolder folder_{"all"};
+  test::TempFolder folder_{"all"};
   const fs::path dir_ = folder_.path();
   std::vector<uint8_t> image_;
   SimDevice devices_[3];
@@ -164,7 +163,7 @@ TEST_F(AllDevices, EachFailureStaysWithItsDeviceAndTheFirstInBusOrderIsTheExitSt
     out_.str("");
     CliContext context(out_, err_);
     context.backend = &watched;
-    context.bounds = testing::ShortBounds();
+    context.bounds = test::ShortBounds();
     EXPECT_EQ(RunCli(options, context), c.exitStatus) << out_.str();
     for (int i = 0; i < 3; ++i) {
       SCOPED_TRACE(i);
@@ -202,7 +201,7 @@ TEST_F(AllDevices, ADevicePluggedInMeanwhileIsNotTouched) {
   options.file = dir_ / "code_data.bin";
   CliContext context(out_, err_);
   context.backend = &watched;
-  context.bounds = testing::ShortBounds();
+  context.bounds = test::ShortBounds();
   EXPECT_EQ(RunCli(options, context), kExitSuccess) << out_.str();
   plug.join();
   EXPECT_EQ(a.Restarts(), 1);
@@ -327,21 +326,6 @@ TEST_F(AllDevices, APlainUpdateKeepsToTheFirstDeviceWhereverItLeaves) {
   EXPECT_EQ(devices_[1].OutputReportCount() + devices_[2].OutputReportCount(), 0u);
 }
 
-TEST(DeviceView, APinnedDeviceIsNotReplacedByTheNextOneAtItsPath) {
-  SimDevice first, next;
-  SimBus bus;
-  bus.AddInterface({"sim:0", HID_VENDOR_ID, HID_PRODUCT_ID, true, &first, "FIRST"});
-  bus.AddInterface({"sim:0", HID_VENDOR_ID, HID_PRODUCT_ID, true, &next, "NEXT"});
-  next.Unplug();
-  DeviceViewBackend view(bus, DeviceViewBackend::Pinned("sim:0", "FIRST"));
-  EXPECT_EQ(view.EnumerateInterfaces(), std::vector<std::string>{"sim:0"});
-  first.Unplug();
-  next.Plug();  // the platform hands the path on
-  EXPECT_EQ(view.EnumerateInterfaces(), std::vector<std::string>{});
-  EXPECT_FALSE(view.QueryAttributes("sim:0"));
-  EXPECT_EQ(view.OpenData("sim:0", HidAccess::Write).error, HidOpenError::Gone);
-}
-
 TEST(ResultTable, LinesUpTheColumnsAndNamesTheFailureThatDecides) {
   const std::vector<DeviceResult> results = {
       {"A-0001", 0, std::string(text::kUpdateSucceeded), milliseconds(8312)},
@@ -358,65 +342,6 @@ TEST(ResultTable, LinesUpTheColumnsAndNamesTheFailureThatDecides) {
             "in bus order.\n");
   EXPECT_EQ(ResultTable({results[0]}).substr(ResultTable({results[0]}).rfind("All")),
             "All 1 device updated.\n");
-}
-
-TEST(DeviceConsole, OnATerminalTheBarsStayBelowTheLines) {
-  std::ostringstream out, err;
-  DeviceConsole console(out, err, {"A", "BB"}, true);
-  console.Reporter(0).SetStatusText("s1");
-  console.Reporter(1).SetProgressRange(4);
-  console.Reporter(1).SetProgressPosition(1);
-  console.Reporter(1).SetProgressPosition(1);  // unchanged: not drawn again
-  console.ClearBars();
-  EXPECT_EQ(out.str(), "A: s1\n");
-  const std::string empty = "[" + std::string(30, ' ') + "]   0%";
-  const std::string quarter = "[" + std::string(7, '#') + std::string(23, ' ') + "]  25%";
-  EXPECT_EQ(err.str(),
-            // Drawn after the first line, redrawn in place, taken away.
-            "\033[KA  " + empty + "\n\033[KBB " + empty +
-            "\r\033[1A\033[KA  " + empty + "\n\033[KBB " + quarter +
-            "\r\033[1A\033[J");
-  EXPECT_EQ(console.LastText(0), "s1");
-}
-
-}  // namespace
-}  // namespace gps
-
-namespace gps {
-namespace {
-
-// Bars only where they fit: a bar line wider than the terminal or more bars
-// than it has rows would be redrawn over the wrong lines; progress lines
-// then, as in a log. A terminal that does not say its size gets bars.
-TEST(DeviceConsoleBars, OnlyWhereTheyFitTheTerminal) {
-  const std::vector<std::string> two = {"A-0001", "A-0002"};
-  const std::vector<std::string> sixteen(16, "A-0001");
-  struct Case {
-    const char* name;
-    const std::vector<std::string>* names;
-    int columns, rows;
-    bool bars;
-  };
-  const Case cases[] = {
-      {"80 x 24", &two, 80, 24, true},
-      {"size unknown", &two, 0, 0, true},
-      {"narrower than a bar line", &two, 40, 24, false},
-      {"a bar line to the last column", &two, 44, 24, false},
-      {"one column to spare", &two, 45, 24, true},
-      {"more bars than rows", &sixteen, 80, 12, false},
-      {"as many bars as rows", &sixteen, 80, 16, false},  // the cursor's line too
-      {"a row to spare", &sixteen, 80, 17, true},
-  };
-  for (const Case& c : cases) {
-    std::ostringstream out, err;
-    DeviceConsole console(out, err, *c.names, true, c.columns, c.rows);
-    EXPECT_EQ(console.DrawsBars(), c.bars) << c.name;
-    if (!c.bars) {
-      console.Reporter(0).SetProgressRange(10);
-      console.Reporter(0).SetProgressPosition(5);
-      EXPECT_EQ(err.str(), "A-0001: 50%\n") << c.name;  // a line, no cursor movement
-    }
-  }
 }
 
 }  // namespace
