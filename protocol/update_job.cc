@@ -10,6 +10,7 @@
 
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
+#include "protocol/image_check.h"
 #include "protocol/image_header.h"
 #include "protocol/little_endian.h"
 #include "protocol/messages.h"
@@ -40,42 +41,20 @@ UpdateJob::UpdateJob(UpdateReporter& reporter, LinkSettings link)
 std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
                                        UpdateReporter& reporter, LoadedImage& image) {
   const std::string name = FileName(file);
+  // Its type and size first, so that no file of any size is loaded only to
+  // be refused, and an empty one (a download that failed) never reaches the
+  // device as an erase of no sectors.
+  const ImageCheck check = CheckImageFile(file);
+  if (ReportRefusal(check, name, reporter)) return OutcomeOf(check);
   const std::string readError =
       std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
-  std::error_code error;
-  const auto status = std::filesystem::status(file, error);
-  if (!std::filesystem::exists(status)) {
-    reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
-    return UpdateOutcome::FileMissing;
-  }
-  // Only a regular file is opened: a FIFO (or a device node) named like the
-  // image would hold the open until some other program wrote to it.
-  if (!std::filesystem::is_regular_file(status)) {
-    reporter.ShowMessage(readError);
-    return UpdateOutcome::FileUnreadable;
-  }
   std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
-    return UpdateOutcome::FileMissing;
-  }
+  // The file changed since its check: it went, or it grew past the limit.
+  std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error) {
+  if (!in || error || CheckImageSize(size).Refused()) {
     reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
-  }
-  // The size is checked before anything is read, in 64 bits, so that no
-  // file of any size is loaded only to be refused.
-  if (size > MAX_DATABASE_SIZE) {
-    reporter.SetStatusText(text::kTooMuchData);
-    return UpdateOutcome::TooLarge;
-  }
-  // Sent on, an empty image would be an erase of no sectors that the device
-  // refuses, reported as a flash failure: the fault is the file's.
-  if (size == 0) {
-    reporter.ShowMessage(std::string(text::kFileEmptyPrefix) + name +
-                         std::string(text::kFileEmptySuffix));
-    return UpdateOutcome::FileEmpty;
   }
   const auto length = static_cast<uint32_t>(size);
   std::vector<uint8_t>& bytes = image.bytes;
@@ -121,11 +100,13 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
       m_reporter.SetStatusText(text::kDatabaseWriteFailed);
       return UpdateOutcome::WriteFailed;
     default:
+      m_reporter.StageBegins(JobStage::ImageWritten);
       m_reporter.SetStatusText(text::kDatabaseWritten);
   }
   // Without its header the image is not found by the firmware, so a header
   // that did not reach the flash is a failed update, not a success.
   const auto header = HeaderPage(length);
+  m_reporter.StageBegins(JobStage::Header);
   if (EraseSectors(HEADER_ADDRESS / SECTOR_SIZE, 1) == 0) {
     m_reporter.SetStatusText(text::kEraseFlashFailed);
     return UpdateOutcome::EraseFailed;
@@ -134,6 +115,7 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     m_reporter.SetStatusText(text::kDatabaseWriteFailed);
     return UpdateOutcome::WriteFailed;
   }
+  m_reporter.StageBegins(JobStage::Done);
   m_reporter.SetStatusText(text::kUpdateSucceeded);
   if (RestartDevice() != 0) {
     m_reporter.SetStatusText(text::kRestartFailed);
@@ -155,9 +137,11 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
     return kWriteDatabaseNoDevice;
   }
   if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return kWriteDatabaseEraseFailed;
+  m_reporter.StageBegins(JobStage::Erase);
   // No page may be written over flash whose erase was not confirmed.
   if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return kWriteDatabaseEraseFailed;
   const uint32_t pages = length / PAGE_SIZE + 1;
+  m_reporter.StageBegins(JobStage::Write);
   if (WritePages(data, address / PAGE_SIZE, pages) == 0) return kWriteDatabasePagesFailed;
   return kWriteDatabaseWritten;
 }

@@ -9,6 +9,7 @@
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
+#include "protocol/image_check.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -18,6 +19,7 @@
 #include "ui/cli/terminal_reporter.h"
 #include "ui/common/image_file.h"
 #include "ui/common/instance_guard.h"
+#include "ui/common/single_instance.h"
 
 namespace gps {
 namespace {
@@ -52,14 +54,7 @@ int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
 // True when the job would refuse the file before it looks for the device.
 // The job then runs at once and says why in its own words, so that no one
 // waits for a device only to hear that the file is missing.
-bool FileRefused(const std::filesystem::path& file) {
-  std::error_code error;
-  const auto status = std::filesystem::status(file, error);
-  if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return true;
-  const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error || size > MAX_DATABASE_SIZE || size == 0) return true;
-  return !std::ifstream(file, std::ios::binary);
-}
+bool FileRefused(const std::filesystem::path& file) { return CheckImageFile(file).Refused(); }
 
 // Looks for the device before the update, and with --wait waits for it.
 // Returns the exit status when the update must not run.
@@ -222,16 +217,12 @@ int RunCli(const CliOptions& options, CliContext& context) {
 
   if (context.claimInstance) {
     const InstanceGuard& guard = context.claimInstance();
-    switch (guard.state()) {
-      case InstanceGuard::State::Held:
-        break;
-      case InstanceGuard::State::AlreadyRunning:
-        context.err << text::kSoftwareInUse << '\n' << std::flush;
-        return kExitAlreadyRunning;
-      case InstanceGuard::State::Unavailable:
-        context.err << text::kInstanceLockFailed << "\ngps-update-cli: " << guard.problem()
-                    << '\n' << std::flush;
-        return kExitNoLock;
+    const InstanceRule rule = RuleFor(guard.state(), guard.problem());
+    if (!rule.goOn) {
+      context.err << rule.text << '\n';
+      if (!rule.problem.empty()) context.err << "gps-update-cli: " << rule.problem << '\n';
+      context.err << std::flush;
+      return rule.exitStatus;
     }
   }
 

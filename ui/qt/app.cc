@@ -11,7 +11,7 @@
 #include "protocol/messages.h"
 #include "sim/demo_device.h"
 #include "res/version.h"
-#include "ui/common/instance_guard.h"
+#include "ui/common/single_instance.h"
 #include "ui/common/program_options.h"
 #include "ui/qt/qt_text.h"
 #include "ui/qt/update_dlg.h"
@@ -114,12 +114,11 @@ void SetUpApplication() {
 }
 
 int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
-  // Held until the process ends.
-  const auto guard = InstanceGuard::Acquire();
-  if (guard->state() != InstanceGuard::State::Held) {
-    const bool inUse = guard->state() == InstanceGuard::State::AlreadyRunning;
-    QString text = QString::fromUtf8(inUse ? text::kSoftwareInUse : text::kInstanceLockFailed);
-    if (!inUse) text += "\n" + QString::fromLocal8Bit(guard->problem());
+  // Before the dialog and before any device; held until the process ends.
+  const SingleInstance instance = TakeSingleInstance();
+  if (!instance.rule.goOn) {
+    QString text = QString::fromUtf8(instance.rule.text);
+    if (!instance.rule.problem.empty()) text += "\n" + QString::fromLocal8Bit(instance.rule.problem);
     if (hooks.showRefusal) {
       hooks.showRefusal(text);
     } else {
@@ -127,7 +126,7 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
       box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
       box.exec();
     }
-    return inUse ? kAppExitAlreadyRunning : kAppExitNoLock;
+    return instance.rule.exitStatus;
   }
 
   std::unique_ptr<DemoDevice> demo;
