@@ -41,8 +41,10 @@ namespace {
 using namespace gps;
 
 constexpr uint32_t kImageSize = MAX_DATABASE_SIZE;
-constexpr uint32_t kPages = kImageSize / PAGE_SIZE + 1;  // 65,377
-constexpr uint64_t kDataReports = uint64_t{kPages} * 4;  // 261,508
+// The largest image ends at the end of the flash, so it gets no page of
+// zeros after it.
+constexpr uint32_t kPages = kImageSize / PAGE_SIZE;     // 65,376
+constexpr uint64_t kDataReports = uint64_t{kPages} * 4;  // 261,504
 
 uint8_t ImageByte(uint32_t i) { return static_cast<uint8_t>(i * 131 + (i >> 9)); }
 
@@ -156,7 +158,7 @@ long PeakMemoryOfCli(const char* simulate, const char* all) {
     if (chdir(dir.c_str()) != 0) _exit(127);
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    setenv("GPS_UPDATE_LOCK_PARENT", dir.c_str(), 1);
     execl(GPS_CLI_PATH, GPS_CLI_PATH, simulate, all, static_cast<char*>(nullptr));
     _exit(127);
   }

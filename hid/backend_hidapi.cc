@@ -13,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "hid/device_lock_posix.h"
 #include "hid/hid_backend.h"
 
 namespace gps {
@@ -143,6 +144,9 @@ class HidapiBackend : public HidBackend {
   }
 
   void Close(HidHandle handle) override { hid_close(Device(handle)); }
+
+  // hidapi's paths are the /dev/hidraw* nodes themselves.
+  DeviceClaim ClaimDevice(const std::string& path) override { return ClaimDeviceNode(path); }
 
  private:
   std::mutex mutex_;  // hidapi's calls that touch its global state

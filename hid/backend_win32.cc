@@ -17,6 +17,8 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <vector>
 
@@ -262,6 +264,50 @@ void Win32HidBackend::Close(HidHandle handle) {
   if (!data) return;
   CloseHandle(data->file);
   CloseHandle(data->event);
+}
+
+namespace {
+
+class MutexLock : public DeviceLock {
+ public:
+  explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
+  ~MutexLock() override { CloseHandle(mutex_); }
+
+ private:
+  HANDLE mutex_;
+};
+
+// The claim's name: Global\ so that every session and user meets it; the
+// path itself cannot be used, a kernel object's name takes no backslash, so
+// its hash (FNV-1a, 64 bits) of the path as Windows compares it, in upper
+// case.
+std::wstring ClaimName(const std::string& path) {
+  std::wstring wide = WideFromUtf8(path);
+  CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : wide) {
+    hash ^= static_cast<uint16_t>(c);
+    hash *= 1099511628211ull;
+  }
+  wchar_t name[64];
+  swprintf(name, 64, L"Global\\GPS_UPDATE_DEVICE_%016llX", static_cast<unsigned long long>(hash));
+  return name;
+}
+
+}  // namespace
+
+// The mutex is not owned, only held open: while any handle to it exists the
+// name exists, and a second creator is told so. One made by another user
+// cannot even be opened (ERROR_ACCESS_DENIED): it is held as well.
+DeviceClaim Win32HidBackend::ClaimDevice(const std::string& path) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, ClaimName(path).c_str());
+  const DWORD error = GetLastError();
+  if (mutex && error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return {true, nullptr};
+  }
+  if (!mutex) return {error == ERROR_ACCESS_DENIED, nullptr};
+  return {false, std::make_unique<MutexLock>(mutex)};
 }
 
 HidBackend& PlatformHidBackend() {

@@ -35,6 +35,8 @@ class Win32HidBackend : public HidBackend {
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
+  // A named mutex in Global\, named after the path's hash (device_lock.h).
+  DeviceClaim ClaimDevice(const std::string& path) override;
 };
 
 // The device interface class of HID devices, for device notifications; false

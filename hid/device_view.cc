@@ -76,4 +76,8 @@ std::optional<DeviceViewBackend> FirstDeviceView(HidBackend& bus) {
       std::in_place, bus, DeviceViewBackend::Pinned(devices[0].path, devices[0].serial));
 }
 
+DeviceClaim DeviceViewBackend::ClaimDevice(const std::string& path) {
+  return inner_.ClaimDevice(path);
+}
+
 }  // namespace gps

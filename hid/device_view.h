@@ -45,6 +45,7 @@ class DeviceViewBackend : public HidBackend {
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
+  DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   bool Shows(const std::string& path);

@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "hid/device_lock.h"
 #include "hid/stop_event.h"
 
 namespace gps {
@@ -167,6 +168,12 @@ class HidBackend {
   // Releases the handle, which is not valid afterwards. Does not wait for
   // the device; no result. Called once for each handle opened.
   virtual void Close(HidHandle handle) = 0;
+
+  // Claims the interface at `path` for one whole update against every other
+  // program and job (device_lock.h). Never waits: busy at once when someone
+  // else holds it. A backend that passes calls on to another one passes
+  // this on too, so that every view of one bus meets the same claims.
+  virtual DeviceClaim ClaimDevice(const std::string& path) { return ClaimInProcess(this, path); }
 };
 
 // The backend of the platform this program was built for: Win32 on Windows,

@@ -69,4 +69,8 @@ void PacedBackend::Close(HidHandle handle) {
   paths_.erase(handle);
 }
 
+DeviceClaim PacedBackend::ClaimDevice(const std::string& path) {
+  return inner_.ClaimDevice(path);
+}
+
 }  // namespace gps

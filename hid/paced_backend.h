@@ -36,6 +36,7 @@ class PacedBackend : public HidBackend {
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
+  DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   Clock::time_point NextFrame(HidHandle handle);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hid/shown_text.h"
+
 namespace gps {
 namespace {
 
@@ -71,7 +73,7 @@ std::string TracingBackend::QuerySerial(const std::string& path) {
 HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access) {
   const HidOpenResult result = inner_.OpenData(path, access);
   std::string line = std::string("open ") + (access == HidAccess::Read ? "read " : "write ") +
-                     path + ": ";
+                     ShownText(path) + ": ";
   if (result.handle != kInvalidHidHandle)
     line += "handle " + std::to_string(result.handle);
   else
@@ -138,6 +140,13 @@ void TracingBackend::Line(const std::string& text) {
                 static_cast<long long>(elapsed % 1000000));
   std::lock_guard<std::mutex> lock(mutex_);
   out_ << stamp << text << '\n' << std::flush;
+}
+
+DeviceClaim TracingBackend::ClaimDevice(const std::string& path) {
+  DeviceClaim claim = inner_.ClaimDevice(path);
+  Line("claim " + ShownText(path) + ": " +
+       (claim.busy ? "held by another program" : claim.lock ? "held" : "not lockable"));
+  return claim;
 }
 
 }  // namespace gps

@@ -38,6 +38,7 @@ class TracingBackend : public HidBackend {
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
   void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
+  DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   void Line(const std::string& text);

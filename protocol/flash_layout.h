@@ -16,7 +16,9 @@ constexpr uint32_t SECTOR_SIZE = 4096;
 constexpr uint32_t PAGE_SIZE = 256;
 constexpr uint32_t HEADER_ADDRESS = 0x8000;    // sector 8, page 128
 constexpr uint32_t DATABASE_ADDRESS = 0xA000;  // sector 10, page 160
-// The image fills the 16 MiB flash from DATABASE_ADDRESS to its end.
-constexpr uint32_t MAX_DATABASE_SIZE = 0xFF6000;
+// The device's flash: 16 MiB, addressed with three bytes.
+constexpr uint32_t FLASH_SIZE = 0x1000000;
+// The image fills the flash from DATABASE_ADDRESS to its end.
+constexpr uint32_t MAX_DATABASE_SIZE = FLASH_SIZE - DATABASE_ADDRESS;
 
 }  // namespace gps

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "hid/device_match.h"
+#include "hid/shown_text.h"
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_check.h"
@@ -27,10 +29,11 @@ constexpr uint32_t kEmptyReadPauseMs = 10;
 
 bool IsOver(const uint8_t* message) { return std::memcmp(message, "over", 4) == 0; }
 
-// The file's name as the user sees it, in UTF-8 on every platform.
+// The file's name as the user sees it, in UTF-8 on every platform, with
+// whatever it holds that a terminal or a box would act on written out.
 std::string FileName(const std::filesystem::path& file) {
   const std::u8string name = file.filename().u8string();
-  return std::string(name.begin(), name.end());
+  return ShownText(std::string(name.begin(), name.end()));
 }
 
 }  // namespace
@@ -89,6 +92,19 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     m_reporter.SetStatusText(text::kNoData);
     return UpdateOutcome::FileEmpty;
   }
+  // One writer per device: the device is claimed for the whole job, against
+  // other programs of any user and the other jobs of this one, before
+  // anything is sent (device_lock.h). The claim goes to the interface that
+  // every operation's Open picks, the first that matches.
+  HidBackend& bus = m_link.backend ? *m_link.backend : PlatformHidBackend();
+  DeviceClaim claim;
+  const std::vector<std::string> device =
+      MatchingInterfaces(bus, HID_VENDOR_ID, HID_PRODUCT_ID, 1);
+  if (!device.empty()) claim = bus.ClaimDevice(device.front());
+  if (claim.busy) {
+    m_reporter.SetStatusText(text::kDeviceInUseElsewhere);
+    return UpdateOutcome::DeviceBusy;
+  }
   switch (WriteDatabase(data, length, DATABASE_ADDRESS)) {
     case kWriteDatabaseNoDevice:
       m_reporter.SetStatusText(text::kEraseFlashFailed);
@@ -140,7 +156,14 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
   m_reporter.StageBegins(JobStage::Erase);
   // No page may be written over flash whose erase was not confirmed.
   if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return kWriteDatabaseEraseFailed;
-  const uint32_t pages = length / PAGE_SIZE + 1;
+  // One page more than the image fills, so that a whole-page image is
+  // followed by a page of zeros as it always has been. The largest image
+  // ends exactly at the end of the flash, where that extra page would be
+  // addressed at 0x1000000: on a flash with 3-byte addresses it wraps to
+  // page 0 and its zeros would clear the start of the flash. It holds
+  // nothing of the image, so for that one length it is left out.
+  const uint64_t end = uint64_t{address} + uint64_t{length / PAGE_SIZE + 1} * PAGE_SIZE;
+  const uint32_t pages = length / PAGE_SIZE + (end > FLASH_SIZE ? 0 : 1);
   m_reporter.StageBegins(JobStage::Write);
   if (WritePages(data, address / PAGE_SIZE, pages) == 0) return kWriteDatabasePagesFailed;
   return kWriteDatabaseWritten;

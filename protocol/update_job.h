@@ -28,6 +28,7 @@ enum class UpdateOutcome {
   EraseFailed,
   WriteFailed,
   RestartFailed,
+  DeviceBusy,     // another program is updating the device; nothing was sent
 };
 
 // Bytes of one erase message; the monitor's count reaches it only when the

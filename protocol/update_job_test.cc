@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <utility>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -13,9 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "hid/device_match.h"
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
+#include "protocol/little_endian.h"
 #include "protocol/messages.h"
 #include "tests/temp_folder.h"
 #include "tests/test_support.h"
@@ -51,7 +55,10 @@ std::vector<Report> ExpectedReports(const std::vector<uint8_t>& image) {
   const uint32_t sectors = (length + SECTOR_SIZE - 1) / SECTOR_SIZE;
   std::vector<Report> out{CommandReport(CMD_ERASE_SECTORS, 10, sectors)};
   if (sectors == 0) return out;
-  const uint32_t pages = length / PAGE_SIZE + 1;
+  // One page more than the image fills, except where that page would lie
+  // past the 16 MiB flash (only the largest image, 0xFF6000 bytes).
+  uint32_t pages = length / PAGE_SIZE + 1;
+  if (160 + pages > 0x10000) --pages;
   out.push_back(CommandReport(CMD_WRITE_PAGES, 160, pages));
   std::vector<uint8_t> padded(image);
   padded.resize(std::size_t{pages} * PAGE_SIZE, 0);  // the tail after the file is zeros
@@ -75,7 +82,7 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
   const std::vector<std::string> success = {
       S(text::kErasing), S(text::kWritingDatabase), S(text::kDatabaseWritten),
       S(text::kWritingDatabase), S(text::kUpdateSucceeded)};
-  for (uint32_t length : {0u, 1u, 255u, 256u, 1000u, 4096u, 0xFF6000u, 0xFF6001u}) {
+  for (uint32_t length : {0u, 1u, 255u, 256u, 1000u, 4096u, 0xFF5FFFu, 0xFF6000u, 0xFF6001u}) {
     SCOPED_TRACE(length);
     testing::TempFolder dir;
     const std::vector<uint8_t> image = Image(length);
@@ -99,6 +106,14 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
     }
     const std::vector<Report> reports = rig.device.OutputReports();
     const std::vector<Report> expected = ExpectedReports(image);
+    // No page at or past 0x1000000, the end of the flash: the page write's
+    // command (the second report) carries its first page and count at bytes 3 and 7.
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_LE(Le32(reports[1].data() + 3) + Le32(reports[1].data() + 7), 0x10000u);
+    // The largest image gets no page after it; one byte less still does.
+    if (length == 0xFF6000u || length == 0xFF5FFFu) {
+      EXPECT_EQ(Le32(reports[1].data() + 7), 0xFF60u);
+    }
     ASSERT_EQ(reports.size(), expected.size());
     for (std::size_t i = 0; i < reports.size(); ++i) ASSERT_EQ(reports[i], expected[i]) << i;
     EXPECT_EQ(rig.bus.OpenHandles(), 0u);
@@ -400,6 +415,48 @@ TEST(LoadAndUpdate, AFifoIsRefusedWithoutOpeningIt) {
   EXPECT_EQ(rig.device.OutputReportCount(), 0u);
 }
 #endif
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+// One writer per device: a job that finds the device claimed by someone
+// else (another program, another job of --all) says so and sends nothing;
+// once the claim is gone, the next job runs, and it holds the claim while
+// it does.
+TEST(UpdateJob, ADeviceClaimedElsewhereIsLeftAlone) {
+  SimRig rig;
+  const std::vector<uint8_t> image = Image(5000);
+  std::vector<uint8_t> padded(image);
+  padded.resize(image.size() + 512, 0);
+  const std::vector<std::string> paths = MatchingInterfaces(rig.bus, HID_VENDOR_ID, HID_PRODUCT_ID);
+  ASSERT_EQ(paths.size(), 1u);
+  {
+    const DeviceClaim other = rig.bus.ClaimDevice(paths[0]);
+    ASSERT_FALSE(other.busy);
+    RecordingReporter reporter;
+    EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(padded.data(), 5000),
+              UpdateOutcome::DeviceBusy);
+    EXPECT_EQ(reporter.events, std::vector<std::string>{"status:" + S(text::kDeviceInUseElsewhere)});
+    EXPECT_EQ(rig.device.OutputReportCount(), 0u);
+  }
+  // Asked while the job runs (at its first status), the claim is the job's.
+  struct Watching : RecordingReporter {
+    std::function<void()> onStatus;
+    void SetStatusText(std::string_view text) override {
+      RecordingReporter::SetStatusText(text);
+      if (onStatus) std::exchange(onStatus, nullptr)();
+    }
+  } reporter;
+  bool heldByJob = false;
+  reporter.onStatus = [&] { heldByJob = rig.bus.ClaimDevice(paths[0]).busy; };
+  EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(padded.data(), 5000),
+            UpdateOutcome::Succeeded);
+  EXPECT_TRUE(heldByJob);
+  EXPECT_FALSE(rig.bus.ClaimDevice(paths[0]).busy);  // and let go at its end
+}
 
 }  // namespace
 }  // namespace gps

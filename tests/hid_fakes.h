@@ -37,6 +37,7 @@ class ForwardingBackend : public HidBackend {
   }
   void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
   void Close(HidHandle handle) override { inner_.Close(handle); }
+  DeviceClaim ClaimDevice(const std::string& path) override { return inner_.ClaimDevice(path); }
 
  private:
   HidBackend& inner_;

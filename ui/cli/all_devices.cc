@@ -10,11 +10,13 @@
 #include <thread>
 
 #include "hid/device_view.h"
+#include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "ui/cli/cli_options.h"
 #include "ui/cli/device_console.h"
 #include "ui/cli/text_width.h"
+#include "ui/common/guidance_texts.h"
 
 namespace gps {
 namespace {
@@ -84,7 +86,9 @@ std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& de
                                            const AllDevicesSettings& settings) {
   const std::size_t count = devices.size();
   std::vector<std::string> names;
-  for (const AttachedDevice& device : devices) names.push_back(device.name);
+  // A serial number is whatever the device says: shown, it is written out
+  // (a device is still picked by its raw path and serial number).
+  for (const AttachedDevice& device : devices) names.push_back(ShownText(device.name));
   DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace);
   HidBackend& bus = settings.backend ? *settings.backend : PlatformHidBackend();
 
@@ -94,6 +98,7 @@ std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& de
   for (std::size_t i = 0; i < count; ++i) stops.push_back(std::make_unique<StopEvent>());
   std::vector<DeviceResult> results(count);
   std::atomic<std::size_t> running{count};
+  std::atomic<bool> stopped{false};
   StopEvent allEnded;
 
   {
@@ -111,18 +116,21 @@ std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& de
         link.stop = stops[i].get();
         link.bounds = settings.bounds;
         const int status = RunJob(image, link, console.Reporter(i));
-        results[i] = {devices[i].name, status, console.LastText(i),
-                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)};
+        // A job the interrupt ended says so, as a single update does.
+        const bool stoppedHere = stopped.load() && status != kExitSuccess;
+        if (stoppedHere) console.Reporter(i).SetStatusText(text::kUpdateStopped);
+        results[i] = {names[i], status, console.LastText(i),
+                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start),
+                      stoppedHere};
         if (--running == 0) allEnded.Set();
       });
     }
     // An interrupt reaches every job. It is looked at between waits for the
     // jobs' end; the jobs end, each at its next transfer, and are joined.
-    bool stopped = false;
     while (!allEnded.WaitFor(kInterruptCheckMs)) {
       if (!stopped && settings.interrupt && settings.interrupt->IsSet()) {
-        for (auto& stop : stops) stop->Set();
         stopped = true;
+        for (auto& stop : stops) stop->Set();
       }
     }
   }
@@ -143,9 +151,10 @@ std::string ResultTable(const std::vector<DeviceResult>& results) {
   };
   std::vector<Row> rows{{{"Device", "Outcome", "Last text", "Time"}}};
   for (const DeviceResult& r : results) {
-    rows.push_back({{r.name,
-                     r.status == kExitSuccess ? "ok" : "failed (" + std::to_string(r.status) + ")",
-                     r.lastText, Seconds(r.time)}});
+    const std::string outcome = r.status == kExitSuccess ? "ok"
+                                : r.stoppedByUser       ? "stopped (" + std::to_string(r.status) + ")"
+                                                        : "failed (" + std::to_string(r.status) + ")";
+    rows.push_back({{r.name, outcome, r.lastText, Seconds(r.time)}});
   }
   std::size_t widths[4] = {};
   for (const Row& row : rows)
@@ -158,6 +167,8 @@ std::string ResultTable(const std::vector<DeviceResult>& results) {
   }
   const auto failed = std::count_if(results.begin(), results.end(),
                                     [](const DeviceResult& r) { return r.status != kExitSuccess; });
+  const bool stopped = std::any_of(results.begin(), results.end(),
+                                   [](const DeviceResult& r) { return r.stoppedByUser; });
   if (failed == 0) {
     table += "All " + Devices(results.size()) + " updated.\n";
   } else {
@@ -167,6 +178,9 @@ std::string ResultTable(const std::vector<DeviceResult>& results) {
              " failed; the exit status is " + std::to_string(first->status) + ", " +
              first->name + "'s, the first failure in bus order.\n";
   }
+  // As a single update ends on it: the user stopped this, and it may be run
+  // again.
+  if (stopped) table += std::string(text::kUpdateStopped) + "\n";
   return table;
 }
 

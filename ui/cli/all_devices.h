@@ -34,10 +34,11 @@ struct AllDevicesSettings {
 
 // How one device's job ended, a row of the closing table.
 struct DeviceResult {
-  std::string name;
+  std::string name;       // as shown: control characters written out
   int status = 0;         // its exit status: 0 when it succeeded
   std::string lastText;   // the last text it showed
   std::chrono::milliseconds time{0};
+  bool stoppedByUser = false;  // Ctrl+C ended it before it was done
 };
 
 // Updates every one of `devices` with `image` and prints the closing table.

@@ -78,6 +78,7 @@ int ExitStatusFor(UpdateOutcome outcome) {
     case UpdateOutcome::EraseFailed: return kExitErase;
     case UpdateOutcome::WriteFailed: return kExitWrite;
     case UpdateOutcome::RestartFailed: return kExitRestart;
+    case UpdateOutcome::DeviceBusy: return kExitBusy;
   }
   return kExitWrite;
 }

@@ -1,11 +1,13 @@
 #include "ui/cli/cli_program.h"
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <system_error>
 
 #include "hid/device_view.h"
+#include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
@@ -41,8 +43,10 @@ int OutputWritten(CliContext& context) {
 int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
   const std::vector<AttachedDevice> devices = AttachedDevices(backend);
   for (const AttachedDevice& device : devices) {
-    out << device.path;
-    if (!device.serial.empty()) out << '\t' << device.serial;
+    // One device per line, for scripts: a path or serial number that holds
+    // a tab, a newline or a terminal control is written out, not obeyed.
+    out << ShownText(device.path);
+    if (!device.serial.empty()) out << '\t' << ShownText(device.serial);
     out << '\n';
   }
   out << std::flush;
@@ -56,32 +60,44 @@ int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
 // waits for a device only to hear that the file is missing.
 bool FileRefused(const std::filesystem::path& file) { return CheckImageFile(file).Refused(); }
 
-// Looks for the device before the update, and with --wait waits for it.
-// Returns the exit status when the update must not run.
+// What one look at the bus found.
+struct Sighting {
+  enum Kind {
+    Found,     // what was looked for is there and may be used
+    Missing,   // nothing is there yet
+    Unusable,  // something is there but cannot be used (yet)
+  };
+  Kind kind = Missing;
+  std::string_view text;  // the status text that tells the user
+  int status = kExitSuccess;  // the exit status when the program ends on it
+};
+
+// Looks at the bus with `look` until it finds what it looks for, and with
+// --wait waits for it. Returns the exit status when the program must end.
 //
-// A device that is missing, or there but not usable, is reported at once
-// with its cause and nothing is sent; while waiting, a missing device is
-// waited for and an unusable one first gets the settle time to become
-// usable.
-std::optional<int> LookForDevice(const CliOptions& options, const CliContext& context,
-                                 const LinkSettings& link, const StopEvent& interrupt,
-                                 UpdateReporter& reporter) {
+// Without --wait the first look decides: something missing or unusable is
+// reported at once with its cause. While waiting, something missing is
+// waited for until the time is up, and something unusable first gets the
+// settle time to become usable. An interrupt ends the wait at once.
+std::optional<int> PollBus(const std::optional<milliseconds>& wait, const CliContext& context,
+                           const StopEvent& interrupt, UpdateReporter& reporter,
+                           const std::function<Sighting()>& look) {
   const Clock::time_point start = Clock::now();
   std::optional<Clock::time_point> unusableSince;
   bool waiting = false;  // "waiting for the device" has been shown
-  bool waited = false;   // the device was not usable at the first look
+  bool waited = false;   // it was not found at the first look
   for (;;) {
-    const ProbeResult probe = ProbeDevice(link);
+    const Sighting sighting = look();
     const Clock::time_point now = Clock::now();
-    const bool timeUp = options.wait && now - start >= *options.wait;
-    switch (probe.outcome) {
-      case ProbeOutcome::Present:
-        if (waited) reporter.SetStatusText(probe.text);
+    const bool timeUp = wait && now - start >= *wait;
+    switch (sighting.kind) {
+      case Sighting::Found:
+        if (waited && !sighting.text.empty()) reporter.SetStatusText(sighting.text);
         return std::nullopt;
-      case ProbeOutcome::Absent:
-        if (!options.wait) {
-          reporter.SetStatusText(probe.text);
-          return kExitNoDevice;
+      case Sighting::Missing:
+        if (!wait) {
+          reporter.SetStatusText(sighting.text);
+          return sighting.status;
         }
         unusableSince.reset();
         if (timeUp) {
@@ -93,16 +109,16 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
           waiting = true;
         }
         break;
-      default:
+      case Sighting::Unusable:
         if (!unusableSince) unusableSince = now;
-        if (!options.wait || timeUp || now - *unusableSince >= context.settleTime) {
-          reporter.SetStatusText(probe.text);
-          return ExitStatusFor(probe.outcome);
+        if (!wait || timeUp || now - *unusableSince >= context.settleTime) {
+          reporter.SetStatusText(sighting.text);
+          return sighting.status;
         }
         break;
     }
     // Rounded up, so that the last look comes after the time is up.
-    const auto left = std::chrono::ceil<milliseconds>(*options.wait - (now - start));
+    const auto left = std::chrono::ceil<milliseconds>(*wait - (now - start));
     const milliseconds pause = std::min(context.pollInterval, left);
     waited = true;
     if (interrupt.WaitFor(static_cast<uint32_t>(pause.count()))) {
@@ -112,57 +128,82 @@ std::optional<int> LookForDevice(const CliOptions& options, const CliContext& co
   }
 }
 
-// --all --wait: waits until at least one device is on the bus. Whether each
-// one can be used is its own job's first look.
-std::optional<int> WaitForAnyDevice(const CliOptions& options, const CliContext& context,
-                                    HidBackend& backend, const StopEvent& interrupt,
-                                    UpdateReporter& reporter) {
-  const Clock::time_point start = Clock::now();
-  bool waiting = false;
-  while (AttachedDevices(backend).empty()) {
-    const Clock::time_point now = Clock::now();
-    if (now - start >= *options.wait) {
-      reporter.SetStatusText(cli_text::kWaitTimedOut);
-      return kExitWaitTimedOut;
-    }
-    if (!waiting) {
-      reporter.SetStatusText(cli_text::kWaitingForDevice);
-      waiting = true;
-    }
-    const auto left = std::chrono::ceil<milliseconds>(*options.wait - (now - start));
-    if (interrupt.WaitFor(static_cast<uint32_t>(std::min(context.pollInterval, left).count()))) {
-      reporter.SetStatusText(cli_text::kWaitInterrupted);
-      return kExitInterrupted;
-    }
+// The look before a single update: the device is there and can be opened.
+Sighting ProbeSighting(const LinkSettings& link) {
+  const ProbeResult probe = ProbeDevice(link);
+  switch (probe.outcome) {
+    case ProbeOutcome::Present: return {Sighting::Found, probe.text, kExitSuccess};
+    case ProbeOutcome::Absent: return {Sighting::Missing, probe.text, kExitNoDevice};
+    default: return {Sighting::Unusable, probe.text, ExitStatusFor(probe.outcome)};
   }
-  return std::nullopt;
+}
+
+// The look before --all: at least one device is on the bus. Whether each one
+// can be used is its own job's first look.
+Sighting AnyDeviceSighting(HidBackend& backend, std::vector<AttachedDevice>& devices) {
+  devices = AttachedDevices(backend);
+  if (devices.empty()) return {Sighting::Missing, text::kDeviceConnectFailed, kExitNoDevice};
+  return {Sighting::Found, {}, kExitSuccess};
+}
+
+// The bus the program works on, and what it takes to keep it.
+struct ProgramBus {
+  std::unique_ptr<DemoDevices> demo;  // --simulate without a bus of the caller's
+  std::optional<TracingBackend> tracer;
+  HidBackend* backend = nullptr;
+};
+
+// The caller's bus, else the simulated devices of --simulate, else the
+// platform's; with --trace (of a single update) every report on it is shown.
+void ChooseBackend(const CliOptions& options, const CliContext& context, ProgramBus& bus) {
+  bus.backend = context.backend;
+  if (!bus.backend && options.simulate) {
+    bus.demo = std::make_unique<DemoDevices>(options.simulatedDevices);
+    bus.backend = &bus.demo->Bus();
+  }
+  if (!bus.backend) bus.backend = &PlatformHidBackend();
+  // With --all each job traces its own device, its lines marked with its name.
+  if (options.trace && !options.all)
+    bus.backend = &bus.tracer.emplace(*bus.backend, context.trace ? *context.trace : context.err);
+}
+
+// Takes the single-instance guard. Returns the exit status when the program
+// must not go on: another copy runs, or the guard could not be had safely.
+std::optional<int> ClaimInstance(const CliContext& context) {
+  if (!context.claimInstance) return std::nullopt;
+  const InstanceRule rule = RuleFor(context.claimInstance());
+  if (rule.goOn) return std::nullopt;
+  context.err << rule.text << '\n';
+  if (!rule.problem.empty()) context.err << "gps-update-cli: " << rule.problem << '\n';
+  context.err << std::flush;
+  return rule.exitStatus;
 }
 
 // gps-update-cli --all: the image is read once, then every device on the bus
 // gets a job of its own.
-int UpdateEveryDevice(const CliOptions& options, const CliContext& context, HidBackend& backend,
-                      StopEvent& interrupt, UpdateReporter& reporter, LoadedImage& image,
-                      std::vector<DeviceResult>& results) {
+int UpdateEveryDevice(const CliOptions& options, const CliContext& context, ProgramBus& bus,
+                      StopEvent& interrupt, UpdateReporter& reporter) {
+  const std::unique_ptr<SleepInhibitor> awake = context.keepAwake ? context.keepAwake() : nullptr;
+  LoadedImage image;
   if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
     return ExitStatusFor(*failed);
-  if (options.wait) {
-    if (const std::optional<int> status =
-            WaitForAnyDevice(options, context, backend, interrupt, reporter)) {
-      return *status;
-    }
-  }
-  const std::vector<AttachedDevice> devices = AttachedDevices(backend);
-  if (devices.empty()) {
-    reporter.SetStatusText(text::kDeviceConnectFailed);
-    return kExitNoDevice;
+  std::vector<AttachedDevice> devices;
+  if (const std::optional<int> status = PollBus(options.wait, context, interrupt, reporter, [&] {
+        return AnyDeviceSighting(*bus.backend, devices);
+      })) {
+    return *status;
   }
   AllDevicesSettings settings(context.out, context.err);
   settings.drawBars = context.drawBar;
   settings.trace = options.trace;
-  settings.backend = &backend;
+  settings.backend = bus.backend;
   settings.interrupt = &interrupt;
   settings.bounds = context.bounds;
-  results = UpdateAllDevices(devices, image, settings);
+  const std::vector<DeviceResult> results = UpdateAllDevices(devices, image, settings);
+  if (bus.demo) {
+    for (const DeviceResult& result : results)
+      bus.demo->Describe(result.name, image, result.status == kExitSuccess, context.err);
+  }
   return CombinedExitStatus(results);
 }
 
@@ -177,7 +218,7 @@ std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
     return kExitNoDevice;
   }
   if (named.size() > 1) {
-    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << id
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << ShownText(id)
         << "; name one of them by its path (see --list)\n" << std::flush;
     return kExitUsage;
   }
@@ -185,73 +226,37 @@ std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
   return std::nullopt;
 }
 
-}  // namespace
-
-int RunCli(const CliOptions& options, CliContext& context) {
-  if (!options.error.empty()) {
-    context.err << "gps-update-cli: " << options.error << "\n"
-                << "Try 'gps-update-cli --help' for more information.\n";
-    return kExitUsage;
-  }
-  if (options.help || options.version) {
-    context.out << (options.help ? HelpText() : VersionText()) << std::flush;
-    return OutputWritten(context);
-  }
-
-  std::unique_ptr<DemoDevices> demo;
-  HidBackend* backend = context.backend;
-  if (!backend && options.simulate) {
-    demo = std::make_unique<DemoDevices>(options.simulatedDevices);
-    backend = &demo->Bus();
-  }
-  if (!backend) backend = &PlatformHidBackend();
-  // With --all each job traces its own device, its lines marked with its name.
-  std::optional<TracingBackend> tracer;
-  if (options.trace && !options.all) backend = &tracer.emplace(*backend, context.err);
-
-  // Listing only enumerates; it opens nothing and may run beside an update.
-  if (options.list) {
-    const int status = ListDevices(*backend, context.out, context.err);
-    return status == kExitSuccess ? OutputWritten(context) : status;
-  }
-
-  if (context.claimInstance) {
-    const InstanceGuard& guard = context.claimInstance();
-    const InstanceRule rule = RuleFor(guard.state(), guard.problem());
-    if (!rule.goOn) {
-      context.err << rule.text << '\n';
-      if (!rule.problem.empty()) context.err << "gps-update-cli: " << rule.problem << '\n';
-      context.err << std::flush;
-      return rule.exitStatus;
-    }
-  }
-
-  StopEvent neverSet;
-  StopEvent& interrupt = context.interrupt ? *context.interrupt : neverSet;
-  TerminalReporter::Settings view;
-  // The trace's lines would run into the progress's, so a trace goes without.
-  view.progress = options.trace     ? TerminalReporter::Progress::None
-                  : context.drawBar ? TerminalReporter::Progress::Bar
-                                    : TerminalReporter::Progress::Lines;
-  view.columns = context.columns;
-  view.now = context.now;
-  TerminalReporter reporter(context.out, context.err, view);
-  if (options.all) {
-    LoadedImage image;
-    std::vector<DeviceResult> results;
-    const std::unique_ptr<SleepInhibitor> awake =
-        context.keepAwake ? context.keepAwake() : nullptr;
-    const int status =
-        UpdateEveryDevice(options, context, *backend, interrupt, reporter, image, results);
-    if (demo) {
-      for (const DeviceResult& result : results)
-        demo->Describe(result.name, image, result.status == kExitSuccess, context.err);
-    }
+// Finds the device the single update goes to, waiting for it with --wait,
+// and pins `chosen` to it. Returns the exit status when there is none to
+// update.
+std::optional<int> FindTheDevice(const CliOptions& options, const CliContext& context,
+                                 HidBackend& backend, const LinkSettings& link,
+                                 const StopEvent& interrupt, UpdateReporter& reporter,
+                                 std::optional<DeviceViewBackend>& chosen) {
+  if (const std::optional<int> status = PollBus(options.wait, context, interrupt, reporter,
+                                                [&] { return ProbeSighting(link); })) {
     return status;
   }
+  if (options.device) return ChooseDevice(*options.device, backend, chosen, reporter, context.err);
+  // The job keeps to the device that is first on the bus now. Each of its
+  // operations opens "the first matching interface" anew; with two devices
+  // attached, one that leaves halfway must fail the job, not hand the rest
+  // of it (the header, the restart) to the other one.
+  std::optional<DeviceViewBackend> first = FirstDeviceView(backend);
+  if (!first) {
+    reporter.SetStatusText(text::kDeviceConnectFailed);
+    return kExitNoDevice;
+  }
+  chosen.emplace(std::move(*first));
+  return std::nullopt;
+}
 
+// A single update: the first device on the bus, or the one --device names.
+int UpdateOneDevice(const CliOptions& options, CliContext& context, ProgramBus& bus,
+                    StopEvent& interrupt, TerminalReporter& reporter) {
   // --device: the bus narrowed to the devices with that serial number or
   // path while waiting, then to the one found.
+  HidBackend* backend = bus.backend;
   std::optional<DeviceViewBackend> named;
   std::optional<DeviceViewBackend> chosen;
   if (options.device)
@@ -263,25 +268,8 @@ int RunCli(const CliOptions& options, CliContext& context) {
 
   if (!FileRefused(options.file)) {
     if (const std::optional<int> status =
-            LookForDevice(options, context, link, interrupt, reporter)) {
+            FindTheDevice(options, context, *backend, link, interrupt, reporter, chosen)) {
       return *status;
-    }
-    if (options.device) {
-      if (const std::optional<int> status =
-              ChooseDevice(*options.device, *backend, chosen, reporter, context.err)) {
-        return *status;
-      }
-    } else {
-      // The job keeps to the device that is first on the bus now. Each of
-      // its operations opens "the first matching interface" anew; with two
-      // devices attached, one that leaves halfway must fail the job, not
-      // hand the rest of it (the header, the restart) to the other one.
-      std::optional<DeviceViewBackend> first = FirstDeviceView(*backend);
-      if (!first) {
-        reporter.SetStatusText(text::kDeviceConnectFailed);
-        return kExitNoDevice;
-      }
-      chosen.emplace(std::move(*first));
     }
     link.backend = &*chosen;
   }
@@ -309,11 +297,47 @@ int RunCli(const CliOptions& options, CliContext& context) {
   if (!note.empty() && !choice.found) context.err << note << '\n' << std::flush;
   if (failed) return ExitStatusFor(outcome);
   const bool succeeded = outcome == UpdateOutcome::Succeeded;
-  if (demo && options.device)
-    demo->Describe(*options.device, image, succeeded, context.err);
-  else if (demo)
-    demo->DescribeFirst(image, succeeded, context.err);
+  if (bus.demo && options.device)
+    bus.demo->Describe(*options.device, image, succeeded, context.err);
+  else if (bus.demo)
+    bus.demo->DescribeFirst(image, succeeded, context.err);
   return ExitStatusFor(outcome);
+}
+
+}  // namespace
+
+int RunCli(const CliOptions& options, CliContext& context) {
+  if (!options.error.empty()) {
+    context.err << "gps-update-cli: " << options.error << "\n"
+                << "Try 'gps-update-cli --help' for more information.\n";
+    return kExitUsage;
+  }
+  if (options.help || options.version) {
+    context.out << (options.help ? HelpText() : VersionText()) << std::flush;
+    return OutputWritten(context);
+  }
+
+  ProgramBus bus;
+  ChooseBackend(options, context, bus);
+  // Listing only enumerates; it opens nothing and may run beside an update.
+  if (options.list) {
+    const int status = ListDevices(*bus.backend, context.out, context.err);
+    return status == kExitSuccess ? OutputWritten(context) : status;
+  }
+  if (const std::optional<int> refused = ClaimInstance(context)) return *refused;
+
+  StopEvent neverSet;
+  StopEvent& interrupt = context.interrupt ? *context.interrupt : neverSet;
+  TerminalReporter::Settings view;
+  // The trace's lines would run into the progress's, so a trace goes without.
+  view.progress = options.trace     ? TerminalReporter::Progress::None
+                  : context.drawBar ? TerminalReporter::Progress::Bar
+                                    : TerminalReporter::Progress::Lines;
+  view.columns = context.columns;
+  view.now = context.now;
+  TerminalReporter reporter(context.out, context.err, view);
+  if (options.all) return UpdateEveryDevice(options, context, bus, interrupt, reporter);
+  return UpdateOneDevice(options, context, bus, interrupt, reporter);
 }
 
 }  // namespace gps

@@ -22,6 +22,9 @@ struct CliContext {
 
   std::ostream& out;  // status texts and --list
   std::ostream& err;  // messages, the progress and --trace
+  // --trace of a single update, when it goes elsewhere than `err` (a stream
+  // that may drop lines under pressure). Null: `err`.
+  std::ostream* trace = nullptr;
   // Standard error is a terminal: the progress is a bar drawn in place, as
   // wide as `columns` says. Otherwise it is a line at each step and every
   // 10 %, for a log.

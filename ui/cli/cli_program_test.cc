@@ -587,7 +587,7 @@ TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
   ASSERT_EQ(Run({"--trace"}), kExitSuccess) << err.str();
   EXPECT_EQ(out.str(), kUpdateLines);
 
-  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close|reports) (.*))");
+  const std::regex line(R"(\[ *(\d+)\.(\d{6})\] (out|in|open|close|reports|claim) (.*))");
   std::vector<Report> sent;
   std::vector<std::vector<uint8_t>> received;
   long long last = -1;

@@ -255,6 +255,18 @@ DialogModel::AnswerAction DialogModel::CloseAnswered(bool stop) {
   return AnswerAction::KeepRunning;
 }
 
+DialogModel::AnswerAction DialogModel::EndRequested(int code) {
+  if (m_box.kind == DialogBox::Kind::CloseQuestion) m_box = {};
+  if (!m_session.Updating()) {
+    m_askedCode = code;
+    return AnswerAction::Close;
+  }
+  if (m_session.Closing()) return AnswerAction::KeepRunning;
+  m_session.CloseRequested();  // asks, or the question is already open
+  m_askedCode = code;
+  return CloseAnswered(true);
+}
+
 void DialogModel::BoxClosed() {
   if (m_box.kind == DialogBox::Kind::Advice || m_box.kind == DialogBox::Kind::Message) m_box = {};
 }

@@ -187,6 +187,11 @@ class DialogModel {
     StopUpdate,   // set the job's stop event; JobEnded then says Close
   };
   AnswerAction CloseAnswered(bool stop);
+  // The system asks the program to end (a signal, a logout): nothing is
+  // asked, and a close question still open goes. Close: no update runs, end
+  // the dialog with CloseCode() now. StopUpdate: as a confirmed close.
+  // KeepRunning: the update is already stopping; nothing more to do.
+  AnswerAction EndRequested(int code);
   int CloseCode() const { return m_askedCode; }
 
   // An advice or message box the model showed was closed.

@@ -88,6 +88,7 @@ std::string Name(E value, std::initializer_list<std::pair<E, const char*>> names
 //   end:OUTCOME@T      the job returns -> "stay" or "close"
 //   close / stop / goon   a close request (code 2) -> "close", "ask", "ignore";
 //                      the answer to the close question -> "keep", "close", "stop"
+//   terminate          the system asks the program to end -> as an answer
 //   boxclosed          the user closed an advice or message box
 //   choose:FILE        a file dropped or picked -> "yes" or "no"
 // Expected: "key=value" pairs, separated by " | ", each compared with the
@@ -175,9 +176,9 @@ class ModelPlayer {
       return Name(model_.CloseRequested(2),
                   {{C::Close, "close"}, {C::Ask, "ask"}, {C::Ignore, "ignore"}});
     }
-    if (word == "stop" || word == "goon") {
+    if (word == "stop" || word == "goon" || word == "terminate") {
       using A = DialogModel::AnswerAction;
-      return Name(model_.CloseAnswered(word == "stop"),
+      return Name(word == "terminate" ? model_.EndRequested(3) : model_.CloseAnswered(word == "stop"),
                   {{A::KeepRunning, "keep"}, {A::Close, "close"}, {A::StopUpdate, "stop"}});
     }
     if (word == "boxclosed") {
@@ -463,6 +464,16 @@ TEST(DialogModel, ACloseDuringAnUpdateAsksThenStopsWithItsOwnText) {
                {"status:" + std::string(text::kUpdateSucceeded), ""},
                {"end:ok@10", "answer=stay | box=none | update=1"},
                {"stop", "answer=close"}})},
+      {"the system ends the program: no question, the update stops, the stop's text",
+       Opened({{"terminate", "answer=close"}})},
+      {"... during an update, with or without the question open",
+       Opened({{"press:ok", "answer=start"},
+               {"start@0", ""},
+               {"stage:erase@0", ""},
+               {"close", "answer=ask | box=close"},
+               {"terminate", "answer=stop | box=none | cancel=0"},
+               {"terminate", "answer=keep"},
+               {"end:erase-failed@10", "answer=close | status=" + stopped}})},
       {"a failure under the question: the advice takes its place",
        Opened({{"press:ok", "answer=start"},
                {"start@0", ""},

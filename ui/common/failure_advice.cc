@@ -44,6 +44,7 @@ std::string Advice(const JobEnd& end, FrontEnd frontEnd) {
     case UpdateOutcome::FileMissing:
     case UpdateOutcome::FileUnreadable:
     case UpdateOutcome::FileEmpty:
+    case UpdateOutcome::DeviceBusy:  // its text says what to do
       return {};
     case UpdateOutcome::TooLarge:
       return TooLargeText(end.fileName, end.fileSize);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "hid/shown_text.h"
 #include "ui/common/fill_in.h"
 #include "ui/common/guidance_texts.h"
 
@@ -11,7 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The N of "stem (N).ext" or "stem-N.ext" when `name` is one of those.
+// The N of "stem (N).ext" (Chrome, Edge), "stem(N).ext" (Firefox) or
+// "stem-N.ext" when `name` is one of those.
 std::optional<uint32_t> CopyNumber(const std::string& name, const std::string& stem,
                                    const std::string& extension) {
   if (name.size() <= stem.size() + extension.size() || name.rfind(stem, 0) != 0 ||
@@ -21,6 +23,8 @@ std::optional<uint32_t> CopyNumber(const std::string& name, const std::string& s
   std::string middle = name.substr(stem.size(), name.size() - stem.size() - extension.size());
   if (middle.size() > 3 && middle.rfind(" (", 0) == 0 && middle.back() == ')') {
     middle = middle.substr(2, middle.size() - 3);
+  } else if (middle.size() > 2 && middle[0] == '(' && middle.back() == ')') {
+    middle = middle.substr(1, middle.size() - 2);
   } else if (middle.size() > 1 && middle[0] == '-') {
     middle = middle.substr(1);
   } else {
@@ -75,7 +79,8 @@ std::optional<ImageFile> NewestNumberedCopy(const fs::path& file) {
     // The copy keeps the path the way the default was given.
     const auto copy = InspectImage(file.has_parent_path() ? folder / it->path().filename()
                                                           : it->path().filename());
-    if (!copy) continue;
+    // An empty copy is a download that failed: never offered.
+    if (!copy || copy->size == 0) continue;
     if (!newest || copy->modified > newest->modified ||
         (copy->modified == newest->modified && *number > newestNumber)) {
       newest = copy;
@@ -98,7 +103,7 @@ ImageChoice ChooseGivenImage(const fs::path& file) {
 
 std::string DisplayName(const fs::path& file) {
   const std::u8string name = file.filename().u8string();
-  return std::string(name.begin(), name.end());
+  return ShownText(std::string(name.begin(), name.end()));
 }
 
 std::string SizeText(uint64_t size) {

@@ -43,7 +43,10 @@ ImageChoice ChooseDefaultImage(const std::filesystem::path& file);
 // `file` was named by the user: it is taken as it is.
 ImageChoice ChooseGivenImage(const std::filesystem::path& file);
 
-// The file's name as the user sees it, in UTF-8 on every platform.
+// The file's name as the user sees it, in UTF-8 on every platform, with
+// control characters and invalid UTF-8 written out (ShownText): fit for a
+// terminal, a log line or a box. The file is opened by its path, never by
+// this.
 std::string DisplayName(const std::filesystem::path& file);
 // "code_data.bin (1.5 MB, 2024/05/01 10:22)"; `local` is the modification
 // time in local time.

@@ -42,9 +42,11 @@ TEST_F(ImageFolder, OffersTheNewestDownloadWhenTheDefaultIsMissing) {
   Put("code_data (1).bin", 10, 5);
   Put("code_data (2).bin", 20, 1);  // the newest
   Put("code_data-3.bin", 30, 3);
-  // None of these is a browser's copy of code_data.bin.
+  Put("code_data(4).bin", 40, 2);  // Firefox names its copies so
+  // None of these is a browser's copy of code_data.bin, or it is an empty
+  // one (a download that failed).
   Put("code_data (x).bin", 1, 0);
-  Put("code_data(4).bin", 1, 0);
+  Put("code_data (9).bin", 0, 0);
   Put("code_data (5).txt", 1, 0);
   Put("other (6).bin", 1, 0);
   Put("code_data (7) .bin", 1, 0);

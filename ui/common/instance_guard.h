@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
+
+#include "protocol/messages.h"
 
 namespace gps {
 
@@ -36,13 +39,25 @@ class InstanceGuard {
   // line under the user's text ("/tmp/gps-update-1000: owned by another
   // user"). Empty otherwise.
   const std::string& problem() const { return problem_; }
+  // When Unavailable: the place is not this user's alone (someone else's,
+  // a link, open to others), rather than the system refusing to make the
+  // lock (a full disk, a read-only file system).
+  bool placeUnsafe() const { return placeUnsafe_; }
 
  private:
-  InstanceGuard(State state, std::intptr_t handle, std::string problem = {})
-      : state_(state), handle_(handle), problem_(std::move(problem)) {}
+  InstanceGuard(State state, std::intptr_t handle, std::string problem = {},
+                bool placeUnsafe = false)
+      : state_(state), handle_(handle), problem_(std::move(problem)), placeUnsafe_(placeUnsafe) {}
   State state_;
   std::intptr_t handle_;
   std::string problem_;
+  bool placeUnsafe_;
 };
+
+// The user's text for a guard that is Unavailable: what to check depends on
+// whether the place was someone else's or the system refused.
+inline std::string_view LockFailedText(const InstanceGuard& guard) {
+  return guard.placeUnsafe() ? text::kInstanceLockFailed : text::kInstanceLockSystemFailed;
+}
 
 }  // namespace gps

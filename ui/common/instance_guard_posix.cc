@@ -34,19 +34,15 @@ std::string SharedLockDirectory(const std::string& sharedParent) {
   return sharedParent + "/gps-update-" + std::to_string(geteuid());
 }
 
-LockDirectory OpenLockDirectory(const char* runtimeDir, const std::string& sharedParent) {
-  // The user's runtime directory is emptied at logout, which suits a lock.
-  // One that does not pass is passed over, not refused: the per-user
-  // directory below is as safe.
-  if (runtimeDir && *runtimeDir) {
-    const int fd = open(runtimeDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0 && Unsafe(fd).empty()) return {fd, runtimeDir, {}};
-    if (fd >= 0) close(fd);
-  }
+std::string LockParent() {
+  const char* parent = std::getenv("GPS_UPDATE_LOCK_PARENT");
+  return parent && *parent ? parent : "/tmp";
+}
 
+LockDirectory OpenLockDirectory(const std::string& sharedParent) {
   const std::string path = SharedLockDirectory(sharedParent);
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-    return {-1, path, path + ": " + Cause(errno)};
+    return {-1, path, path + ": " + Cause(errno), LockProblem::SystemError};
   // O_NOFOLLOW: a link planted in the shared parent is refused rather than
   // followed to a directory of someone else's choosing. The parent is
   // sticky (/tmp), so no one else can swap the directory once it is open.
@@ -55,21 +51,25 @@ LockDirectory OpenLockDirectory(const char* runtimeDir, const std::string& share
     const int error = errno;
     struct stat st {};
     const bool link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    return {-1, path, path + ": " + (link ? "a symbolic link" : Cause(error))};
+    if (link) return {-1, path, path + ": a symbolic link", LockProblem::UnsafePlace};
+    return {-1, path, path + ": " + Cause(error),
+            error == ENOTDIR ? LockProblem::UnsafePlace : LockProblem::SystemError};
   }
   if (std::string problem = Unsafe(fd); !problem.empty()) {
     close(fd);
-    return {-1, path, path + ": " + problem};
+    return {-1, path, path + ": " + problem, LockProblem::UnsafePlace};
   }
-  return {fd, path, {}};
+  return {fd, path, {}, LockProblem::None};
 }
 
 std::unique_ptr<InstanceGuard> InstanceGuard::Acquire() {
-  auto make = [](State state, int fd, std::string problem = {}) {
-    return std::unique_ptr<InstanceGuard>(new InstanceGuard(state, fd, std::move(problem)));
+  auto make = [](State state, int fd, std::string problem = {},
+                 LockProblem kind = LockProblem::None) {
+    return std::unique_ptr<InstanceGuard>(
+        new InstanceGuard(state, fd, std::move(problem), kind == LockProblem::UnsafePlace));
   };
-  const LockDirectory dir = OpenLockDirectory(std::getenv("XDG_RUNTIME_DIR"), "/tmp");
-  if (dir.fd < 0) return make(State::Unavailable, -1, dir.problem);
+  const LockDirectory dir = OpenLockDirectory(LockParent());
+  if (dir.fd < 0) return make(State::Unavailable, -1, dir.problem, dir.kind);
   const std::string path = dir.path + "/" + kInstanceGuardName;
   // O_NONBLOCK: should something other than a file sit there, the open must
   // not wait on it.
@@ -77,17 +77,23 @@ std::unique_ptr<InstanceGuard> InstanceGuard::Acquire() {
                         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   const int openError = errno;
   close(dir.fd);
-  if (fd < 0) return make(State::Unavailable, -1, path + ": " + Cause(openError));
+  if (fd < 0) {
+    // Something that is not a file stands at the lock's name (ELOOP: a
+    // link); anything else is the system's refusal (ENOSPC, EROFS, EDQUOT).
+    const bool planted = openError == ELOOP || openError == EISDIR;
+    return make(State::Unavailable, -1, path + ": " + Cause(openError),
+                planted ? LockProblem::UnsafePlace : LockProblem::SystemError);
+  }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    return make(State::Unavailable, -1, path + ": not a regular file");
+    return make(State::Unavailable, -1, path + ": not a regular file", LockProblem::UnsafePlace);
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     close(fd);
     if (error == EWOULDBLOCK) return make(State::AlreadyRunning, -1);
-    return make(State::Unavailable, -1, path + ": " + Cause(error));
+    return make(State::Unavailable, -1, path + ": " + Cause(error), LockProblem::SystemError);
   }
   return make(State::Held, fd);
 }

@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/temp_folder.h"
 #include "ui/common/instance_guard.h"
@@ -50,36 +52,12 @@ class LockPlace : public ::testing::Test {
   const fs::path shared_ = root_ / "shared";
 };
 
-// $XDG_RUNTIME_DIR is used only when it is a directory of this user's alone;
-// otherwise the user's own directory under the shared parent, made 0700.
-TEST_F(LockPlace, TheRuntimeDirectoryOnlyWhenItIsTheUsersAlone) {
-  const bool root = geteuid() == 0;
-  std::ofstream(root_ / "a-file") << "x";
-  struct Case {
-    const char* name;
-    std::optional<std::string> runtime;
-    bool used;
-  };
-  const Case cases[] = {
-      {"unset", std::nullopt, false},
-      {"empty", "", false},
-      {"the user's, 0700", Dir("own", 0700).string(), true},
-      {"the user's, 0755", Dir("readable", 0755).string(), true},
-      {"missing", (root_ / "missing").string(), false},
-      {"a file", (root_ / "a-file").string(), false},
-      {"writable by everyone", Dir("everyone", 0777).string(), false},
-      {"writable by the group", Dir("group", 0770).string(), false},
-      {"another user's", root ? Dir("foreign", 0700, kNobody).string() : "", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const LockDirectory dir =
-        OpenLockDirectory(c.runtime ? c.runtime->c_str() : nullptr, shared_.string());
-    ASSERT_GE(dir.fd, 0) << dir.problem;
-    close(dir.fd);
-    EXPECT_EQ(dir.path, c.used ? *c.runtime : Fallback());
-    EXPECT_EQ(dir.problem, "");
-  }
+// The user's own directory under the shared parent, made 0700.
+TEST_F(LockPlace, TheUsersOwnDirectoryUnderTheSharedParent) {
+  const LockDirectory dir = OpenLockDirectory(shared_.string());
+  ASSERT_GE(dir.fd, 0) << dir.problem;
+  close(dir.fd);
+  EXPECT_EQ(dir.path, Fallback());
   EXPECT_EQ(ModeOf(Fallback()), 0700u);
 }
 
@@ -117,64 +95,112 @@ TEST_F(LockPlace, ASharedDirectoryThatIsNotTheUsersOwnIsRefused) {
     std::error_code ignored;
     fs::remove_all(Fallback(), ignored);
     c.plant(Fallback());
-    const LockDirectory dir = OpenLockDirectory(nullptr, shared_.string());
+    const LockDirectory dir = OpenLockDirectory(shared_.string());
     EXPECT_EQ(dir.fd, -1);
     EXPECT_EQ(dir.problem, Fallback() + ": " + c.problem);
+    EXPECT_EQ(dir.kind, LockProblem::UnsafePlace);
   }
 }
 
-// The guard itself, in a runtime directory of the test's own.
+// The guard itself, under a shared parent of the test's own.
 class GuardIn : public LockPlace {
  protected:
   void SetUp() override {
     LockPlace::SetUp();
-    runtime_ = Dir("runtime", 0700);
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    Remember("GPS_UPDATE_LOCK_PARENT", shared_.string());
+    Remember("XDG_RUNTIME_DIR", std::nullopt);
+    place_ = Fallback();
   }
   void TearDown() override {
-    if (old_) {
-      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
     }
     LockPlace::TearDown();
   }
-  fs::path runtime_;
-  std::optional<std::string> old_;
+  void Remember(const std::string& name, const std::optional<std::string>& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    Set(name, value);
+  }
+  static void Set(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+  fs::path place_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 TEST_F(GuardIn, OneHolderAtATime) {
   auto first = InstanceGuard::Acquire();
   EXPECT_EQ(first->state(), InstanceGuard::State::Held);
-  EXPECT_EQ(ModeOf(runtime_ / kInstanceGuardName), 0600u);
+  EXPECT_EQ(ModeOf(place_ / kInstanceGuardName), 0600u);
   EXPECT_EQ(InstanceGuard::Acquire()->state(), InstanceGuard::State::AlreadyRunning);
   first.reset();
   EXPECT_EQ(InstanceGuard::Acquire()->state(), InstanceGuard::State::Held);
 }
 
+// Copies started from cron, sudo -u or a desktop session see different
+// runtime directories, or none: they meet all the same.
+TEST_F(GuardIn, TheRuntimeDirectoryDoesNotMoveTheLock) {
+  const std::optional<std::string> runtimes[] = {
+      std::nullopt, "", Dir("runtime-a", 0700).string(), Dir("runtime-b", 0700).string(),
+      Dir("everyone", 0777).string()};
+  Set("XDG_RUNTIME_DIR", runtimes[2]);
+  auto first = InstanceGuard::Acquire();
+  ASSERT_EQ(first->state(), InstanceGuard::State::Held) << first->problem();
+  for (const auto& runtime : runtimes) {
+    SCOPED_TRACE(runtime.value_or("unset"));
+    Set("XDG_RUNTIME_DIR", runtime);
+    EXPECT_EQ(InstanceGuard::Acquire()->state(), InstanceGuard::State::AlreadyRunning);
+  }
+}
+
 // A lock that cannot be made where it belongs is no reason to run without
-// one: the guard is Unavailable and says where and why.
+// one: the guard is Unavailable, says where and why, and whether the place
+// is at fault or the system refused.
 TEST_F(GuardIn, ALockFileThatCannotBeMadeLeavesTheGuardUnavailable) {
-  const fs::path lock = runtime_ / kInstanceGuardName;
+  fs::create_directories(place_);
+  const fs::path lock = place_ / kInstanceGuardName;
   fs::create_directory(lock);
   auto guard = InstanceGuard::Acquire();
   EXPECT_EQ(guard->state(), InstanceGuard::State::Unavailable);
   EXPECT_EQ(guard->problem(), lock.string() + ": Is a directory");
+  EXPECT_TRUE(guard->placeUnsafe());
 
   fs::remove(lock);
   fs::create_symlink(root_ / "target", lock);
   guard = InstanceGuard::Acquire();
   EXPECT_EQ(guard->state(), InstanceGuard::State::Unavailable);
+  EXPECT_TRUE(guard->placeUnsafe());
   EXPECT_FALSE(fs::exists(root_ / "target"));  // the link was not followed
 
   // Root may write to a read-only directory, so only others can see this.
   if (geteuid() != 0) {
     fs::remove(lock);
-    chmod(runtime_.c_str(), 0500);
-    EXPECT_EQ(InstanceGuard::Acquire()->state(), InstanceGuard::State::Unavailable);
-    chmod(runtime_.c_str(), 0700);
+    chmod(place_.c_str(), 0500);
+    guard = InstanceGuard::Acquire();
+    EXPECT_EQ(guard->state(), InstanceGuard::State::Unavailable);
+    EXPECT_FALSE(guard->placeUnsafe());
+    chmod(place_.c_str(), 0700);
   }
+}
+
+// A full disk is the system's refusal, not a foreign place: the text says
+// what to check. (/dev/full is not a directory, so the parent cannot be
+// made under it: the same kind of refusal.)
+TEST_F(GuardIn, TheSystemsRefusalIsNotBlamedOnThePlace) {
+  Set("GPS_UPDATE_LOCK_PARENT", std::string("/proc/gps-update-no-such-parent"));
+  auto guard = InstanceGuard::Acquire();
+  EXPECT_EQ(guard->state(), InstanceGuard::State::Unavailable);
+  EXPECT_FALSE(guard->placeUnsafe()) << guard->problem();
+  EXPECT_EQ(LockFailedText(*guard), text::kInstanceLockSystemFailed);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #include "ui/common/single_instance.h"
 
+#include "hid/shown_text.h"
 #include "protocol/messages.h"
 
 namespace gps {
 
-InstanceRule RuleFor(InstanceGuard::State state, std::string_view problem) {
+InstanceRule RuleFor(InstanceGuard::State state, std::string_view problem, bool placeUnsafe) {
   switch (state) {
     case InstanceGuard::State::Held:
       return {true, 0, {}, {}};
@@ -13,14 +14,21 @@ InstanceRule RuleFor(InstanceGuard::State state, std::string_view problem) {
     case InstanceGuard::State::Unavailable:
       break;
   }
-  return {false, kInstanceNoLockStatus, std::string(text::kInstanceLockFailed),
-          std::string(problem)};
+  // What to check depends on whether the place was someone else's or the
+  // system refused to make the lock.
+  return {false, kInstanceNoLockStatus,
+          std::string(placeUnsafe ? text::kInstanceLockFailed : text::kInstanceLockSystemFailed),
+          ShownText(problem)};
+}
+
+InstanceRule RuleFor(const InstanceGuard& guard) {
+  return RuleFor(guard.state(), guard.problem(), guard.placeUnsafe());
 }
 
 SingleInstance TakeSingleInstance() {
   SingleInstance instance;
   instance.guard = InstanceGuard::Acquire();
-  instance.rule = RuleFor(instance.guard->state(), instance.guard->problem());
+  instance.rule = RuleFor(*instance.guard);
   return instance;
 }
 

@@ -26,12 +26,16 @@ struct InstanceRule {
   bool goOn = false;
   int exitStatus = 0;   // when not going on
   std::string text;     // when not going on: what the user is told (UTF-8)
-  // No lock: where and why, in a few English words, for a second line.
+  // No lock: where and why, in a few English words, for a second line;
+  // escaped (the path is the file system's) and ready to show.
   std::string problem;
 };
 
-// What the rule says of a guard in `state`.
-InstanceRule RuleFor(InstanceGuard::State state, std::string_view problem = {});
+// What the rule says of a guard in `state`; `problem` and `placeUnsafe` as
+// the guard tells them (InstanceGuard::problem, placeUnsafe).
+InstanceRule RuleFor(InstanceGuard::State state, std::string_view problem = {},
+                     bool placeUnsafe = false);
+InstanceRule RuleFor(const InstanceGuard& guard);
 
 // The guard, taken for as long as the program keeps `guard` (for the rest
 // of the process), and what the rule says of it.

@@ -12,12 +12,17 @@
 #include <QDBusUnixFileDescriptor>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
+#include <vector>
 
 namespace gps {
 
@@ -31,29 +36,36 @@ class FakeLogind : public QObject, protected QDBusContext {
  public:
   explicit FakeLogind(bool refuse) : m_refuse(refuse) {}
   ~FakeLogind() override {
-    if (m_readEnd >= 0) ::close(m_readEnd);
+    for (int fd : m_readEnds) ::close(fd);
   }
+  // The read end of the first lock's pipe; -1 before one was taken.
   int ReadEnd() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_readEnd;
+    return m_readEnds.empty() ? -1 : m_readEnds.front();
   }
   QStringList Arguments() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_arguments;
+  }
+  // "what mode" of every call, in order.
+  QStringList Calls() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls;
   }
 
  public slots:
   QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
                                   const QString& mode) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_arguments = {what, who, why, mode};
+    if (m_arguments.isEmpty()) m_arguments = {what, who, why, mode};
+    m_calls << what + " " + mode;
     if (m_refuse) {
       sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied"));
       return {};
     }
     int ends[2];
     if (::pipe(ends) != 0) return {};
-    m_readEnd = ends[0];
+    m_readEnds.push_back(ends[0]);
     QDBusUnixFileDescriptor fd(ends[1]);  // a copy of its own
     ::close(ends[1]);
     return fd;
@@ -63,7 +75,8 @@ class FakeLogind : public QObject, protected QDBusContext {
   const bool m_refuse;
   mutable std::mutex m_mutex;
   QStringList m_arguments;
-  int m_readEnd = -1;
+  QStringList m_calls;
+  std::vector<int> m_readEnds;
 };
 
 namespace {
@@ -134,6 +147,15 @@ TEST_F(PrivateBus, HoldsLogindsSleepLockUntilReleased) {
   EXPECT_TRUE(LockEnded(logind.ReadEnd(), 5000));
 }
 
+// An update's hold: sleep blocked, a shutdown or logout delayed until the
+// update has stopped.
+TEST_F(PrivateBus, AnUpdateAlsoDelaysShutdown) {
+  FakeLogind& logind = StartLogind();
+  auto hold = InhibitOnBus(Address(), UpdateLocks(), kKeepAwakeReason);
+  ASSERT_TRUE(hold->Holding());
+  EXPECT_EQ(logind.Calls(), QStringList({"sleep block", "shutdown delay"}));
+}
+
 TEST_F(PrivateBus, GoesOnWithoutALock) {
   QElapsedTimer took;
   took.start();
@@ -146,6 +168,29 @@ TEST_F(PrivateBus, GoesOnWithoutALock) {
   EXPECT_FALSE(InhibitSleepOnBus(Address(), kKeepAwakeReason)->Holding());
   // None of them is waited for.
   EXPECT_LT(took.elapsed(), kLogindCallTimeoutMs);
+}
+
+// A bus that accepts the connection and then says nothing: taking the hold
+// costs the caller nothing, and the answer is given up within the bound.
+TEST(SilentBus, IsNotWaitedFor) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = (dir.path() + "/silent-bus").toStdString();
+  const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un where{};
+  where.sun_family = AF_UNIX;
+  std::snprintf(where.sun_path, sizeof where.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  ASSERT_EQ(::listen(server, 8), 0);  // connections wait in the backlog, unanswered
+
+  QElapsedTimer took;
+  took.start();
+  auto hold = InhibitOnBus("unix:path=" + path, UpdateLocks(), kKeepAwakeReason);
+  EXPECT_LT(took.elapsed(), 100);  // returned at once
+  EXPECT_FALSE(hold->Holding());
+  EXPECT_LT(took.elapsed(), kLogindBoundMs + 500);
+  hold.reset();
+  ::close(server);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "ui/common/single_instance.h"
 #include "ui/common/program_options.h"
 #include "ui/qt/qt_text.h"
+#include "ui/qt/stop_signals.h"
 #include "ui/qt/update_dlg.h"
 
 namespace gps {
@@ -118,11 +119,12 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
   const SingleInstance instance = TakeSingleInstance();
   if (!instance.rule.goOn) {
     QString text = QString::fromUtf8(instance.rule.text);
-    if (!instance.rule.problem.empty()) text += "\n" + QString::fromLocal8Bit(instance.rule.problem);
+    if (!instance.rule.problem.empty()) text += "\n" + QString::fromUtf8(instance.rule.problem);
     if (hooks.showRefusal) {
       hooks.showRefusal(text);
     } else {
       QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text);
+      box.setTextFormat(Qt::PlainText);  // the path is the file system's
       box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
       box.exec();
     }
@@ -136,9 +138,17 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
     link.backend = &demo->bus;
   }
   CUpdateDlg dialog(link, ImageToWrite(options), options.fileGiven);
-  if (hooks.runDialog) return hooks.runDialog(dialog);
-  dialog.exec();
-  return kAppExitClosed;
+  // SIGTERM (a logout, a shutdown, kill) and SIGINT stop an update as a
+  // confirmed close does, and the program then ends with 128 + the signal.
+  StopSignals stopSignals;
+  QObject::connect(&stopSignals, &StopSignals::Stop, &dialog, [&dialog](int) { dialog.Terminate(); });
+  int status = kAppExitClosed;
+  if (hooks.runDialog) {
+    status = hooks.runDialog(dialog);
+  } else {
+    dialog.exec();
+  }
+  return stopSignals.Caught() ? 128 + stopSignals.Caught() : status;
 }
 
 }  // namespace gps

@@ -229,8 +229,12 @@ void CUpdateDlg::done(int result) {
   }
 }
 
-void CUpdateDlg::OnCloseAnswered(bool stop) {
-  switch (m_model.CloseAnswered(stop)) {
+void CUpdateDlg::Terminate() { OnCloseAnswered(m_model.EndRequested(QDialog::Rejected)); }
+
+void CUpdateDlg::OnCloseAnswered(bool stop) { OnCloseAnswered(m_model.CloseAnswered(stop)); }
+
+void CUpdateDlg::OnCloseAnswered(DialogModel::AnswerAction action) {
+  switch (action) {
     case DialogModel::AnswerAction::Close:
       QDialog::done(m_model.CloseCode());
       return;

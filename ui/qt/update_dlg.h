@@ -58,6 +58,11 @@ class CUpdateDlg : public QDialog {
   // "取消", Esc and the close box all end here. While an update runs, the
   // user is asked first.
   void done(int result) override;
+  // The system asks the program to end (SIGTERM, SIGINT): no question. An
+  // update stops at its next report with the device closed, its stop text
+  // shows, and the dialog closes once the worker has ended; without one the
+  // dialog closes at once.
+  void Terminate();
 
  signals:
   // On the UI thread, once the worker has ended.
@@ -90,6 +95,7 @@ class CUpdateDlg : public QDialog {
   QMessageBox* NewBox(QMessageBox::Icon icon, const char* name, const std::string& text);
   void OnCopyAnswered(DialogModel::CopyAnswer answer);
   void OnCloseAnswered(bool stop);
+  void OnCloseAnswered(DialogModel::AnswerAction action);
 
   LinkSettings m_link;
   StopEvent m_stop;

@@ -25,6 +25,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -963,16 +965,18 @@ class UpdateDialogTest : public QObject {
   void SecondInstanceOrNoLockRefused() {
     QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
-    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const QByteArray oldParent = qgetenv("GPS_UPDATE_LOCK_PARENT");
+    qputenv("GPS_UPDATE_LOCK_PARENT", runtime.path().toUtf8());
     auto guard = InstanceGuard::Acquire();
-    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    if (oldParent.isNull()) qunsetenv("GPS_UPDATE_LOCK_PARENT");
+    else qputenv("GPS_UPDATE_LOCK_PARENT", oldParent);
     QCOMPARE(guard->state(), InstanceGuard::State::Held);
 
     auto run = [&](QByteArray* output) {
       QProcess child;
       QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-      env.insert("XDG_RUNTIME_DIR", runtime.path());
+      env.insert("GPS_UPDATE_LOCK_PARENT", runtime.path());
+      env.insert("XDG_RUNTIME_DIR", runtime.path());  // elsewhere: the lock does not move
       child.setProcessEnvironment(env);
       child.start(QCoreApplication::applicationFilePath(), {"--as-program", "--simulate"});
       if (!child.waitForFinished(60000)) return -1;
@@ -989,7 +993,8 @@ class UpdateDialogTest : public QObject {
 
     // No lock can be made where it belongs: refused with its own text and
     // status, and the place and cause, before anything touches the device.
-    const QString lock = runtime.filePath(kInstanceGuardName);
+    const QString lock = runtime.filePath(QStringLiteral("gps-update-%1/").arg(geteuid()) +
+                                          kInstanceGuardName);
     QVERIFY(QFile::remove(lock));
     QVERIFY(QDir().mkdir(lock));
     QCOMPARE(run(&output), kAppExitNoLock);
