@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "hid/device_match.h"
@@ -133,7 +134,14 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
   }
   m_reporter.StageBegins(JobStage::Done);
   m_reporter.SetStatusText(text::kUpdateSucceeded);
-  if (RestartDevice() != 0) {
+  // The image and its header are in the flash: the update is complete, and
+  // what is left is one report. A stop that comes now lets it go, so that
+  // "更新成功!" is not followed by a stop and a device left unrestarted.
+  StopEvent notStopped;
+  StopEvent* const stop = std::exchange(m_link.stop, &notStopped);
+  const int restarted = RestartDevice();
+  m_link.stop = stop;
+  if (restarted != 0) {
     m_reporter.SetStatusText(text::kRestartFailed);
     return UpdateOutcome::RestartFailed;
   }

@@ -460,3 +460,29 @@ TEST(UpdateJob, ADeviceClaimedElsewhereIsLeftAlone) {
 
 }  // namespace
 }  // namespace gps
+
+namespace gps {
+namespace {
+
+// A stop that comes once "更新成功!" is shown (the header is written) lets
+// the restart go: the update ends as the success it says it is.
+TEST(UpdateJob, AStopDuringTheRestartLetsTheRestartGo) {
+  SimRig rig;
+  struct StopAtSuccess : RecordingReporter {
+    StopEvent* stop = nullptr;
+    void SetStatusText(std::string_view text) override {
+      RecordingReporter::SetStatusText(text);
+      if (text == text::kUpdateSucceeded) stop->Set();
+    }
+  } reporter;
+  reporter.stop = &rig.stop;
+  std::vector<uint8_t> image = Image(5000);
+  image.resize(5000 + 512, 0);
+  EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(image.data(), 5000),
+            UpdateOutcome::Succeeded);
+  EXPECT_EQ(rig.device.Restarts(), 1);
+  EXPECT_EQ(reporter.Only("status:").back(), S(text::kUpdateSucceeded));
+}
+
+}  // namespace
+}  // namespace gps

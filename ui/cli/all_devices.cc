@@ -89,7 +89,8 @@ std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& de
   // A serial number is whatever the device says: shown, it is written out
   // (a device is still picked by its raw path and serial number).
   for (const AttachedDevice& device : devices) names.push_back(ShownText(device.name));
-  DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace);
+  DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace,
+                        settings.columns, settings.rows);
   HidBackend& bus = settings.backend ? *settings.backend : PlatformHidBackend();
 
   // Each job has its own stop event: a link resets the event that ended its

@@ -25,6 +25,8 @@ struct AllDevicesSettings {
   std::ostream& out;
   std::ostream& err;
   bool drawBars = false;  // standard error is a terminal
+  int columns = 0;        // its size; 0 where it does not say
+  int rows = 0;
   bool trace = false;     // each job's reports in hex on standard error
   HidBackend* backend = nullptr;  // the bus; null: the platform's
   // Set when the user interrupts: every job stops at its next transfer.

@@ -368,3 +368,43 @@ TEST(DeviceConsole, OnATerminalTheBarsStayBelowTheLines) {
 
 }  // namespace
 }  // namespace gps
+
+namespace gps {
+namespace {
+
+// Bars only where they fit: a bar line wider than the terminal or more bars
+// than it has rows would be redrawn over the wrong lines; progress lines
+// then, as in a log. A terminal that does not say its size gets bars.
+TEST(DeviceConsoleBars, OnlyWhereTheyFitTheTerminal) {
+  const std::vector<std::string> two = {"A-0001", "A-0002"};
+  const std::vector<std::string> sixteen(16, "A-0001");
+  struct Case {
+    const char* name;
+    const std::vector<std::string>* names;
+    int columns, rows;
+    bool bars;
+  };
+  const Case cases[] = {
+      {"80 x 24", &two, 80, 24, true},
+      {"size unknown", &two, 0, 0, true},
+      {"narrower than a bar line", &two, 40, 24, false},
+      {"a bar line to the last column", &two, 44, 24, false},
+      {"one column to spare", &two, 45, 24, true},
+      {"more bars than rows", &sixteen, 80, 12, false},
+      {"as many bars as rows", &sixteen, 80, 16, false},  // the cursor's line too
+      {"a row to spare", &sixteen, 80, 17, true},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    DeviceConsole console(out, err, *c.names, true, c.columns, c.rows);
+    EXPECT_EQ(console.DrawsBars(), c.bars) << c.name;
+    if (!c.bars) {
+      console.Reporter(0).SetProgressRange(10);
+      console.Reporter(0).SetProgressPosition(5);
+      EXPECT_EQ(err.str(), "A-0001: 50%\n") << c.name;  // a line, no cursor movement
+    }
+  }
+}
+
+}  // namespace
+}  // namespace gps

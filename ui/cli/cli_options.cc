@@ -154,6 +154,12 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         error = "--device needs an ID: a serial number or a path, as --list shows them";
     } else if (arg == "--wait") {
       options.wait = kDefaultWait;
+      // "--wait 30" would take 30 as the FILE and look for it in vain.
+      const std::string next = at + 1 < all.size() ? all[at + 1] : std::string();
+      if (!next.empty() && next.find_first_not_of("0123456789") == std::string::npos) {
+        error = "--wait takes its seconds after '=': --wait=" + next +
+                " (a FILE named " + next + " goes after --: -- " + next + ")";
+      }
     } else if (arg.rfind("--wait=", 0) == 0) {
       options.wait = ParseSeconds(std::string_view(arg).substr(7));
       if (!options.wait)

@@ -195,6 +195,8 @@ int UpdateEveryDevice(const CliOptions& options, const CliContext& context, Prog
   }
   AllDevicesSettings settings(context.out, context.err);
   settings.drawBars = context.drawBar;
+  settings.columns = context.columns ? context.columns() : 0;
+  settings.rows = context.rows ? context.rows() : 0;
   settings.trace = options.trace;
   settings.backend = bus.backend;
   settings.interrupt = &interrupt;

@@ -30,6 +30,7 @@ struct CliContext {
   // 10 %, for a log.
   bool drawBar = false;
   std::function<int()> columns;
+  std::function<int()> rows;  // its height in lines; null or 0: it does not say
   // Null: the steady clock.
   std::function<std::chrono::steady_clock::time_point()> now;
   // The bus to use. Null: a simulated demo device with --simulate, else the

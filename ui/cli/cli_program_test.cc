@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "hid/shown_text.h"
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
 #include "tests/temp_folder.h"
@@ -70,7 +71,12 @@ TEST(CliOptions, Parsing) {
       {{"--wait"}, "code_data.bin wait=30000ms"},
       {{"--wait=7", "a.bin"}, "a.bin wait=7000ms"},
       {{"--wait=86400"}, "code_data.bin wait=86400000ms"},
-      {{"--wait", "5"}, "5 wait=30000ms"},  // the number belongs to --wait only after '='
+      // The number belongs to --wait only after '='; a FILE of that name
+      // goes after --.
+      {{"--wait", "5"}, "error"},
+      {{"--wait", "--", "5"}, "5 wait=30000ms"},
+      {{"--wait", "5.bin"}, "5.bin wait=30000ms"},
+      {{""}, "error"},  // an unset shell variable names no file
       {{"a.bin", "b.bin"}, "error"},
       {{"--frobnicate"}, "error"},
       {{"--wait=0"}, "error"},
@@ -619,6 +625,75 @@ TEST_F(CliRun, TheTraceShowsTheReportsOnTheWire) {
   ASSERT_EQ(received.size(), 5u);
   EXPECT_EQ(received[0][1], 25);
   EXPECT_EQ(std::string(received[4].begin() + 1, received[4].begin() + 5), "over");
+}
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+// True when `text` is valid UTF-8 with no C0 control but the output's own
+// line ends and tabs, nor DEL: nothing in it can move a terminal's cursor,
+// set its title or forge a line.
+::testing::AssertionResult SafeOutput(const std::string& text) {
+  std::string field;
+  for (char c : text + "\n") {
+    if (c != '\n' && c != '\t') {
+      field += c;
+      continue;
+    }
+    if (ShownText(field) != field) return ::testing::AssertionFailure() << "unsafe: " << field;
+    field.clear();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Serial numbers are what the device says and file names what the disk
+// holds: with terminal controls, line breaks and invalid UTF-8 in them, no
+// raw control byte and no invalid UTF-8 reaches --list, --all's lines and
+// table, or any message that names the file; each is shown written out.
+TEST(HostileNames, ReachNoOutputRaw) {
+  const std::string title = "\x1b]0;pwned\x07\x1b[2J";
+  const std::string serials[] = {"SN" + title, "SN\nforged\tline", "SN\xff\xfe"};
+  SimDevice devices[3];
+  SimBus bus;
+  for (int i = 0; i < 3; ++i) {
+    bus.AddInterface({"sim:" + std::to_string(i) + "\x1b[1m", HID_VENDOR_ID, HID_PRODUCT_ID, true,
+                      &devices[i], serials[i]});
+  }
+  testing::TempFolder folder{"hostile"};
+  const fs::path good = folder.Write("code_data.bin", std::string(300, 'x'));
+  const fs::path empty = folder.Write("empty" + title + "\n.bin", std::string());
+  const fs::path missing = folder.path() / ("gone\xa5\xbf\x1b[31m.bin");
+  const fs::path large = folder.path() / "big\r\x7f.bin";
+  std::ofstream(large, std::ios::binary).close();
+  fs::resize_file(large, MAX_DATABASE_SIZE + 1ull);
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string mustShow;  // a written-out name that the output carries
+  };
+  const Case cases[] = {
+      {"--list", {"--list"}, "sim:0\\e[1m\tSN\\e]0;pwned\\x07\\e[2J"},
+      {"--all, lines and table", {"--all", good.string()}, "SN\\nforged\\tline"},
+      {"--all names the serial with invalid UTF-8", {"--all", good.string()}, "SN\\xFF\\xFE"},
+      {"a missing file", {"--device", "sim:0\x1b[1m", missing.string()}, "gone\\xA5\\xBF\\e[31m.bin"},
+      {"an empty file", {"--all", empty.string()}, "empty\\e]0;pwned\\x07\\e[2J\\n.bin"},
+      {"a file too large", {"--device", "sim:0\x1b[1m", large.string()}, "big\\r\\x7F.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream out, err;
+    CliContext context(out, err);
+    context.backend = &bus;
+    context.bounds = testing::ShortBounds();
+    RunCli(ParseCliOptions(c.args), context);
+    EXPECT_TRUE(SafeOutput(out.str())) << out.str();
+    EXPECT_TRUE(SafeOutput(err.str())) << err.str();
+    EXPECT_NE((out.str() + err.str()).find(c.mustShow), std::string::npos) << out.str() << err.str();
+  }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,10 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "protocol/messages.h"
 #include "tests/temp_folder.h"
+#include "ui/common/guidance_texts.h"
 #include "ui/cli/cli_options.h"
 #include "ui/common/instance_guard.h"
 
@@ -302,6 +307,108 @@ TEST_F(CliProgram, ASecondCopyIsRefused) {
     EXPECT_EQ(Slurp(dir_ / "err"), std::string(text::kSoftwareInUse) + "\n");
     EXPECT_EQ(Slurp(dir_ / "out"), "");
   }
+}
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+class CliOutput : public ::testing::Test {
+ protected:
+  void WriteImage(std::size_t size) {
+    std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(size, 'x');
+  }
+  // Starts the program in the folder with `args`, standard output and error
+  // into one pipe; returns its read end.
+  int Start(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    int ends[2];
+    EXPECT_EQ(pipe(ends), 0);
+    child_ = fork();
+    if (child_ == 0) {
+      dup2(ends[1], STDOUT_FILENO);
+      dup2(ends[1], STDERR_FILENO);
+      close(ends[0]);
+      close(ends[1]);
+      if (chdir(dir_.c_str()) != 0) _exit(127);
+      setenv("GPS_UPDATE_LOCK_PARENT", dir_.c_str(), 1);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv{const_cast<char*>(GPS_CLI_PATH)};
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(GPS_CLI_PATH, argv.data());
+      _exit(127);
+    }
+    close(ends[1]);
+    return ends[0];
+  }
+  // Everything until the program closes its end.
+  static std::string ReadAll(int fd) {
+    std::string got = ReadUntil(fd, std::string("\x01never"));
+    close(fd);
+    return got;
+  }
+  // When, in seconds after the program began, the trace's first and last
+  // reports went out; -1 without one.
+  static std::pair<double, double> ReportsAt(const std::string& output) {
+    const std::regex line(R"(\[ *(\d+\.\d{6})\] out )");
+    std::pair<double, double> at{-1, -1};
+    for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it) {
+      at.second = std::stod((*it)[1]);
+      if (at.first < 0) at.first = at.second;
+    }
+    return at;
+  }
+
+  testing::TempFolder folder_{"cli-output"};
+  const fs::path dir_ = folder_.path();
+  pid_t child_ = -1;
+};
+
+// A reader that stops reading (`| less` waiting for a key, Ctrl+S) holds up
+// nothing but itself: with the trace on, far more than a pipe holds, the
+// update runs at its own pace, and nothing is lost once the reader reads.
+TEST_F(CliOutput, AStalledReaderDoesNotHoldTheUpdate) {
+  WriteImage(100000);  // its trace fills a pipe five times over
+  const int fd = Start({"--simulate", "--trace"});
+  // The reader looks away for six seconds: this is the condition under
+  // test, not a wait for a result. Held up by its output, the update could
+  // send nothing after the first pipeful until then.
+  constexpr double kStall = 6.0;
+  pollfd p{fd, POLLHUP, 0};
+  poll(&p, 1, static_cast<int>(kStall * 1000));
+  const std::string output = ReadAll(fd);
+  const std::string tail = output.substr(output.size() - std::min<std::size_t>(output.size(), 600));
+  EXPECT_EQ(ExitStatusOf(child_), kExitSuccess) << tail;
+  // The restart, the last report, went out while no one read.
+  const double last = ReportsAt(output).second;
+  EXPECT_GT(last, 0) << tail;
+  EXPECT_LT(last, kStall) << tail;
+  EXPECT_NE(output.find(FlashMatches(391)), std::string::npos) << tail;
+  EXPECT_NE(output.find("更新成功!\n"), std::string::npos);
+  EXPECT_EQ(output.find("dropped"), std::string::npos);  // the whole trace fitted
+}
+
+// A system bus that takes the connection and never says a word: the hold
+// that keeps the system awake is given up on, the update is not held.
+TEST_F(CliOutput, ASilentSystemBusDoesNotHoldTheUpdate) {
+  WriteImage(5000);
+  const std::string socketPath = (dir_ / "silent-bus").string();
+  const int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un where{};
+  where.sun_family = AF_UNIX;
+  std::snprintf(where.sun_path, sizeof where.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  ASSERT_EQ(listen(server, 8), 0);  // connections wait in the backlog, unanswered
+  const std::string bus = "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + socketPath;
+  const int fd = Start({"--simulate", "--trace"}, {bus});
+  const std::string output = ReadAll(fd);
+  EXPECT_EQ(ExitStatusOf(child_), kExitSuccess) << output.substr(0, 600);
+  EXPECT_GE(ReportsAt(output).first, 0);
+  EXPECT_LT(ReportsAt(output).first, 1.0);  // the first report went out at once
+  EXPECT_NE(output.find(FlashMatches(20)), std::string::npos);
+  close(server);
 }
 
 }  // namespace

@@ -33,13 +33,21 @@ class DeviceConsole::DeviceReporter : public UpdateReporter {
 };
 
 DeviceConsole::DeviceConsole(std::ostream& out, std::ostream& err,
-                             const std::vector<std::string>& names, bool drawBars)
+                             const std::vector<std::string>& names, bool drawBars, int columns,
+                             int rows)
     : out_(out), err_(err), drawBars_(drawBars) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     devices_.emplace_back().name = names[i];
     reporters_.push_back(std::make_unique<DeviceReporter>(*this, i));
     nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(names[i]), kLongestBarName));
   }
+  // A bar line that wraps, or more bars than the terminal has rows, would
+  // leave the cursor movements that redraw them moving the wrong lines: the
+  // screen fills with broken bars. The last column stays free, as some
+  // terminals wrap on reaching it.
+  const std::size_t barWidth = nameWidth_ + 2 + kBarCells + 2 + 4;
+  if (columns > 0 && barWidth + 1 > static_cast<std::size_t>(columns)) drawBars_ = false;
+  if (rows > 0 && names.size() + 1 > static_cast<std::size_t>(rows)) drawBars_ = false;
 }
 
 DeviceConsole::~DeviceConsole() = default;

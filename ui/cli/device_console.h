@@ -24,8 +24,12 @@ namespace gps {
 
 class DeviceConsole {
  public:
+  // `columns` and `rows`: the terminal's size, 0 where it does not say. Bars
+  // are drawn only where every bar line fits one line of the terminal and
+  // the bars fit its height; otherwise, as in a log, progress lines.
   DeviceConsole(std::ostream& out, std::ostream& err, const std::vector<std::string>& names,
-                bool drawBars);
+                bool drawBars, int columns = 0, int rows = 0);
+  bool DrawsBars() const { return drawBars_; }
   ~DeviceConsole();
   DeviceConsole(const DeviceConsole&) = delete;
   DeviceConsole& operator=(const DeviceConsole&) = delete;
@@ -61,7 +65,7 @@ class DeviceConsole {
 
   std::ostream& out_;
   std::ostream& err_;
-  const bool drawBars_;
+  bool drawBars_;
   std::size_t nameWidth_ = 0;
   mutable std::mutex mutex_;
   std::vector<Device> devices_;

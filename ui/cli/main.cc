@@ -30,17 +30,25 @@ int main(int argc, char** argv) {
   std::ostream* err = &std::cerr;
   std::ostream* trace = nullptr;
   if (updates) {
+    // A terminal whose locale is not UTF-8 (Big5) gets the texts in its own
+    // character set; files and pipes get UTF-8.
+    std::string outNote, errNote;
+    const gps::TextConverter toOut = gps::TerminalConverter(stdout, outNote);
+    const gps::TextConverter toErr = gps::TerminalConverter(stderr, errNote);
     queue.emplace();
-    out = &queue->Stream(std::cout, gps::OutputQueue::Kind::Text);
-    err = &queue->Stream(std::cerr, gps::OutputQueue::Kind::Text);
-    trace = &queue->Stream(std::cerr, gps::OutputQueue::Kind::Trace);
+    out = &queue->Stream(std::cout, gps::OutputQueue::Kind::Text, toOut);
+    err = &queue->Stream(std::cerr, gps::OutputQueue::Kind::Text, toErr);
+    trace = &queue->Stream(std::cerr, gps::OutputQueue::Kind::Trace, toErr);
+    if (const std::string& note = errNote.empty() ? outNote : errNote; !note.empty())
+      *err << note << '\n' << std::flush;
   }
 
   std::unique_ptr<gps::InstanceGuard> guard;  // held until the process ends
   gps::CliContext context(*out, *err);
   context.trace = trace;
-  context.drawBar = gps::IsTerminal(stderr);
+  context.drawBar = gps::IsTerminal(stderr) && !gps::TerminalIsDumb();
   context.columns = [] { return gps::TerminalColumns(stderr); };
+  context.rows = [] { return gps::TerminalRows(stderr); };
   context.interrupt = &interrupt;
   context.interrupted = [] { return gps::InterruptRequested(); };
   context.keepAwake = [] { return gps::SleepInhibitor::Acquire(gps::kKeepAwakeReason); };

@@ -1,6 +1,7 @@
 #include "ui/cli/output_queue.h"
 
 #include <streambuf>
+#include <utility>
 
 namespace gps {
 
@@ -8,8 +9,9 @@ namespace gps {
 // flush.
 class OutputQueue::Buffer : public std::streambuf {
  public:
-  Buffer(OutputQueue& queue, std::ostream& target, Kind kind)
-      : queue_(queue), target_(target), kind_(kind) {}
+  Buffer(OutputQueue& queue, std::ostream& target, Kind kind,
+         std::function<std::string(std::string_view)> convert)
+      : queue_(queue), target_(target), kind_(kind), convert_(std::move(convert)) {}
 
  protected:
   int overflow(int c) override {
@@ -21,7 +23,8 @@ class OutputQueue::Buffer : public std::streambuf {
     return n;
   }
   int sync() override {
-    if (!pending_.empty()) queue_.Hand(target_, kind_, std::move(pending_));
+    if (!pending_.empty())
+      queue_.Hand(target_, kind_, convert_ ? convert_(pending_) : std::move(pending_));
     pending_.clear();
     return 0;
   }
@@ -30,6 +33,7 @@ class OutputQueue::Buffer : public std::streambuf {
   OutputQueue& queue_;
   std::ostream& target_;
   const Kind kind_;
+  const std::function<std::string(std::string_view)> convert_;
   std::string pending_;
 };
 
@@ -47,9 +51,10 @@ OutputQueue::~OutputQueue() {
   thread_.join();
 }
 
-std::ostream& OutputQueue::Stream(std::ostream& target, Kind kind) {
+std::ostream& OutputQueue::Stream(std::ostream& target, Kind kind,
+                                  std::function<std::string(std::string_view)> convert) {
   std::lock_guard<std::mutex> hold(mutex_);
-  buffers_.push_back(std::make_unique<Buffer>(*this, target, kind));
+  buffers_.push_back(std::make_unique<Buffer>(*this, target, kind, std::move(convert)));
   streams_.push_back(std::make_unique<std::ostream>(buffers_.back().get()));
   return *streams_.back();
 }

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -45,7 +46,10 @@ class OutputQueue {
   // A stream whose flushed pieces go to `target` through the queue. It lives
   // as long as the queue. The queue's thread is the only one that writes to
   // `target` from now on.
-  std::ostream& Stream(std::ostream& target, Kind kind);
+  // `convert`, when given, turns each piece into what the target shows
+  // (terminal.h: a terminal that is not UTF-8).
+  std::ostream& Stream(std::ostream& target, Kind kind,
+                       std::function<std::string(std::string_view)> convert = nullptr);
 
   // Waits until everything queued so far is written, or `bound` has passed,
   // or `giveUp` (checked now and then) says to stop waiting. True when all

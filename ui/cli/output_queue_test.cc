@@ -1,5 +1,7 @@
 #include "ui/cli/output_queue.h"
 
+#include "ui/cli/terminal.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -95,6 +97,30 @@ TEST(OutputQueue, PassesEverythingOnWhileTheReaderKeepsUp) {
     EXPECT_TRUE(queue.Drain(milliseconds(5000)));
   }
   EXPECT_EQ(target.str(), "a\nb\ncd\n");
+}
+
+}  // namespace
+}  // namespace gps
+
+namespace gps {
+namespace {
+
+// A terminal whose locale is Big5 (what Traditional Chinese Windows left
+// behind) gets the texts in Big5; what Big5 lacks becomes '?'.
+TEST(TerminalText, ConvertedForABig5Terminal) {
+  const TextConverter toBig5 = ConverterTo("BIG5");
+  ASSERT_TRUE(toBig5);
+  EXPECT_EQ(toBig5("正在清除...\n"), "\xa5\xbf\xa6\x62\xb2\x4d\xb0\xa3...\n");
+  EXPECT_EQ(toBig5("[trace] out 65: 00 cc\n"), "[trace] out 65: 00 cc\n");
+  EXPECT_EQ(toBig5("😀").find_first_not_of('?'), std::string::npos);
+  std::ostringstream target;
+  {
+    OutputQueue queue;
+    queue.Stream(target, OutputQueue::Kind::Text, toBig5) << "更新成功!\n" << std::flush;
+    EXPECT_TRUE(queue.Drain(milliseconds(5000)));
+  }
+  EXPECT_EQ(target.str(), "\xa7\xf3\xb7\x73\xa6\xa8\xa5\x5c!\n");
+  EXPECT_FALSE(ConverterTo("NO-SUCH-CHARSET"));
 }
 
 }  // namespace

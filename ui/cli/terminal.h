@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,27 @@ bool IsTerminal(std::FILE* stream);
 // The width of the terminal behind `stream`, in columns, as it is now (the
 // user may resize the window at any time); 0 when it does not say.
 int TerminalColumns(std::FILE* stream);
+// Its height in lines, the same way.
+int TerminalRows(std::FILE* stream);
+
+// True when the terminal cannot move its cursor (TERM=dumb, as in an
+// editor's shell buffer): progress then goes as lines, as into a log.
+bool TerminalIsDumb();
+
+// Turns the program's UTF-8 text into what a terminal shows right.
+using TextConverter = std::function<std::string(std::string_view)>;
+
+// From UTF-8 to `codeset` (an iconv name: "BIG5"); a character the set lacks
+// becomes '?'. Null when the set is unknown.
+TextConverter ConverterTo(const std::string& codeset);
+
+// For text bound for the terminal behind `stream`: where it is a terminal
+// whose locale's character set is not UTF-8 (a Big5 terminal of
+// Traditional Chinese), the conversion to that set; null otherwise, and for
+// files and pipes, which get UTF-8 as documented. When the set cannot be
+// converted to, `note` is set to a line that says why the texts may look
+// wrong, to be shown once.
+TextConverter TerminalConverter(std::FILE* stream, std::string& note);
 
 // From now on the first interrupt (Ctrl+C; SIGTERM too where there are
 // signals) sets the returned event instead of ending the program, so that a

@@ -1,10 +1,17 @@
+#include <iconv.h>
+#include <langinfo.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <string>
 #include <atomic>
+#include <cstdlib>
+#include <string_view>
 #include <thread>
 
 #include "ui/cli/terminal.h"
@@ -19,6 +26,64 @@ int TerminalColumns(std::FILE* stream) {
   winsize size{};
   if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_col;
+}
+
+int TerminalRows(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
+}
+
+bool TerminalIsDumb() {
+  const char* term = std::getenv("TERM");
+  return term && std::string_view(term) == "dumb";
+}
+
+TextConverter ConverterTo(const std::string& codeset) {
+  const std::string target = codeset + "//TRANSLIT";
+  iconv_t probe = iconv_open(target.c_str(), "UTF-8");
+  if (probe == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  iconv_close(probe);
+  return [target](std::string_view text) {
+    // ASCII (the trace, most paths) is the same in every set this meets.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
+      return std::string(text);
+    iconv_t cd = iconv_open(target.c_str(), "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+    std::string out;
+    std::string in(text);
+    char* from = in.data();
+    std::size_t fromLeft = in.size();
+    char buffer[1024];
+    while (fromLeft > 0) {
+      char* to = buffer;
+      std::size_t toLeft = sizeof buffer;
+      const std::size_t done = iconv(cd, &from, &fromLeft, &to, &toLeft);
+      out.append(buffer, sizeof buffer - toLeft);
+      if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+        // Not convertible, even by transliteration: a '?' for its byte.
+        out += '?';
+        ++from;
+        --fromLeft;
+      }
+    }
+    iconv_close(cd);
+    return out;
+  };
+}
+
+TextConverter TerminalConverter(std::FILE* stream, std::string& note) {
+  if (!IsTerminal(stream)) return nullptr;
+  std::setlocale(LC_CTYPE, "");
+  const std::string codeset = nl_langinfo(CODESET);
+  std::setlocale(LC_CTYPE, "C");
+  if (codeset == "UTF-8" || codeset == "ANSI_X3.4-1968") return nullptr;  // UTF-8, or no locale
+  TextConverter convert = ConverterTo(codeset);
+  if (!convert) {
+    note = "gps-update-cli: the terminal's character set (" + codeset +
+           ") cannot be converted to; the texts are written in UTF-8 and may look wrong";
+  }
+  return convert;
 }
 
 namespace {

@@ -125,6 +125,20 @@ int TerminalColumns(std::FILE* stream) {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+int TerminalRows(std::FILE* stream) {
+  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console, &info)) return 0;
+  return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
+// PrepareConsole makes the console show UTF-8 itself.
+TextConverter ConverterTo(const std::string&) { return nullptr; }
+TextConverter TerminalConverter(std::FILE*, std::string&) { return nullptr; }
+
+// A Windows console moves its cursor whatever TERM says.
+bool TerminalIsDumb() { return false; }
+
 bool InterruptRequested() { return g_interrupts.load() > 0; }
 
 StopEvent& StopOnInterrupt() {

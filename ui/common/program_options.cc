@@ -22,6 +22,9 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& args,
       // `own` found its option malformed
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
       options.error = "unknown option: " + arg;
+    } else if (arg.empty()) {
+      // An empty name (an unset shell variable, "$FILE") names no file.
+      options.error = "FILE is empty: name the image file, or give none for code_data.bin";
     } else if (options.fileGiven) {
       options.error = "only one FILE may be given";
     } else {

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QMenu>
@@ -18,6 +20,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "hid/device_match.h"
@@ -37,12 +41,36 @@ namespace {
 
 constexpr int kWatchIntervalMs = 500;
 
-// The one local file a drag carries, if it carries exactly that.
-std::optional<QString> DraggedFile(const QMimeData* data) {
+// The one local file a drag carries, if it carries exactly that and it is
+// not a folder. The path is taken from the URL's own bytes: a name that is
+// not UTF-8 (a Big5 name that unzip left from an archive made on Windows)
+// would not survive a round trip through QString.
+std::optional<std::filesystem::path> DraggedFile(const QMimeData* data) {
   if (!data || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
   const QUrl url = data->urls().first();
   if (!url.isLocalFile()) return std::nullopt;
-  return url.toLocalFile();
+  const QByteArray raw = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  const std::filesystem::path file(std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) return std::nullopt;
+  return file;
+}
+
+// The file the chooser picked, as the file system names it. The chooser
+// shows a name that is not UTF-8 with a replacement character, which names
+// no file; the entry of the folder that it stands for is taken instead.
+std::filesystem::path ChosenFile(const QString& chosen) {
+  const std::filesystem::path direct(QFile::encodeName(chosen).toStdString());
+  std::error_code error;
+  if (std::filesystem::exists(direct, error)) return direct;
+  for (const auto& entry : std::filesystem::directory_iterator(direct.parent_path(), error)) {
+    const std::string raw = entry.path().filename().string();
+    if (QFile::decodeName(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))) ==
+        QFileInfo(chosen).fileName()) {
+      return entry.path();
+    }
+  }
+  return direct;
 }
 
 // The interfaces with our vendor and product, from the system's device list:
@@ -365,7 +393,7 @@ void CUpdateDlg::OnChooseFile() {
   chooser->setFileMode(QFileDialog::ExistingFile);
   chooser->setAttribute(Qt::WA_DeleteOnClose);
   connect(chooser, &QFileDialog::fileSelected, this,
-          [this](const QString& file) { FileChosen(ToPath(file)); });
+          [this](const QString& file) { FileChosen(ChosenFile(file)); });
   chooser->open();
 }
 
@@ -378,10 +406,10 @@ void CUpdateDlg::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CUpdateDlg::dropEvent(QDropEvent* event) {
-  const std::optional<QString> file = DraggedFile(event->mimeData());
+  const std::optional<std::filesystem::path> file = DraggedFile(event->mimeData());
   if (!file) return;
   event->acceptProposedAction();
-  FileChosen(ToPath(*file));
+  FileChosen(*file);
 }
 
 void CUpdateDlg::OnAbout() {
