@@ -63,12 +63,16 @@ EM_ASYNC_JS(int, WebHidRead, (int handle, uint8_t* buffer, uint32_t length, uint
   return result;
 });
 
-EM_ASYNC_JS(int, WebHidWrite, (int handle, const uint8_t* buffer, uint32_t length,
-                               uint32_t boundMs, int stop, uint32_t* count), {
-  const [result, n] = await gpsWebHid.safely(
-      () => gpsWebHid.write(handle, buffer, length, boundMs, stop), [1, 0]);
-  HEAPU32[count >> 2] = n;
-  return result;
+// An output report is handed to WebHID without a pause of the core: only
+// when the window of reports in flight is full does the write wait, through
+// Asyncify (each such pause unwinds and rewinds the core's whole stack, which
+// costs more than a report).
+EM_JS(int, WebHidSend, (int handle, const uint8_t* buffer, uint32_t length, int stop), {
+  return gpsWebHid.send(handle, buffer, length, stop);
+});
+
+EM_ASYNC_JS(int, WebHidMakeRoom, (int handle, uint32_t boundMs, int stop), {
+  return await gpsWebHid.safely(() => gpsWebHid.makeRoom(handle, boundMs, stop), 1);
 });
 
 EM_ASYNC_JS(int, WebHidFlush, (int handle, uint32_t boundMs, int stop), {
@@ -78,6 +82,9 @@ EM_ASYNC_JS(int, WebHidFlush, (int handle, uint32_t boundMs, int stop), {
 EM_ASYNC_JS(void, WebHidClose, (int handle), {
   await gpsWebHid.safely(() => gpsWebHid.close(handle), undefined);
 });
+
+// WebHidSend's answer for a report handed over that filled the window.
+constexpr int kWindowFull = 4;
 
 int StopNumber(const StopEvent& stop) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(stop.NativeHandle()));
@@ -148,13 +155,15 @@ class WebHidBackend : public HidBackend {
 
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
-    uint32_t count = 0;
     const int id = static_cast<int>(handle);
-    const int result =
-        direction == HidDirection::Read
-            ? WebHidRead(id, buffer, length, boundMs, StopNumber(stop), &count)
-            : WebHidWrite(id, buffer, length, boundMs, StopNumber(stop), &count);
-    return {Status(result), count};
+    if (direction == HidDirection::Read) {
+      uint32_t count = 0;
+      const int result = WebHidRead(id, buffer, length, boundMs, StopNumber(stop), &count);
+      return {Status(result), count};
+    }
+    int result = WebHidSend(id, buffer, length, StopNumber(stop));
+    if (result == kWindowFull) result = WebHidMakeRoom(id, boundMs, StopNumber(stop));
+    return {Status(result), result == 0 ? length : 0};
   }
 
   TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {

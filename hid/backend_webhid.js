@@ -191,34 +191,52 @@ var gpsWebHid = {
   },
 
   // One output report from HEAPU8 at `ptr`: byte 0 is the report identifier,
-  // the rest its data. It is handed to WebHID at once; the call waits only
-  // while the window is full, for the oldest report in flight. A report that
-  // failed after it was accepted fails the next write (or the flush).
-  async write(id, ptr, length, boundMs, stop) {
-    const h = this.handles.get(id);
-    if (!h || h.read || length < 1) return [1, 0];
-    if (h.failed || h.gone) return [1, 0];
-    const reportId = HEAPU8[ptr];
-    const data = HEAPU8.slice(ptr + 1, ptr + length);
-    let sent;
+  // the rest its data. It is handed to WebHID at once, without a wait:
+  // returns 0 when it was, 4 when it was and the window is now full (the
+  // core then calls makeRoom), 1 when it could not be, 3 when event `stop`
+  // is set. A report that failed after it was accepted fails the next write
+  // (or the flush).
+  send(id, ptr, length, stop) {
     try {
-      sent = h.device.sendReport(reportId, data);
+      if (gpsStopEvents.isSet(stop)) return 3;
+      const h = this.handles.get(id);
+      if (!h || h.read || length < 1) return 1;
+      if (h.failed || h.gone) return 1;
+      const reportId = HEAPU8[ptr];
+      const data = HEAPU8.slice(ptr + 1, ptr + length);
+      let sent;
+      try {
+        sent = h.device.sendReport(reportId, data);
+      } catch (e) {
+        sent = Promise.reject(e);
+      }
+      const entry = {settled: false};
+      const settle = ok => {
+        entry.settled = true;
+        if (!ok) h.failed = true;
+      };
+      entry.promise = Promise.resolve(sent).then(() => settle(true), () => settle(false));
+      h.inFlight.push(entry);
+      return h.inFlight.length >= Math.max(1, this.window) ? 4 : 0;
     } catch (e) {
-      sent = Promise.reject(e);
+      console.error('WebHID:', e);
+      return 1;
     }
-    const entry = {settled: false};
-    const settle = ok => {
-      entry.settled = true;
-      if (!ok) h.failed = true;
-    };
-    entry.promise = sent.then(() => settle(true), () => settle(false));
-    h.inFlight.push(entry);
-    while (h.inFlight.length >= Math.max(1, this.window)) {
+  },
+
+  // Waits while the window is full: until half of it is free (with a window
+  // of 1, until the report has gone), so that the core then hands over
+  // several reports before it has to pause again. 0 when the reports that
+  // went meanwhile all went.
+  async makeRoom(id, boundMs, stop) {
+    const h = this.handles.get(id);
+    if (!h) return 1;
+    const low = Math.floor(Math.max(1, this.window) / 2);
+    while (h.inFlight.length > low) {
       const result = await this.settleOldest(h, boundMs, stop);
-      if (result !== 0) return [result, 0];
+      if (result !== 0) return result;
     }
-    if (h.failed) return [1, 0];
-    return [0, length];
+    return h.failed || h.gone ? 1 : 0;
   },
 
   // Waits for the oldest report in flight; 0 when it went.

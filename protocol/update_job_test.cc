@@ -439,7 +439,8 @@ TEST(UpdateJob, ADeviceClaimedElsewhereIsLeftAlone) {
     RecordingReporter reporter;
     EXPECT_EQ(UpdateJob(reporter, rig.link).UpdateDatabase(padded.data(), 5000),
               UpdateOutcome::DeviceBusy);
-    EXPECT_EQ(reporter.events, std::vector<std::string>{"status:" + S(text::kDeviceInUseElsewhere)});
+    EXPECT_EQ(reporter.events,
+              std::vector<std::string>{"status:" + S(text::kDeviceInUseElsewhere)});
     EXPECT_EQ(rig.device.OutputReportCount(), 0u);
   }
   // Asked while the job runs (at its first status), the claim is the job's.

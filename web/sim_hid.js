@@ -268,23 +268,25 @@
   }
 
   // The page's ?simulate=1: the demo device of the desktop programs on a
-  // bus of its own, granted to the page.
-  async function demo() {
+  // bus of its own, granted to the page. `query` follows the URLs of the
+  // model's files (the page's release).
+  async function demo(query = '') {
     if (typeof GpsSimDevice !== 'function') {
       await new Promise((resolve, reject) => {
         const script = document.createElement('script');
-        script.src = 'gps_sim_device.js';
+        script.src = 'gps_sim_device.js' + query;
         script.onload = resolve;
         script.onerror = reject;
         document.head.appendChild(script);
       });
     }
     const hid = new SimHid();
-    hid.add(makeModel(await GpsSimDevice()));
+    hid.add(makeModel(await GpsSimDevice({locateFile: path => path + query})));
+    api.demos.push(hid);  // for the page's tests, which plug and unplug it
     return hid;
   }
 
-  const api = {SimHid, SimHidDevice, makeModel, demo};
+  const api = {SimHid, SimHidDevice, makeModel, demo, demos: []};
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.GpsSimHid = api;
 })(typeof globalThis !== 'undefined' ? globalThis : this);

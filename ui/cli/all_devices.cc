@@ -13,6 +13,7 @@
 #include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
+#include "ui/cli/counting_view.h"
 #include "ui/cli/cli_options.h"
 #include "ui/cli/device_console.h"
 #include "ui/cli/text_width.h"
@@ -51,19 +52,30 @@ class LineStreamBuf : public std::streambuf {
 
 // One device's job: the same look for the device as a single update makes,
 // then the update. A device that is there but cannot be used is told so and
-// gets nothing; one that has left is left to the update, which says so.
-int RunJob(const LoadedImage& image, const LinkSettings& link, UpdateReporter& reporter) {
-  const ProbeResult probe = ProbeDevice(link);
-  switch (probe.outcome) {
-    case ProbeOutcome::NoPermission:
-    case ProbeOutcome::Busy:
-    case ProbeOutcome::CannotOpen:
-    case ProbeOutcome::WrongFirmware:
-      reporter.SetStatusText(probe.text);
-      return ExitStatusFor(probe.outcome);
-    case ProbeOutcome::Present:
-    case ProbeOutcome::Absent:
-      break;
+// gets nothing (after the settle time); one that has left is left to the
+// update, which says so.
+int RunJob(const LoadedImage& image, const LinkSettings& link, const DeviceJobSettings& settings,
+           StopEvent& stop, UpdateReporter& reporter) {
+  const Clock::time_point start = Clock::now();
+  for (;;) {
+    const ProbeResult probe = ProbeDevice(link);
+    switch (probe.outcome) {
+      case ProbeOutcome::NoPermission:
+      case ProbeOutcome::Busy:
+      case ProbeOutcome::CannotOpen:
+      case ProbeOutcome::WrongFirmware:
+        if (probe.outcome != ProbeOutcome::WrongFirmware &&
+            Clock::now() - start < settings.settleTime &&
+            !stop.WaitFor(static_cast<uint32_t>(settings.pollInterval.count()))) {
+          continue;
+        }
+        reporter.SetStatusText(probe.text);
+        return ExitStatusFor(probe.outcome);
+      case ProbeOutcome::Present:
+      case ProbeOutcome::Absent:
+        break;
+    }
+    break;
   }
   UpdateJob job(reporter, link);
   return ExitStatusFor(job.UpdateDatabase(image.bytes.data(), image.length));
@@ -81,9 +93,42 @@ std::string Devices(std::size_t count) {
 
 }  // namespace
 
-std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& devices,
-                                           const LoadedImage& image,
-                                           const AllDevicesSettings& settings) {
+DeviceResult RunDeviceJob(const AttachedDevice& device, const LoadedImage& image,
+                          const DeviceJobSettings& settings, DeviceConsole& console,
+                          std::size_t index, StopEvent& stop, const std::atomic<bool>& stopping) {
+  DeviceResult result;
+  // A serial number is whatever the device says: shown, it is written out
+  // (the device is still picked, and recorded, by its raw path and serial).
+  result.name = ShownText(device.name);
+  result.path = device.path;
+  result.serial = device.serial;
+  result.started = std::chrono::system_clock::now();
+  const Clock::time_point start = Clock::now();
+  HidBackend& bus = settings.bus ? *settings.bus : PlatformHidBackend();
+  CountingDeviceView view(bus, DeviceViewBackend::Pinned(device.path, device.serial));
+  LineStreamBuf traceLines([&console, index](std::string_view line) { console.ErrorLine(index, line); });
+  std::ostream traceStream(&traceLines);
+  std::optional<TracingBackend> tracer;
+  LinkSettings link;
+  link.backend = &view;
+  if (settings.trace) link.backend = &tracer.emplace(view, traceStream);
+  link.stop = &stop;
+  link.bounds = settings.bounds;
+  result.status = RunJob(image, link, settings, stop, console.Reporter(index));
+  // A job the interrupt ended says so, as a single update does.
+  result.stoppedByUser = stopping && result.status != kExitSuccess;
+  if (result.stoppedByUser) console.Reporter(index).SetStatusText(text::kUpdateStopped);
+  result.lastText = console.LastText(index);
+  result.ended = std::chrono::system_clock::now();
+  result.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  result.reportsSent = view.ReportsSent();
+  return result;
+}
+
+std::vector<DeviceResult> UpdateAllDevices(
+    const std::vector<AttachedDevice>& devices, const LoadedImage& image,
+    const AllDevicesSettings& settings,
+    const std::function<void(const DeviceResult&)>& jobEnded) {
   const std::size_t count = devices.size();
   std::vector<std::string> names;
   // A serial number is whatever the device says: shown, it is written out
@@ -91,7 +136,10 @@ std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& de
   for (const AttachedDevice& device : devices) names.push_back(ShownText(device.name));
   DeviceConsole console(settings.out, settings.err, names, settings.drawBars && !settings.trace,
                         settings.columns, settings.rows);
-  HidBackend& bus = settings.backend ? *settings.backend : PlatformHidBackend();
+  DeviceJobSettings job;
+  job.bus = settings.backend;
+  job.trace = settings.trace;
+  job.bounds = settings.bounds;
 
   // Each job has its own stop event: a link resets the event that ended its
   // transfer, so one shared event would stop only the first job to see it.
@@ -106,23 +154,8 @@ std::vector<DeviceResult> UpdateAllDevices(const std::vector<AttachedDevice>& de
     std::vector<std::jthread> jobs;
     for (std::size_t i = 0; i < count; ++i) {
       jobs.emplace_back([&, i] {
-        const Clock::time_point start = Clock::now();
-        DeviceViewBackend view(bus, DeviceViewBackend::Pinned(devices[i].path, devices[i].serial));
-        LineStreamBuf traceLines([&console, i](std::string_view line) { console.ErrorLine(i, line); });
-        std::ostream traceStream(&traceLines);
-        std::optional<TracingBackend> tracer;
-        LinkSettings link;
-        link.backend = &view;
-        if (settings.trace) link.backend = &tracer.emplace(view, traceStream);
-        link.stop = stops[i].get();
-        link.bounds = settings.bounds;
-        const int status = RunJob(image, link, console.Reporter(i));
-        // A job the interrupt ended says so, as a single update does.
-        const bool stoppedHere = stopped.load() && status != kExitSuccess;
-        if (stoppedHere) console.Reporter(i).SetStatusText(text::kUpdateStopped);
-        results[i] = {names[i], status, console.LastText(i),
-                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start),
-                      stoppedHere};
+        results[i] = RunDeviceJob(devices[i], image, job, console, i, *stops[i], stopped);
+        if (jobEnded) jobEnded(results[i]);
         if (--running == 0) allEnded.Set();
       });
     }
@@ -146,15 +179,16 @@ int CombinedExitStatus(const std::vector<DeviceResult>& results) {
   return kExitSuccess;
 }
 
-std::string ResultTable(const std::vector<DeviceResult>& results) {
+std::string ResultRows(const std::vector<DeviceResult>& results) {
   struct Row {
     std::string cells[4];
   };
   std::vector<Row> rows{{{"Device", "Outcome", "Last text", "Time"}}};
   for (const DeviceResult& r : results) {
+    const std::string code = " (" + std::to_string(r.status) + ")";
     const std::string outcome = r.status == kExitSuccess ? "ok"
-                                : r.stoppedByUser       ? "stopped (" + std::to_string(r.status) + ")"
-                                                        : "failed (" + std::to_string(r.status) + ")";
+                                : r.stoppedByUser       ? "stopped" + code
+                                                        : "failed" + code;
     rows.push_back({{r.name, outcome, r.lastText, Seconds(r.time)}});
   }
   std::size_t widths[4] = {};
@@ -166,6 +200,11 @@ std::string ResultTable(const std::vector<DeviceResult>& results) {
     for (int c = 0; c < 3; ++c) line += FitWidth(row.cells[c], widths[c]) + "  ";
     table += line + std::string(widths[3] - DisplayWidth(row.cells[3]), ' ') + row.cells[3] + "\n";
   }
+  return table;
+}
+
+std::string ResultTable(const std::vector<DeviceResult>& results) {
+  std::string table = ResultRows(results);
   const auto failed = std::count_if(results.begin(), results.end(),
                                     [](const DeviceResult& r) { return r.status != kExitSuccess; });
   const bool stopped = std::any_of(results.begin(), results.end(),

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "tests/test_support.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/device_console.h"
+#include "ui/common/guidance_texts.h"
 
 namespace gps {
 namespace {
@@ -235,6 +237,17 @@ TEST_F(AllDevices, AnInterruptStopsEveryJob) {
     EXPECT_EQ(device.Restarts(), 0);
   }
   EXPECT_EQ(bus.OpenHandles(), 0u);
+  // Each row, and the end of the table, says the user stopped it, as a
+  // single update does.
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "S" + std::to_string(i);
+    EXPECT_NE(out_.str().find(Line(name, text::kUpdateStopped)), std::string::npos) << out_.str();
+    EXPECT_TRUE(std::regex_search(
+        out_.str(), std::regex("\n" + name + " +stopped \\(" + std::to_string(kExitErase) + "\\)")))
+        << out_.str();
+  }
+  const std::string stopped = std::string(text::kUpdateStopped) + "\n";
+  EXPECT_EQ(out_.str().rfind(stopped), out_.str().size() - stopped.size()) << out_.str();
 }
 
 TEST_F(AllDevices, DeviceChoosesOneBySerialOrPath) {

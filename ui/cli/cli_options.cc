@@ -119,6 +119,9 @@ const std::vector<ExitStatusRow>& ExitStatusTable() {
       {kExitFileEmpty, "FILE is empty; nothing was sent",
        Text(text::kFileEmptyPrefix) + "FILE" + Text(text::kFileEmptySuffix)},
       {kExitOutputFailed, "--help, --version or --list could not write its output", ""},
+      {kExitRecord,
+       "--record: FILE could not be opened (nothing was sent), or a line of it was not written",
+       ""},
   };
   return table;
 }
@@ -152,6 +155,13 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       else if (arg != "--device") options.device = arg.substr(9);
       if (!options.device || options.device->empty())
         error = "--device needs an ID: a serial number or a path, as --list shows them";
+    } else if (arg == "--station") {
+      options.station = true;
+    } else if (arg == "--record" || arg.rfind("--record=", 0) == 0) {
+      if (arg == "--record" && at + 1 < all.size()) options.record = all[++at];
+      else if (arg != "--record") options.record = arg.substr(9);
+      if (!options.record || options.record->empty())
+        error = "--record needs the FILE to append the record to";
     } else if (arg == "--wait") {
       options.wait = kDefaultWait;
       // "--wait 30" would take 30 as the FILE and look for it in vain.
@@ -182,6 +192,10 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     options.error = "--list takes no FILE, --wait, --all or --device";
   else if (options.all && options.device)
     options.error = "--all and --device cannot be given together";
+  else if (options.station && (options.list || options.device || options.wait))
+    options.error = "--station waits for devices itself and takes no --list, --device or --wait";
+  else if (options.list && options.record)
+    options.error = "--list updates nothing to record";
   return options;
 }
 
@@ -204,6 +218,13 @@ Options:
                     number, else its path), and a table ends the run
   --device ID       update only the device that --list shows as ID (its
                     serial number or its path)
+  --station         a service counter: update every connected device, then
+                    each one plugged in later, once per plug-in, until
+                    Ctrl+C; a line per job goes to the record (see
+                    --record, default gps-update-record.jsonl)
+  --record FILE     append one line of JSON per device job to FILE: the
+                    device, the image and its SHA-256, the times and the
+                    outcome
   --list            print every connected device, one per line: its path and,
                     after a tab, its serial number where the system gives one
   --trace           print every report sent and received, in hex with a time

@@ -34,6 +34,7 @@ enum ExitStatus : int {
   kExitNoLock = 15,         // no single-instance lock could be had safely; nothing was sent
   kExitFileEmpty = 16,      // the image file is empty; nothing was sent
   kExitOutputFailed = 17,   // --help, --version or --list could not write its output
+  kExitRecord = 18,         // --record: FILE could not be opened, or a line of it not written
 };
 
 int ExitStatusFor(UpdateOutcome outcome);
@@ -72,6 +73,8 @@ struct CliOptions {
   bool all = false;       // update every connected device at once
   std::optional<std::string> device;  // update only the device with this serial or path
   std::optional<std::chrono::milliseconds> wait;  // wait this long for the device
+  bool station = false;   // update every device attached now and every one plugged in later
+  std::optional<std::filesystem::path> record;  // append a line per device job to this file
   std::string error;      // set when the command line is not understood
 };
 

@@ -1,5 +1,6 @@
 #include "ui/cli/cli_program.h"
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -15,9 +16,14 @@
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
+#include "protocol/sha256.h"
 #include "ui/cli/all_devices.h"
 #include "hid/attached_devices.h"
+#include "ui/cli/counting_view.h"
 #include "ui/cli/demo_devices.h"
+#include "ui/cli/job_record.h"
+#include "ui/cli/record_file.h"
+#include "ui/cli/station.h"
 #include "ui/cli/terminal_reporter.h"
 #include "ui/common/image_file.h"
 #include "ui/common/instance_guard.h"
@@ -28,6 +34,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// Passes a job's reports on and keeps its last text, for the record.
+class LastTextReporter : public UpdateReporter {
+ public:
+  explicit LastTextReporter(UpdateReporter& inner) : inner_(inner) {}
+  void SetStatusText(std::string_view text) override {
+    last_ = text;
+    inner_.SetStatusText(text);
+  }
+  void SetProgressRange(uint32_t upper) override { inner_.SetProgressRange(upper); }
+  void SetProgressPosition(uint32_t position) override { inner_.SetProgressPosition(position); }
+  void ShowMessage(std::string_view text) override {
+    last_ = text;
+    inner_.ShowMessage(text);
+  }
+  const std::string& LastText() const { return last_; }
+
+ private:
+  UpdateReporter& inner_;
+  std::string last_;
+};
 
 // For the modes whose output is all they do: a --help that went nowhere
 // (`>/dev/full`) is a failure, as it is for the usual tools. An update's
@@ -163,7 +190,7 @@ void ChooseBackend(const CliOptions& options, const CliContext& context, Program
   }
   if (!bus.backend) bus.backend = &PlatformHidBackend();
   // With --all each job traces its own device, its lines marked with its name.
-  if (options.trace && !options.all)
+  if (options.trace && !options.all && !options.station)
     bus.backend = &bus.tracer.emplace(*bus.backend, context.trace ? *context.trace : context.err);
 }
 
@@ -179,14 +206,38 @@ std::optional<int> ClaimInstance(const CliContext& context) {
   return rule.exitStatus;
 }
 
+// The image as the record names it, and its checksum shown before anything
+// is sent, for the operator to compare with the one published beside it.
+RecordedImage ShowImage(const std::filesystem::path& file, const LoadedImage& image,
+                        std::ostream& err) {
+  RecordedImage shown{DisplayName(file), image.length,
+                      Sha256Hex(image.bytes.data(), image.length)};
+  err << "SHA-256 of " << ShownText(shown.name) << ": " << shown.sha256 << '\n' << std::flush;
+  return shown;
+}
+
+// Appends the job's line to the record, if one is kept. A line that cannot
+// be written goes to standard error instead, so that it is not lost.
+bool Record(RecordFile* record, const std::filesystem::path& recordName,
+            const DeviceResult& job, const RecordedImage& image, std::ostream& err) {
+  if (!record) return true;
+  const std::string line = RecordLine(job, image);
+  const std::string problem = record->Append(line);
+  if (problem.empty()) return true;
+  err << "gps-update-cli: " << ShownText(DisplayName(recordName)) << " could not be written (" << problem
+      << "); its line: " << line << '\n' << std::flush;
+  return false;
+}
+
 // gps-update-cli --all: the image is read once, then every device on the bus
 // gets a job of its own.
 int UpdateEveryDevice(const CliOptions& options, const CliContext& context, ProgramBus& bus,
-                      StopEvent& interrupt, UpdateReporter& reporter) {
+                      StopEvent& interrupt, UpdateReporter& reporter, RecordFile* record) {
   const std::unique_ptr<SleepInhibitor> awake = context.keepAwake ? context.keepAwake() : nullptr;
   LoadedImage image;
   if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
     return ExitStatusFor(*failed);
+  const RecordedImage shown = ShowImage(options.file, image, context.err);
   std::vector<AttachedDevice> devices;
   if (const std::optional<int> status = PollBus(options.wait, context, interrupt, reporter, [&] {
         return AnyDeviceSighting(*bus.backend, devices);
@@ -201,18 +252,52 @@ int UpdateEveryDevice(const CliOptions& options, const CliContext& context, Prog
   settings.backend = bus.backend;
   settings.interrupt = &interrupt;
   settings.bounds = context.bounds;
-  const std::vector<DeviceResult> results = UpdateAllDevices(devices, image, settings);
+  std::atomic<bool> recordLost{false};
+  const std::vector<DeviceResult> results =
+      UpdateAllDevices(devices, image, settings, [&](const DeviceResult& job) {
+        if (!Record(record, options.record.value_or(""), job, shown, context.err)) recordLost = true;
+      });
   if (bus.demo) {
     for (const DeviceResult& result : results)
       bus.demo->Describe(result.name, image, result.status == kExitSuccess, context.err);
   }
-  return CombinedExitStatus(results);
+  const int status = CombinedExitStatus(results);
+  return status == kExitSuccess && recordLost ? kExitRecord : status;
+}
+
+// gps-update-cli --station: the image is read once, then the station runs
+// until it is interrupted.
+int RunStationMode(const CliOptions& options, const CliContext& context, ProgramBus& bus,
+                   StopEvent& interrupt, UpdateReporter& reporter, RecordFile& record,
+                   const std::filesystem::path& recordName) {
+  LoadedImage image;
+  if (const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image))
+    return ExitStatusFor(*failed);
+  StationSettings settings(context.out, context.err);
+  settings.image = ShowImage(options.file, image, context.err);
+  settings.drawBars = context.drawBar;
+  settings.columns = context.columns ? context.columns() : 0;
+  settings.rows = context.rows ? context.rows() : 0;
+  settings.trace = options.trace;
+  settings.backend = bus.backend;
+  settings.interrupt = &interrupt;
+  settings.interrupts = context.interrupts;
+  settings.bounds = context.bounds;
+  settings.pollInterval = context.pollInterval;
+  settings.settleTime = context.settleTime;
+  settings.restartWindow = context.restartWindow;
+  settings.keepAwake = context.keepAwake;
+  settings.record = &record;
+  settings.recordName = recordName;
+  settings.file = options.file;
+  settings.jobEnded = context.stationJobEnded;
+  return RunStation(image, settings);
 }
 
 // gps-update-cli --device ID: the one device that --list shows as ID. Returns
-// the exit status when it cannot be updated; otherwise `view` holds it alone.
+// the exit status when it cannot be updated; otherwise `chosen` is it.
 std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
-                                std::optional<DeviceViewBackend>& view,
+                                std::optional<AttachedDevice>& chosen,
                                 UpdateReporter& reporter, std::ostream& err) {
   const std::vector<AttachedDevice> named = AttachedDevices(backend);
   if (named.empty()) {
@@ -220,21 +305,21 @@ std::optional<int> ChooseDevice(const std::string& id, HidBackend& backend,
     return kExitNoDevice;
   }
   if (named.size() > 1) {
-    err << "gps-update-cli: " << named.size() << " devices carry the serial number " << ShownText(id)
+    err << "gps-update-cli: " << named.size() << " devices carry the serial number "
+        << ShownText(id)
         << "; name one of them by its path (see --list)\n" << std::flush;
     return kExitUsage;
   }
-  view.emplace(backend, DeviceViewBackend::Pinned(named[0].path, named[0].serial));
+  chosen = named[0];
   return std::nullopt;
 }
 
-// Finds the device the single update goes to, waiting for it with --wait,
-// and pins `chosen` to it. Returns the exit status when there is none to
-// update.
+// Finds the device the single update goes to, waiting for it with --wait.
+// Returns the exit status when there is none to update.
 std::optional<int> FindTheDevice(const CliOptions& options, const CliContext& context,
                                  HidBackend& backend, const LinkSettings& link,
                                  const StopEvent& interrupt, UpdateReporter& reporter,
-                                 std::optional<DeviceViewBackend>& chosen) {
+                                 std::optional<AttachedDevice>& chosen) {
   if (const std::optional<int> status = PollBus(options.wait, context, interrupt, reporter,
                                                 [&] { return ProbeSighting(link); })) {
     return status;
@@ -244,23 +329,25 @@ std::optional<int> FindTheDevice(const CliOptions& options, const CliContext& co
   // operations opens "the first matching interface" anew; with two devices
   // attached, one that leaves halfway must fail the job, not hand the rest
   // of it (the header, the restart) to the other one.
-  std::optional<DeviceViewBackend> first = FirstDeviceView(backend);
-  if (!first) {
+  const std::vector<AttachedDevice> devices = AttachedDevices(backend);
+  if (devices.empty()) {
     reporter.SetStatusText(text::kDeviceConnectFailed);
     return kExitNoDevice;
   }
-  chosen.emplace(std::move(*first));
+  chosen = devices.front();
   return std::nullopt;
 }
 
 // A single update: the first device on the bus, or the one --device names.
 int UpdateOneDevice(const CliOptions& options, CliContext& context, ProgramBus& bus,
-                    StopEvent& interrupt, TerminalReporter& reporter) {
+                    StopEvent& interrupt, TerminalReporter& reporter, RecordFile* record) {
   // --device: the bus narrowed to the devices with that serial number or
   // path while waiting, then to the one found.
   HidBackend* backend = bus.backend;
   std::optional<DeviceViewBackend> named;
-  std::optional<DeviceViewBackend> chosen;
+  std::optional<AttachedDevice> chosen;
+  // The job's view holds the chosen device alone.
+  std::optional<CountingDeviceView> view;
   if (options.device)
     backend = &named.emplace(*backend, DeviceViewBackend::Named(*options.device));
   LinkSettings link;
@@ -273,7 +360,8 @@ int UpdateOneDevice(const CliOptions& options, CliContext& context, ProgramBus& 
             FindTheDevice(options, context, *backend, link, interrupt, reporter, chosen)) {
       return *status;
     }
-    link.backend = &*chosen;
+    link.backend =
+        &view.emplace(*backend, DeviceViewBackend::Pinned(chosen->path, chosen->serial));
   }
   // A browser's newer download of the default file is pointed out, never
   // taken: the command line does what it was told.
@@ -287,14 +375,32 @@ int UpdateOneDevice(const CliOptions& options, CliContext& context, ProgramBus& 
   // Loaded here rather than by the job, so that the demo's closing check
   // compares the flash with the bytes that were sent.
   LoadedImage image;
-  const std::optional<UpdateOutcome> failed = LoadImage(options.file, reporter, image);
+  LastTextReporter watched(reporter);
+  const std::optional<UpdateOutcome> failed = LoadImage(options.file, watched, image);
   UpdateOutcome outcome = failed.value_or(UpdateOutcome::Succeeded);
+  std::optional<RecordedImage> shown;
+  const auto started = std::chrono::system_clock::now();
   if (!failed) {
+    shown = ShowImage(options.file, image, context.err);
     const std::unique_ptr<SleepInhibitor> awake =
         context.keepAwake ? context.keepAwake() : nullptr;
-    outcome = UpdateJob(reporter, link).UpdateDatabase(image.bytes.data(), image.length);
+    outcome = UpdateJob(watched, link).UpdateDatabase(image.bytes.data(), image.length);
   }
   const bool stopped = context.interrupted ? context.interrupted() : interrupt.IsSet();
+  bool recorded = true;
+  if (shown && chosen) {
+    DeviceResult job;
+    job.name = ShownText(chosen->name);
+    job.path = chosen->path;
+    job.serial = chosen->serial;
+    job.status = ExitStatusFor(outcome);
+    job.stoppedByUser = stopped && outcome != UpdateOutcome::Succeeded;
+    job.lastText = watched.LastText();
+    job.started = started;
+    job.ended = std::chrono::system_clock::now();
+    job.reportsSent = view ? view->ReportsSent() : 0;
+    recorded = Record(record, options.record.value_or(""), job, *shown, context.err);
+  }
   reporter.EndJob(outcome, stopped, DisplayName(options.file), size);
   if (!note.empty() && !choice.found) context.err << note << '\n' << std::flush;
   if (failed) return ExitStatusFor(outcome);
@@ -303,6 +409,7 @@ int UpdateOneDevice(const CliOptions& options, CliContext& context, ProgramBus& 
     bus.demo->Describe(*options.device, image, succeeded, context.err);
   else if (bus.demo)
     bus.demo->DescribeFirst(image, succeeded, context.err);
+  if (succeeded && !recorded) return kExitRecord;
   return ExitStatusFor(outcome);
 }
 
@@ -338,8 +445,24 @@ int RunCli(const CliOptions& options, CliContext& context) {
   view.columns = context.columns;
   view.now = context.now;
   TerminalReporter reporter(context.out, context.err, view);
-  if (options.all) return UpdateEveryDevice(options, context, bus, interrupt, reporter);
-  return UpdateOneDevice(options, context, bus, interrupt, reporter);
+  // The record is opened before anything is sent: a station that could not
+  // keep it would update devices that no one can look up later.
+  RecordFile record;
+  const std::filesystem::path recordName =
+      options.record.value_or(options.station ? kDefaultRecordFile : "");
+  if (!recordName.empty()) {
+    if (const std::string problem = record.Open(recordName); !problem.empty()) {
+      context.err << "gps-update-cli: the record " << ShownText(DisplayName(recordName))
+                  << " cannot be opened: " << problem << "; nothing was sent\n"
+                  << std::flush;
+      return kExitRecord;
+    }
+  }
+  RecordFile* const kept = record.IsOpen() ? &record : nullptr;
+  if (options.station)
+    return RunStationMode(options, context, bus, interrupt, reporter, record, recordName);
+  if (options.all) return UpdateEveryDevice(options, context, bus, interrupt, reporter, kept);
+  return UpdateOneDevice(options, context, bus, interrupt, reporter, kept);
 }
 
 }  // namespace gps

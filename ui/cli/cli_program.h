@@ -11,6 +11,7 @@
 #include "hid/hid_backend.h"
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
+#include "ui/cli/all_devices.h"
 #include "ui/cli/cli_options.h"
 #include "ui/common/instance_guard.h"
 #include "ui/common/sleep_inhibitor.h"
@@ -51,10 +52,22 @@ struct CliContext {
   // usable while waiting: udev applies its rules a moment after the device
   // node appears, so the first open after arrival may still be refused.
   std::chrono::milliseconds settleTime{2000};
+  // --station: how many interrupts have come (the first lets the running
+  // jobs finish, the second stops them). Null: the station counts the
+  // times it finds `interrupt` set.
+  std::function<unsigned()> interrupts;
+  // --station: a device back this soon after its update succeeded is the
+  // device restarting, not a new plug-in.
+  std::chrono::milliseconds restartWindow{10000};
+  // --station: called after each job has been recorded and counted.
+  std::function<void(const DeviceResult&)> stationJobEnded;
   // Takes the single-instance guard for the rest of the process and returns
   // it; nothing is updated unless it is Held. Null: no guard is taken.
   std::function<const InstanceGuard&()> claimInstance;
 };
+
+// The record a station keeps when --record names none, in the working folder.
+inline constexpr const char* kDefaultRecordFile = "gps-update-record.jsonl";
 
 // Runs the program for `options` and returns its exit status.
 int RunCli(const CliOptions& options, CliContext& context);

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "protocol/messages.h"
+#include "tests/json_object.h"
 #include "tests/temp_folder.h"
 #include "ui/common/guidance_texts.h"
 #include "ui/cli/cli_options.h"
@@ -31,8 +32,8 @@ namespace fs = std::filesystem;
 // Runs the built program in `dir` and returns its exit status; its output
 // lands in dir/out and dir/err.
 int RunCli(const fs::path& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.string() + "' && GPS_UPDATE_LOCK_PARENT='" + dir.string() +
-                              "' '" GPS_CLI_PATH "' " + args + " >out 2>err";
+  const std::string command = "cd '" + dir.string() + "' && GPS_UPDATE_LOCK_PARENT='" +
+                              dir.string() + "' '" GPS_CLI_PATH "' " + args + " >out 2>err";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -162,6 +163,67 @@ TEST_F(CliProgram, AnInterruptEndsTheWait) {
   EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << Slurp(dir_ / "err");
   EXPECT_EQ(out, std::string(cli_text::kWaitingForDevice) + "\n" +
                      std::string(cli_text::kWaitInterrupted) + "\n");
+}
+
+// Starts the built program in `dir` with `args`, its standard output into a
+// pipe whose reading end `out` is, its standard error into dir/err.
+pid_t StartCli(const fs::path& dir, const std::string& args, int& out) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return -1;
+  const std::string command = "cd '" + dir.string() + "' && GPS_UPDATE_LOCK_PARENT='" + dir.string() +
+                              "' exec '" GPS_CLI_PATH "' " + args + " 2>err";
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  out = pipeEnds[0];
+  return child;
+}
+
+// A station ended by the operator's Ctrl+C (a real SIGINT): the running jobs
+// finish, the table comes, and the status is 0.
+TEST_F(CliProgram, AStationEndsWithItsTableOnCtrlC) {
+  WriteImage(3000);
+  int out = -1;
+  const pid_t child = StartCli(dir_, "--station --simulate=2", out);
+  ASSERT_GT(child, 0);
+  std::string seen = ReadUntil(out, "SIM-02: 正在清除...\n");
+  kill(child, SIGINT);
+  seen += ReadUntil(out, "all updated.\n");
+  close(out);
+  EXPECT_EQ(ExitStatusOf(child), kExitSuccess) << Slurp(dir_ / "err");
+  EXPECT_NE(seen.find("Station: 2 jobs, all updated.\n"), std::string::npos) << seen;
+  std::ifstream record(dir_ / "gps-update-record.jsonl");
+  int lines = 0;
+  for (std::string line; std::getline(record, line);) ++lines;
+  EXPECT_EQ(lines, 2);
+}
+
+// Killed outright during a job, the station leaves a record whose every
+// line is whole: each went out in one write.
+TEST_F(CliProgram, AStationKilledMidJobLeavesEveryEarlierLineWhole) {
+  WriteImage(3000);
+  int out = -1;
+  const pid_t child = StartCli(dir_, "--station --simulate=3 --record rec.jsonl", out);
+  ASSERT_GT(child, 0);
+  // The first job's line is written before its count is shown; the slower
+  // devices' jobs still run.
+  const std::string seen = ReadUntil(out, "Station: 1 updated");
+  kill(child, SIGKILL);
+  close(out);
+  EXPECT_EQ(ExitStatusOf(child), -1);
+  ASSERT_NE(seen.find("Station: 1 updated"), std::string::npos) << seen << Slurp(dir_ / "err");
+  std::ifstream record(dir_ / "rec.jsonl", std::ios::binary);
+  int lines = 0;
+  for (std::string line; std::getline(record, line); ++lines)
+    EXPECT_TRUE(testing::JsonObjectReader::Parse(line)) << line;
+  EXPECT_GE(lines, 1);
+  EXPECT_LE(lines, 3);
 }
 
 // A reader that goes away after the first line (`| head -1`) is no reason

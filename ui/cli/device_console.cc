@@ -35,19 +35,23 @@ class DeviceConsole::DeviceReporter : public UpdateReporter {
 DeviceConsole::DeviceConsole(std::ostream& out, std::ostream& err,
                              const std::vector<std::string>& names, bool drawBars, int columns,
                              int rows)
-    : out_(out), err_(err), drawBars_(drawBars) {
+    : out_(out), err_(err), drawBars_(drawBars), columns_(columns), rows_(rows) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     devices_.emplace_back().name = names[i];
     reporters_.push_back(std::make_unique<DeviceReporter>(*this, i));
     nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(names[i]), kLongestBarName));
   }
-  // A bar line that wraps, or more bars than the terminal has rows, would
-  // leave the cursor movements that redraw them moving the wrong lines: the
-  // screen fills with broken bars. The last column stays free, as some
-  // terminals wrap on reaching it.
+  if (!BarsFit(names.size())) drawBars_ = false;
+}
+
+// A bar line that wraps, or more bars than the terminal has rows, would
+// leave the cursor movements that redraw them moving the wrong lines: the
+// screen fills with broken bars. The last column stays free, as some
+// terminals wrap on reaching it.
+bool DeviceConsole::BarsFit(std::size_t bars) const {
   const std::size_t barWidth = nameWidth_ + 2 + kBarCells + 2 + 4;
-  if (columns > 0 && barWidth + 1 > static_cast<std::size_t>(columns)) drawBars_ = false;
-  if (rows > 0 && names.size() + 1 > static_cast<std::size_t>(rows)) drawBars_ = false;
+  if (columns_ > 0 && barWidth + 1 > static_cast<std::size_t>(columns_)) return false;
+  return rows_ <= 0 || bars + 1 <= static_cast<std::size_t>(rows_);
 }
 
 DeviceConsole::~DeviceConsole() = default;
@@ -57,6 +61,40 @@ UpdateReporter& DeviceConsole::Reporter(std::size_t index) { return *reporters_.
 std::string DeviceConsole::LastText(std::size_t index) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index).lastText;
+}
+
+std::size_t DeviceConsole::Add(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t index = 0;
+  while (index < devices_.size() && devices_[index].active) ++index;
+  if (index == devices_.size()) {
+    devices_.emplace_back();
+    reporters_.push_back(std::make_unique<DeviceReporter>(*this, index));
+  }
+  devices_[index] = Device{};
+  devices_[index].name = name;
+  nameWidth_ = std::max(nameWidth_, std::min(DisplayWidth(name), kLongestBarName));
+  ClearBarsLocked();
+  const auto active = std::count_if(devices_.begin(), devices_.end(),
+                                    [](const Device& device) { return device.active; });
+  // From the job that no longer fits on, progress lines, as in a log.
+  if (!BarsFit(static_cast<std::size_t>(active))) drawBars_ = false;
+  DrawBars();
+  return index;
+}
+
+void DeviceConsole::Finish(std::size_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBarsLocked();
+  devices_.at(index).active = false;
+  DrawBars();
+}
+
+void DeviceConsole::Line(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBarsLocked();
+  out_ << text << '\n' << std::flush;
+  DrawBars();
 }
 
 void DeviceConsole::Status(std::size_t index, std::string_view text) {
@@ -124,25 +162,28 @@ void DeviceConsole::ClearBars() {
 // everything from there down is erased.
 void DeviceConsole::ClearBarsLocked() {
   if (!barsShown_) return;
-  err_ << '\r' << Up(devices_.size() - 1) << "\033[J" << std::flush;
+  err_ << '\r' << Up(barLines_ - 1) << "\033[J" << std::flush;
   barsShown_ = false;
 }
 
 void DeviceConsole::DrawBars() {
   if (!drawBars_) return;
-  std::string block = barsShown_ ? '\r' + Up(devices_.size() - 1) : std::string();
-  for (std::size_t i = 0; i < devices_.size(); ++i) {
-    const Device& device = devices_[i];
+  std::string block = barsShown_ ? '\r' + Up(barLines_ - 1) : std::string();
+  std::size_t lines = 0;
+  for (const Device& device : devices_) {
+    if (!device.active) continue;
+    if (lines++ > 0) block += '\n';
     const int filled = device.percent * kBarCells / 100;
     const std::string percent = std::to_string(device.percent);
     block += "\033[K" + FitWidth(device.name, nameWidth_) + " [" +
              std::string(static_cast<std::size_t>(filled), '#') +
              std::string(static_cast<std::size_t>(kBarCells - filled), ' ') + "] " +
              std::string(3 - percent.size(), ' ') + percent + "%";
-    if (i + 1 < devices_.size()) block += '\n';
   }
+  if (lines == 0) return;  // no job runs: nothing to draw (barsShown_ is false here)
   err_ << block << std::flush;
   barsShown_ = true;
+  barLines_ = lines;
 }
 
 }  // namespace gps

@@ -43,6 +43,14 @@ class DeviceConsole {
   // Takes the bars off the screen: the jobs have ended.
   void ClearBars();
 
+  // A station's devices come and go: `Add` gives a new device a place (one
+  // whose job has ended may be reused), `Finish` takes its bar away when its
+  // job has ended, and `Line` is a line of the program's own on standard
+  // output, kept above the bars.
+  std::size_t Add(const std::string& name);
+  void Finish(std::size_t index);
+  void Line(std::string_view text);
+
  private:
   class DeviceReporter;
   struct Device {
@@ -52,6 +60,7 @@ class DeviceConsole {
     int percent = 0;
     int tenthsShown = 0;  // progress lines: the last tenth of this step printed
     std::string lastText;
+    bool active = true;  // its job runs: its bar is drawn
   };
 
   void Status(std::size_t index, std::string_view text);
@@ -61,16 +70,20 @@ class DeviceConsole {
   // Under the lock.
   void Progressed(Device& device);
   void ClearBarsLocked();
+  bool BarsFit(std::size_t bars) const;
   void DrawBars();
 
   std::ostream& out_;
   std::ostream& err_;
   bool drawBars_;
+  const int columns_;
+  const int rows_;
   std::size_t nameWidth_ = 0;
   mutable std::mutex mutex_;
   std::vector<Device> devices_;
   std::vector<std::unique_ptr<DeviceReporter>> reporters_;
   bool barsShown_ = false;
+  std::size_t barLines_ = 0;  // bars drawn, while barsShown_
 };
 
 }  // namespace gps

@@ -17,9 +17,10 @@
 
 int main(int argc, char** argv) {
   gps::PrepareProcess();  // before anything is opened
-  gps::StopEvent& interrupt = gps::StopOnInterrupt();
-  gps::PrepareConsole();
   const gps::CliOptions options = gps::ParseCliOptions(gps::Arguments(argc, argv));
+  // A station's first Ctrl+C lets its jobs finish, the second stops them.
+  gps::StopEvent& interrupt = gps::StopOnInterrupt(options.station ? 2 : 1);
+  gps::PrepareConsole();
 
   // An update writes nothing itself: its output goes through a queue whose
   // own thread waits on the reader (output_queue.h). What only prints
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   context.rows = [] { return gps::TerminalRows(stderr); };
   context.interrupt = &interrupt;
   context.interrupted = [] { return gps::InterruptRequested(); };
+  context.interrupts = [] { return gps::Interrupts(); };
   context.keepAwake = [] { return gps::SleepInhibitor::Acquire(gps::kKeepAwakeReason); };
   context.claimInstance = [&guard]() -> const gps::InstanceGuard& {
     guard = gps::InstanceGuard::Acquire();

@@ -45,16 +45,20 @@ TextConverter ConverterTo(const std::string& codeset);
 // wrong, to be shown once.
 TextConverter TerminalConverter(std::FILE* stream, std::string& note);
 
-// From now on the first interrupt (Ctrl+C; SIGTERM too where there are
-// signals) sets the returned event instead of ending the program, so that a
-// wait for the device ends at once and an update stops at its next transfer
-// with the device closed. A second interrupt ends the program as usual.
-// Call it first thing in main, before any other thread exists.
-StopEvent& StopOnInterrupt();
+// From now on the first `caught` interrupts (Ctrl+C; SIGTERM too where
+// there are signals) each set the returned event instead of ending the
+// program, so that a wait for the device ends at once and an update stops at
+// its next transfer with the device closed (a station takes two: the first
+// lets its jobs finish, the second stops them). The next interrupt ends the
+// program as usual. Call it first thing in main, before any other thread
+// exists; `caught` of the first call holds.
+StopEvent& StopOnInterrupt(unsigned caught = 1);
 
 // True once the first interrupt has arrived. The event itself tells no more
 // after the stopped transfer has taken it back.
 bool InterruptRequested();
+// How many interrupts have arrived.
+unsigned Interrupts();
 
 // The program's arguments after its name, in UTF-8. Windows hands main its
 // arguments in the system's code page, which loses a file name in any other

@@ -87,29 +87,32 @@ TextConverter TerminalConverter(std::FILE* stream, std::string& note) {
 }
 
 namespace {
-std::atomic<bool> g_interrupted{false};
+std::atomic<unsigned> g_interrupts{0};
 }  // namespace
 
-bool InterruptRequested() { return g_interrupted.load(); }
+bool InterruptRequested() { return g_interrupts.load() > 0; }
+unsigned Interrupts() { return g_interrupts.load(); }
 
 // A signal handler may not touch the event's mutex, so the signals are
 // blocked in every thread and one thread of its own takes them with sigwait.
-StopEvent& StopOnInterrupt() {
+StopEvent& StopOnInterrupt(unsigned caught) {
   // Never destroyed: the signal thread may use it while the process exits.
-  static StopEvent* const event = [] {
+  static StopEvent* const event = [caught] {
     auto* stop = new StopEvent;
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([stop, signals] {
+    std::thread([stop, signals, caught] {
       int sig = 0;
-      sigwait(&signals, &sig);
-      g_interrupted.store(true);
-      stop->Set();
-      // The second one gets the default action: the program ends.
-      sigwait(&signals, &sig);
+      for (;;) {
+        sigwait(&signals, &sig);
+        if (g_interrupts.load() >= caught) break;
+        g_interrupts.fetch_add(1);
+        stop->Set();
+      }
+      // The one after them gets the default action: the program ends.
       ::signal(sig, SIG_DFL);
       pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
       raise(sig);

@@ -3,6 +3,7 @@
 // windows.h must come first.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iostream>
 #include <streambuf>
@@ -16,13 +17,14 @@ namespace {
 
 StopEvent* g_interrupt = nullptr;
 std::atomic<int> g_interrupts{0};
+int g_caught = 1;  // interrupts that set the event; the next one ends the program
 
 // The system calls this on a thread of its own; setting the event (a Win32
 // event object) is safe there. FALSE hands the event on to the default
 // handler, which ends the process.
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  if (g_interrupts.fetch_add(1) > 0) return FALSE;
+  if (g_interrupts.fetch_add(1) >= g_caught) return FALSE;
   g_interrupt->Set();
   return TRUE;
 }
@@ -140,10 +142,14 @@ TextConverter TerminalConverter(std::FILE*, std::string&) { return nullptr; }
 bool TerminalIsDumb() { return false; }
 
 bool InterruptRequested() { return g_interrupts.load() > 0; }
+unsigned Interrupts() {
+  return static_cast<unsigned>(std::min(g_interrupts.load(), g_caught));
+}
 
-StopEvent& StopOnInterrupt() {
+StopEvent& StopOnInterrupt(unsigned caught) {
   // Never destroyed: the handler may run while the process exits.
-  static StopEvent* const event = [] {
+  static StopEvent* const event = [caught] {
+    g_caught = static_cast<int>(caught);
     g_interrupt = new StopEvent;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     return g_interrupt;

@@ -40,12 +40,16 @@ std::optional<uint32_t> CopyNumber(const std::string& name, const std::string& s
 }
 
 std::tm LocalTime(fs::file_time_type time) {
-  // Through the two clocks' "now": not every standard library (Emscripten's)
-  // converts between them, and a minute's precision is all the text shows.
-  const auto system =
-      std::chrono::system_clock::now() +
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(
-          time - fs::file_time_type::clock::now());
+#ifdef __EMSCRIPTEN__
+  // The web page's C++ library has no file_clock::to_sys; its files (in
+  // memory) are dated by the same clock, so the offset from now serves.
+  const auto system = std::chrono::system_clock::now() +
+                      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                          time - fs::file_time_type::clock::now());
+#else
+  const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+      std::chrono::file_clock::to_sys(time));
+#endif
   const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
   std::tm local{};
 #ifdef _WIN32

@@ -141,7 +141,8 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
   // SIGTERM (a logout, a shutdown, kill) and SIGINT stop an update as a
   // confirmed close does, and the program then ends with 128 + the signal.
   StopSignals stopSignals;
-  QObject::connect(&stopSignals, &StopSignals::Stop, &dialog, [&dialog](int) { dialog.Terminate(); });
+  QObject::connect(&stopSignals, &StopSignals::Stop, &dialog,
+                   [&dialog](int) { dialog.Terminate(); });
   int status = kAppExitClosed;
   if (hooks.runDialog) {
     status = hooks.runDialog(dialog);

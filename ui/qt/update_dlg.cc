@@ -50,7 +50,8 @@ std::optional<std::filesystem::path> DraggedFile(const QMimeData* data) {
   const QUrl url = data->urls().first();
   if (!url.isLocalFile()) return std::nullopt;
   const QByteArray raw = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-  const std::filesystem::path file(std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
+  const std::filesystem::path file(
+      std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
   std::error_code error;
   if (std::filesystem::is_directory(file, error)) return std::nullopt;
   return file;

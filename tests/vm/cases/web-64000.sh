@@ -1,5 +1,5 @@
-# The web page in headless Chromium updates the device through WebHID, usbhid and hidraw: 64,000 bytes.
-BUDGET=420
+# The web page in headless Chromium, a kiosk by its kiosk.json, updates the device through WebHID, usbhid and hidraw: 64,000 bytes.
+BUDGET=600
 
 guest() {
   # shellcheck source=../../../web/tests/vm_guest.sh
@@ -8,7 +8,7 @@ guest() {
   mkdir -p /dev/shm && mount -t tmpfs -o mode=1777 tmpfs /dev/shm
   image 64000
   device_up
-  web_page page code_data.bin
+  web_page page --timeout 480 code_data.bin
   device_stop
 }
 
