@@ -49,6 +49,7 @@ class LastTextReporter : public UpdateReporter {
     last_ = text;
     inner_.ShowMessage(text);
   }
+  void StageBegins(JobStage stage) override { inner_.StageBegins(stage); }
   const std::string& LastText() const { return last_; }
 
  private:
