@@ -13,6 +13,9 @@
 //   All    gps-update-cli --all on 1, 2, 4 and 8 simulated devices paced at
 //          the wire's rate (one report per 1 ms frame): the time against
 //          one device alone
+//   Station  gps-update-cli --station: a device plugged in to the first
+//          report sent to it, and the memory after 1,000 jobs
+//          (`gps_bench --station-only` prints these alone)
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -29,6 +32,7 @@
 
 #include "bench/null_reporter.h"
 #include "bench/qt_reporting.h"
+#include "bench/station_bench.h"
 #include "hid/paced_backend.h"
 #include "sim/sim_device.h"
 #include "protocol/command_block.h"
@@ -213,7 +217,38 @@ double PacedAllDevicesSeconds(unsigned count, uint64_t& reports) {
 
 }  // namespace
 
+// The station's figures: the time from a plug-in to the first report, and
+// the memory after many jobs, which must not grow.
+int PrintStationFigures() {
+  const std::vector<std::size_t> counts = {100, 250, 500, 1000};
+  const StationFigures f = MeasureStation(40, counts);
+  if (f.failed || f.firstReportMs.empty()) {
+    std::printf("Station            the simulated station failed\n");
+    return 1;
+  }
+  auto sorted = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  const std::vector<double> first = sorted(f.firstReportMs);
+  const std::vector<double> after = sorted(f.afterLookMs);
+  auto at = [](const std::vector<double>& v, double q) {
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+  };
+  std::printf("\nStation: plug-in to first report over %zu plug-ins, the bus looked at every "
+              "%.0f ms:\n  median %7.1f ms, 90th %7.1f ms, longest %7.1f ms\n",
+              first.size(), f.lookIntervalMs, at(first, 0.5), at(first, 0.9), first.back());
+  std::printf("  of which after the look that saw it: median %.2f ms, longest %.2f ms\n",
+              at(after, 0.5), after.back());
+  std::printf("Station memory after N jobs (heap in use / resident):\n");
+  for (std::size_t i = 0; i < f.jobs.size(); ++i)
+    std::printf("  %5zu jobs  %9.1f KiB / %9.1f KiB\n", f.jobs[i], f.heapKiB[i], f.residentKiB[i]);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--station-only") return PrintStationFigures();
   benchmark::Initialize(&argc, argv);
   const long peak = PeakMemoryOfCli("--simulate", nullptr);
   const long peakAll = PeakMemoryOfCli("--simulate=8", "--all");
@@ -279,5 +314,5 @@ int main(int argc, char** argv) {
                 best[i], best[i] / best[0], best[i] / frames,
                 counts[i] == 4 ? "  (target <= 1.15 x one device)" : "");
   }
-  return 0;
+  return PrintStationFigures();
 }

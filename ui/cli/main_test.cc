@@ -1,3 +1,6 @@
+// gps-update-cli as a process, started from its built file: what main.cc adds
+// around RunCli (signals, closed streams, the lock, the output queue) and the
+// program as scripts and terminals see it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
