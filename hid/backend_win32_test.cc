@@ -15,7 +15,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/tracing_backend.h"
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 
 namespace gps {
 namespace {

@@ -44,7 +44,7 @@ const std::string kUpdateLines = Lines({text::kErasing, text::kWritingDatabase,
 // Passes everything on to the simulated bus and signals each time the
 // program has looked at the bus, so that a test can change the bus between
 // two looks without sleeping.
-class WatchedBus : public testing::ForwardingBackend {
+class WatchedBus : public ForwardingBackend {
  public:
   explicit WatchedBus(SimBus& bus) : ForwardingBackend(bus) {}
   StopEvent looked;       // the program has enumerated the bus
@@ -71,7 +71,7 @@ class CliRun : public ::testing::Test {
     CliContext context(out, err);
     context.backend = backend ? backend : &watched;
     context.interrupt = &interrupt;
-    context.bounds = testing::ShortBounds();
+    context.bounds = test::ShortBounds();
     context.pollInterval = milliseconds(10);
     context.settleTime = settleTime;
     context.now = now;
@@ -106,7 +106,7 @@ class CliRun : public ::testing::Test {
     });
   }
 
-  testing::TempFolder folder_{"cli"};
+  test::TempFolder folder_{"cli"};
   const fs::path dir_ = folder_.path();
   SimDevice device;
   SimBus bus{device};
@@ -255,7 +255,7 @@ TEST_F(CliRun, ListsEveryMatchingDeviceAndSkipsTheRest) {
 
   // A serial number is asked of the matches only: any other device, however
   // slow to answer, is not asked at all.
-  struct SerialsWatched : testing::ForwardingBackend {
+  struct SerialsWatched : ForwardingBackend {
     using ForwardingBackend::ForwardingBackend;
     std::vector<std::string> asked;
     std::string QuerySerial(const std::string& path) override {
@@ -319,7 +319,7 @@ TEST_F(CliRun, ALogShowsTheJobMovingAndTheTimeItTook) {
 TEST_F(CliRun, AJobThatEndsHalfwayTellsWhatToDo) {
   std::ofstream(dir_ / "code_data.bin", std::ios::binary) << std::string(70000, 'x');
   // Stops the job at the 600th output report, halfway through the pages.
-  class StopAt : public testing::ForwardingBackend {
+  class StopAt : public ForwardingBackend {
    public:
     StopAt(HidBackend& inner, StopEvent& stop) : ForwardingBackend(inner), stop_(stop) {}
     TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
@@ -413,7 +413,7 @@ TEST_F(CliRun, TheSystemIsKeptAwakeForTheWholeUpdate) {
     bool Holding() const override { return true; }
     std::atomic<int>& held_;
   };
-  class AwakeCheck : public testing::ForwardingBackend {
+  class AwakeCheck : public ForwardingBackend {
    public:
     AwakeCheck(HidBackend& inner, std::atomic<int>& held) : ForwardingBackend(inner), held_(held) {}
     TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
@@ -524,7 +524,7 @@ TEST(HostileNames, ReachNoOutputRaw) {
     bus.AddInterface({"sim:" + std::to_string(i) + "\x1b[1m", HID_VENDOR_ID, HID_PRODUCT_ID, true,
                       &devices[i], serials[i]});
   }
-  testing::TempFolder folder{"hostile"};
+  test::TempFolder folder{"hostile"};
   const fs::path good = folder.Write("code_data.bin", std::string(300, 'x'));
 
   struct Case {
@@ -557,7 +557,7 @@ TEST(HostileNames, ReachNoOutputRaw) {
     std::ostringstream out, err;
     CliContext context(out, err);
     context.backend = &bus;
-    context.bounds = testing::ShortBounds();
+    context.bounds = test::ShortBounds();
     RunCli(ParseCliOptions(c.args), context);
     EXPECT_TRUE(SafeOutput(out.str())) << out.str();
     EXPECT_TRUE(SafeOutput(err.str())) << err.str();

@@ -70,7 +70,7 @@ class AppTest : public QObject {
   // A name with markup in it is shown as the characters it is made of.
   void AMarkupNameIsShownAsPlainText() {
     const QString name = QStringLiteral("<h1><font color=green>更新成功! 設備已更新.bin");
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link, QDir::current().filePath(name).toStdString(), true);
     dialog.show();
     QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);
@@ -118,7 +118,7 @@ class AppTest : public QObject {
     QVERIFY(silent.listen(m_dir->filePath("silent-bus")));
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + silent.fullServerName()).toUtf8());
     WriteFile("code_data.bin", 5000);
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -135,7 +135,7 @@ class AppTest : public QObject {
   void ADroppedBig5NameIsTheFileWritten() {
     const std::string raw = m_dir->path().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
     std::ofstream(raw, std::ios::binary) << std::string(5000, 'x');
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     auto drop = [&dialog](const QByteArray& url) {
