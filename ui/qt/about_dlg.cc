@@ -30,6 +30,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   purpose->setTextFormat(Qt::PlainText);
   purpose->setGeometry(DluRect(LAYOUT_ABOUT_PURPOSE));
 
+  auto* licence = new QLabel(QStringLiteral(GPS_LICENSE_NOTE), this);
+  licence->setObjectName("licence");
+  licence->setTextFormat(Qt::PlainText);
+  licence->setGeometry(DluRect(LAYOUT_ABOUT_LICENCE));
+
   auto* ok = new QPushButton(QStringLiteral("確定"), this);
   ok->setObjectName("ok");
   ok->setDefault(true);

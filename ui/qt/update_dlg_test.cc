@@ -702,6 +702,7 @@ class UpdateDialogTest : public QObject {
       QCOMPARE(about->windowTitle(), QStringLiteral("關於 Update"));
       QCOMPARE(about->findChild<QLabel*>("version")->text(), QStringLiteral("Update 1.0 版"));
       QVERIFY(!about->findChild<QLabel*>("purpose")->text().isEmpty());
+      QCOMPARE(about->findChild<QLabel*>("licence")->text(), QStringLiteral("以 MIT 授權條款發行"));
       QVERIFY(!about->findChild<QLabel*>("icon")->pixmap().isNull());
       QVERIFY(about->isModal());
       if (round == 0) {
