@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
 #include "hid/hid_device.h"
 #include "sim/sim_device.h"
 #include "ui/cli/cli_program.h"

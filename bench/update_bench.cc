@@ -32,8 +32,8 @@
 
 #include "bench/null_reporter.h"
 #include "bench/qt_reporting.h"
+#include "bench/paced_backend.h"
 #include "bench/station_bench.h"
-#include "hid/paced_backend.h"
 #include "sim/sim_device.h"
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"

@@ -36,7 +36,7 @@ TEST(HidapiBackend, AFailedOpenTellsThePlatformsCause) {
 // On Linux the claim is an flock on the device node, which a program of any
 // user meets: here a child process holds a file that stands in for the node.
 TEST(DeviceClaim, ANodeLockedByAnotherProcessIsBusy) {
-  testing::TempFolder dir;
+  test::TempFolder dir;
   const std::filesystem::path node = dir.Write("hidraw-standin", std::string_view("x"));
   int ready[2];
   int release[2];

@@ -7,7 +7,7 @@
 // its bound, and a transfer that did not finish is cancelled and its
 // cancellation awaited before the caller may touch the buffer again.
 #include "hid/backend_win32.h"
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 
 #include <windows.h>
 // windows.h must come first. MinGW's hidsdi.h declares C functions without
@@ -22,7 +22,7 @@ extern "C" {
 #include <memory>
 #include <vector>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 
 namespace gps {
 namespace {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <regex>
 #include <sstream>
@@ -15,7 +16,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/tracing_backend.h"
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 
 namespace gps {
 namespace {
@@ -247,6 +248,23 @@ TEST(Win32OpenTest, PathThatIsNotThereIsGoneAndTheTraceSaysWhy) {
       trace.str(), std::regex(R"(nobody-listens: gone \(CreateFileW: )" +
                               std::to_string(result.cause.code) + R"(\)\n)")))
       << trace.str();
+}
+
+// The claim on a device is a named mutex in Global\, named after the path
+// as Windows compares it: a second claim on the same interface, however its
+// path is spelt, is busy until the first is let go; another path is free.
+TEST(Win32DeviceClaim, OneHolderPerInterfacePath) {
+  Win32HidBackend backend;
+  const std::string path = "\\\\?\\hid#vid_0416&pid_b500#7&test&0&0000#{4d1e55b2}";
+  std::string upper = path;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  DeviceClaim first = backend.ClaimDevice(path);
+  ASSERT_FALSE(first.busy);
+  ASSERT_NE(first.lock, nullptr);
+  EXPECT_TRUE(backend.ClaimDevice(upper).busy);
+  EXPECT_FALSE(backend.ClaimDevice(path + "-other").busy);
+  first.lock.reset();
+  EXPECT_FALSE(backend.ClaimDevice(path).busy);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace gps {
 namespace {
 
-using testing::PlannedPeer;
+using test::PlannedPeer;
 
 struct Reader {
   Reader(SimBus& onBus, StopEvent& stopEvent) : bus(onBus), stop(stopEvent) {

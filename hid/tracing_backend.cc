@@ -54,24 +54,10 @@ std::string CauseText(const PlatformCause& cause) {
 }  // namespace
 
 TracingBackend::TracingBackend(HidBackend& inner, std::ostream& out)
-    : inner_(inner), out_(out), start_(std::chrono::steady_clock::now()) {}
-
-// Enumeration and attribute queries are not written down: a program that
-// waits for the device makes them several times a second.
-std::vector<std::string> TracingBackend::EnumerateInterfaces() {
-  return inner_.EnumerateInterfaces();
-}
-
-std::optional<HidAttributes> TracingBackend::QueryAttributes(const std::string& path) {
-  return inner_.QueryAttributes(path);
-}
-
-std::string TracingBackend::QuerySerial(const std::string& path) {
-  return inner_.QuerySerial(path);
-}
+    : ForwardingBackend(inner), out_(out), start_(std::chrono::steady_clock::now()) {}
 
 HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access) {
-  const HidOpenResult result = inner_.OpenData(path, access);
+  const HidOpenResult result = inner().OpenData(path, access);
   std::string line = std::string("open ") + (access == HidAccess::Read ? "read " : "write ") +
                      ShownText(path) + ": ";
   if (result.handle != kInvalidHidHandle)
@@ -85,7 +71,7 @@ HidOpenResult TracingBackend::OpenData(const std::string& path, HidAccess access
 TransferResult TracingBackend::Transfer(HidHandle handle, HidDirection direction,
                                         uint8_t* buffer, uint32_t length, uint32_t boundMs,
                                         const StopEvent& stop) {
-  const TransferResult result = inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  const TransferResult result = inner().Transfer(handle, direction, buffer, length, boundMs, stop);
   const bool write = direction == HidDirection::Write;
   std::string line = write ? "out " : "in ";
   if (result.status == TransferStatus::Completed)
@@ -106,7 +92,7 @@ TransferResult TracingBackend::Transfer(HidHandle handle, HidDirection direction
 // Only a flush that did not complete is written down: for backends that
 // settle each write at once it always completes, and the trace stays as it was.
 TransferResult TracingBackend::Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) {
-  const TransferResult result = inner_.Flush(handle, boundMs, stop);
+  const TransferResult result = inner().Flush(handle, boundMs, stop);
   if (result.status != TransferStatus::Completed)
     Line(std::string("out flush ") + StatusText(result.status));
   return result;
@@ -115,7 +101,7 @@ TransferResult TracingBackend::Flush(HidHandle handle, uint32_t boundMs, const S
 // The lengths tell support at once whether the device runs the firmware
 // that the link speaks to.
 std::optional<HidReportLengths> TracingBackend::ReportLengths(HidHandle handle) {
-  const std::optional<HidReportLengths> lengths = inner_.ReportLengths(handle);
+  const std::optional<HidReportLengths> lengths = inner().ReportLengths(handle);
   std::string line = "reports of handle " + std::to_string(handle) + ": ";
   if (lengths)
     line += "in " + std::to_string(lengths->input) + ", out " + std::to_string(lengths->output);
@@ -125,10 +111,8 @@ std::optional<HidReportLengths> TracingBackend::ReportLengths(HidHandle handle) 
   return lengths;
 }
 
-void TracingBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }
-
 void TracingBackend::Close(HidHandle handle) {
-  inner_.Close(handle);
+  inner().Close(handle);
   Line("close handle " + std::to_string(handle));
 }
 
@@ -143,7 +127,7 @@ void TracingBackend::Line(const std::string& text) {
 }
 
 DeviceClaim TracingBackend::ClaimDevice(const std::string& path) {
-  DeviceClaim claim = inner_.ClaimDevice(path);
+  DeviceClaim claim = inner().ClaimDevice(path);
   Line("claim " + ShownText(path) + ": " +
        (claim.busy ? "held by another program" : claim.lock ? "held" : "not lockable"));
   return claim;

@@ -20,30 +20,27 @@
 #include <ostream>
 #include <string>
 
-#include "hid/hid_backend.h"
+#include "hid/forwarding_backend.h"
 
 namespace gps {
 
-class TracingBackend : public HidBackend {
+class TracingBackend : public ForwardingBackend {
  public:
   TracingBackend(HidBackend& inner, std::ostream& out);
 
-  std::vector<std::string> EnumerateInterfaces() override;
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
-  std::string QuerySerial(const std::string& path) override;
+  // Enumeration, attribute and serial queries and cancels pass unwritten: a
+  // program that waits for the device makes them several times a second.
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
   TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override;
   std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
-  void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
   DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   void Line(const std::string& text);
 
-  HidBackend& inner_;
   std::ostream& out_;
   std::mutex mutex_;  // one line at a time, whichever thread writes it
   const std::chrono::steady_clock::time_point start_;

@@ -27,7 +27,7 @@ std::vector<std::string> Entries(const std::string& trace) {
 // The update's own tests show the completed transfers; here are the ways a
 // link can go wrong, as support would read them.
 TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
-  testing::PlannedPeer device;
+  test::PlannedPeer device;
   device.refuseWrite = HidOpenError::Busy;
   SimBus bus(device);
   std::ostringstream out;
@@ -67,7 +67,7 @@ TEST(TracingBackend, WritesDownFailedOpensAndTransfers) {
 // The platform's own cause of a failure goes beside the closed set's word:
 // the call, its code and, where the platform gives one, its text.
 TEST(TracingBackend, NamesThePlatformsCauseOfAFailure) {
-  class FailingPlatform : public testing::ForwardingBackend {
+  class FailingPlatform : public ForwardingBackend {
    public:
     using ForwardingBackend::ForwardingBackend;
     HidOpenResult OpenData(const std::string&, HidAccess access) override {
@@ -81,7 +81,7 @@ TEST(TracingBackend, NamesThePlatformsCauseOfAFailure) {
       return {TransferStatus::Failed, 0, {"WriteFile", 1167, {}}};
     }
   };
-  testing::PlannedPeer device;
+  test::PlannedPeer device;
   SimBus bus(device);
   FailingPlatform platform(bus);
   std::ostringstream out;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the release zip as a user gets it, under Wine:
-#   - it holds Update.exe, gps-update-cli.exe and 使用說明.txt, the Chinese
-#     name marked as UTF-8 so that Windows shows it right;
+#   - it holds Update.exe, gps-update-cli.exe, 使用說明.txt, the licence
+#     LICENSE.txt and THIRD-PARTY-NOTICES.txt, the Chinese name marked as
+#     UTF-8 so that Windows shows it right;
 #   - unpacked into a folder with a Chinese name (and a space), the
 #     instructions are UTF-8 with a byte order mark and CRLF line ends and
 #     name this version, gps-update-cli.exe answers --version there, and the
@@ -22,7 +23,8 @@ version=$(basename "$zip" -win64.zip)
 version=${version#gps-update-}
 echo "== the zip $(basename "$zip"), unpacked into $dir"
 names=$(unzip -Z1 "$zip" | sort)
-[ "$names" = "$(printf '%s\n' Update.exe gps-update-cli.exe 使用說明.txt | sort)" ] ||
+[ "$names" = "$(printf '%s\n' Update.exe gps-update-cli.exe 使用說明.txt LICENSE.txt \
+                 THIRD-PARTY-NOTICES.txt | sort)" ] ||
   fail "the zip holds: $names"
 # Windows shows a name that is not ASCII right only when the zip marks it as
 # UTF-8 (general purpose flag bit 11); otherwise it reads the name in the
@@ -55,6 +57,12 @@ readme=$dir/使用說明.txt
   [ "$(grep -c $'\r$' "$readme")" = "$(wc -l < "$readme")" ] &&
   grep -q "使用說明" "$readme" && grep -q "$version" "$readme" ||
   fail "$readme is not the instructions for $version in UTF-8 with CRLF"
+
+grep -q "MIT License" "$dir/LICENSE.txt" ||
+  fail "LICENSE.txt is not the MIT licence"
+grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$dir/THIRD-PARTY-NOTICES.txt" &&
+  grep -qi "winpthreads" "$dir/THIRD-PARTY-NOTICES.txt" ||
+  fail "THIRD-PARTY-NOTICES.txt lacks the notices of libstdc++ or winpthreads"
 
 out=$(cd "$dir" && "$WINE" gps-update-cli.exe --version | tr -d '\r')
 [ "$out" = "gps-update-cli $version" ] ||

@@ -34,7 +34,7 @@ TEST(DeviceProbe, TellsEachOutcomeApartAndLeavesNothingOpen) {
     SCOPED_TRACE(c.name);
     SimConfig config;
     config.faults = c.faults;
-    testing::SimRig rig(config);
+    test::SimRig rig(config);
     if (!c.plugged) rig.device.Unplug();
     const ProbeResult result = ProbeDevice(rig.link);
     EXPECT_EQ(result.outcome, c.outcome);
@@ -48,7 +48,7 @@ TEST(DeviceProbe, TellsEachOutcomeApartAndLeavesNothingOpen) {
 TEST(DeviceProbe, ADeviceWithOtherReportsIsNotThisFirmware) {
   SimConfig config;
   config.reportLengths = {65, 9};
-  testing::SimRig rig(config);
+  test::SimRig rig(config);
   const ProbeResult result = ProbeDevice(rig.link);
   EXPECT_EQ(result.outcome, ProbeOutcome::WrongFirmware);
   EXPECT_EQ(result.text, text::kDeviceWrongFirmware);

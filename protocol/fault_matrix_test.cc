@@ -12,8 +12,8 @@
 namespace gps {
 namespace {
 
-using testing::RecordingReporter;
-using testing::SimRig;
+using test::RecordingReporter;
+using test::SimRig;
 
 std::string S(std::string_view text) { return std::string(text); }
 

@@ -41,14 +41,6 @@ inline constexpr std::string_view kDeviceInUseElsewhere =
 inline constexpr std::string_view kDeviceWrongFirmware = "設備韌體不符! 此設備無法以本程式更新。";
 
 // Message boxes.
-inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
-// No single-instance guard could be had safely, so nothing is updated. What
-// to check differs by platform, as for kDeviceNoPermission.
-extern const std::string_view kInstanceLockFailed;
-// The same when the system refused to make the lock (a full disk, a
-// read-only file system) rather than the place being someone else's.
-inline constexpr std::string_view kInstanceLockSystemFailed =
-    "無法建立執行鎖定，未進行更新! 請確認磁碟空間足夠且暫存目錄可以寫入。";
 inline constexpr std::string_view kCantFindPrefix = "Can't find ";  // + file name
 inline constexpr std::string_view kReadFilePrefix = "讀取 ";       // + file name
 inline constexpr std::string_view kReadFileSuffix = " 錯誤!";

@@ -127,6 +127,11 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     m_reporter.SetStatusText(text::kDeviceInUseElsewhere);
     return UpdateOutcome::DeviceBusy;
   }
+
+  // Each operation shows its own failure first; the job's summary replaces it
+  // at once. With no device, too, the line ends on the erase summary rather
+  // than "設備連線失敗!": it names the stage the update stopped at, and the
+  // advice after it says that nothing was sent and to check the USB cable.
   switch (WriteDatabase(data, length, DATABASE_ADDRESS)) {
     case kWriteDatabaseNoDevice:
       m_reporter.SetStatusText(text::kEraseFlashFailed);

@@ -49,15 +49,12 @@ struct LoadedImage {
 std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
                                        UpdateReporter& reporter, LoadedImage& image);
 
-// The image a program writes when it is given none, in its working folder.
-inline constexpr const char* kDefaultImageFile = "code_data.bin";
-
 class UpdateJob {
  public:
   explicit UpdateJob(UpdateReporter& reporter, LinkSettings link = {});
 
   // Reads `file` whole and updates the device with it.
-  UpdateOutcome LoadAndUpdate(const std::filesystem::path& file = kDefaultImageFile);
+  UpdateOutcome LoadAndUpdate(const std::filesystem::path& file);
 
   // Erases, writes the image from DATABASE_ADDRESS, writes the header page
   // and restarts the device. `data` holds the image and, after it, at least

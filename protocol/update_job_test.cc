@@ -28,8 +28,8 @@ namespace gps {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RecordingReporter;
-using testing::SimRig;
+using test::RecordingReporter;
+using test::SimRig;
 
 std::string S(std::string_view text) { return std::string(text); }
 
@@ -84,7 +84,7 @@ TEST(UpdateJob, WholeUpdatesPutExactlyTheExpectedReportsAndFlash) {
       S(text::kWritingDatabase), S(text::kUpdateSucceeded)};
   for (uint32_t length : {0u, 1u, 255u, 256u, 1000u, 4096u, 0xFF5FFFu, 0xFF6000u, 0xFF6001u}) {
     SCOPED_TRACE(length);
-    testing::TempFolder dir;
+    test::TempFolder dir;
     const std::vector<uint8_t> image = Image(length);
     SimRig rig;
     RecordingReporter reporter;
@@ -163,16 +163,6 @@ TEST(UpdateJob, ReportsEveryStepOfA1000ByteUpdateInOrder) {
       "range:1", "pos:0", "status:" + S(text::kWritingDatabase), "pos:1", "pos:0",
       "status:" + S(text::kUpdateSucceeded)};
   EXPECT_EQ(reporter.events, expected);
-}
-
-TEST(ImageHeader, PageOfA1000ByteImage) {
-  const auto page = HeaderPage(1000);
-  const std::vector<uint8_t> first32 = {
-      0x5F, 0x49, 0x4D, 0x47, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x13,
-      0x00, 0x00, 0xA0, 0x00, 0x40, 0x00, 0xA0, 0x00, 0x40, 0xE8, 0x03,
-      0x00, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(std::vector<uint8_t>(page.begin(), page.begin() + 32), first32);
-  EXPECT_EQ(std::vector<uint8_t>(page.begin() + 32, page.end()), std::vector<uint8_t>(224, 0));
 }
 
 // --- the erase monitor ------------------------------------------------------
@@ -320,7 +310,7 @@ TEST(DeviceOperations, WritePagesFailures) {
 // few reports in flight) reports a failed one only when the link flushes:
 // the exchange must end in its failure text, not in success.
 TEST(DeviceOperations, AWriteThatFailsAfterItWasAcceptedFailsTheExchange) {
-  class FlushFails : public testing::ForwardingBackend {
+  class FlushFails : public ForwardingBackend {
    public:
     using ForwardingBackend::ForwardingBackend;
     TransferResult Flush(HidHandle, uint32_t, const StopEvent&) override {
@@ -364,7 +354,7 @@ TEST(DeviceOperations, RestartSendsTheFixedReport) {
 // --- the file ------------------------------------------------------------------
 
 TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
-  testing::TempFolder dir;
+  test::TempFolder dir;
   fs::create_directory(dir.path() / "folder.bin");
   {
     std::ofstream huge(dir.path() / "huge.bin", std::ios::binary);
@@ -398,7 +388,7 @@ TEST(LoadAndUpdate, FileProblemsAreToldAndNothingIsSent) {
 // A FIFO named like the image is not a file to read: opening it would wait
 // for a writer that never comes.
 TEST(LoadAndUpdate, AFifoIsRefusedWithoutOpeningIt) {
-  testing::TempFolder dir;
+  test::TempFolder dir;
   const fs::path fifo = dir.path() / "code_data.bin";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   SimRig rig;

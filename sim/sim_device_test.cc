@@ -12,7 +12,7 @@
 namespace gps {
 namespace {
 
-using testing::SimRig;
+using test::SimRig;
 
 // Opens a link on the rig's device.
 struct Link {

@@ -1,5 +1,6 @@
 // Fakes of the device link's layer, for tests of hid/ and above: nothing in
-// here knows what the reports mean.
+// here knows what the reports mean. A test that watches or changes a few
+// calls of a backend derives from ForwardingBackend (hid/forwarding_backend.h).
 #pragma once
 
 #include <chrono>
@@ -7,41 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "hid/forwarding_backend.h"
 #include "hid/hid_backend.h"
 #include "hid/sim_bus.h"
 
-namespace gps::testing {
-
-// Passes every call on to another backend; a test derives from it to watch
-// or change the few calls it cares about.
-class ForwardingBackend : public HidBackend {
- public:
-  explicit ForwardingBackend(HidBackend& inner) : inner_(inner) {}
-  std::vector<std::string> EnumerateInterfaces() override { return inner_.EnumerateInterfaces(); }
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override {
-    return inner_.QueryAttributes(path);
-  }
-  std::string QuerySerial(const std::string& path) override { return inner_.QuerySerial(path); }
-  HidOpenResult OpenData(const std::string& path, HidAccess access) override {
-    return inner_.OpenData(path, access);
-  }
-  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
-                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override {
-    return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
-  }
-  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override {
-    return inner_.Flush(handle, boundMs, stop);
-  }
-  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override {
-    return inner_.ReportLengths(handle);
-  }
-  void Cancel(HidHandle handle) override { inner_.Cancel(handle); }
-  void Close(HidHandle handle) override { inner_.Close(handle); }
-  DeviceClaim ClaimDevice(const std::string& path) override { return inner_.ClaimDevice(path); }
-
- private:
-  HidBackend& inner_;
-};
+namespace gps::test {
 
 // A peer that knows nothing of any protocol: it keeps what it is given and
 // sends the input reports a test plans for it.
@@ -80,4 +51,4 @@ class PlannedPeer : public SimPeer {
   std::vector<std::vector<uint8_t>> taken;
 };
 
-}  // namespace gps::testing
+}  // namespace gps::test

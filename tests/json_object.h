@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace gps::testing {
+namespace gps::test {
 
 class JsonObjectReader {
  public:
@@ -181,4 +181,4 @@ class JsonObjectReader {
   std::size_t at_ = 0;
 };
 
-}  // namespace gps::testing
+}  // namespace gps::test

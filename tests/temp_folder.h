@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-namespace gps::testing {
+namespace gps::test {
 
 class TempFolder {
  public:
@@ -50,4 +50,4 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-}  // namespace gps::testing
+}  // namespace gps::test

@@ -12,7 +12,7 @@
 #include "tests/hid_fakes.h"
 #include "protocol/update_reporter.h"
 
-namespace gps::testing {
+namespace gps::test {
 
 // Records every request as one line: "status:…", "range:N", "pos:N",
 // "message:…", so a test can compare the whole sequence at once.
@@ -62,4 +62,4 @@ struct SimRig {
   LinkSettings link;
 };
 
-}  // namespace gps::testing
+}  // namespace gps::test

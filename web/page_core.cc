@@ -31,6 +31,7 @@
 #include "ui/common/dialog_texts.h"
 #include "ui/common/failure_advice.h"
 #include "ui/common/guidance_texts.h"
+#include "ui/common/instance_guard.h"
 #include "ui/common/update_progress.h"
 #include "ui/common/update_session.h"
 

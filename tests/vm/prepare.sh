@@ -20,7 +20,10 @@ vm_packages() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
     as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+    # Without what they recommend: QEMU's would bring audio, speech and
+    # graphics stacks that a VM without a screen or sound never uses.
+    as_root env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -q --no-install-recommends "${missing[@]}"
   fi
 }
 

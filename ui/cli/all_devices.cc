@@ -9,7 +9,7 @@
 #include <streambuf>
 #include <thread>
 
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
 #include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"

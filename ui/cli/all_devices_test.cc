@@ -11,7 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "hid/device_view.h"
 #include "protocol/flash_layout.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
@@ -35,7 +34,7 @@ std::string Line(std::string_view name, std::string_view text) {
 
 // Signals when the program has first looked at the bus, so that a test can
 // change the bus while the jobs run without sleeping.
-class WatchedBus : public testing::ForwardingBackend {
+class WatchedBus : public ForwardingBackend {
  public:
   using ForwardingBackend::ForwardingBackend;
   StopEvent looked;
@@ -66,7 +65,7 @@ class AllDevices : public ::testing::Test {
     CliContext context(out_, err_);
     context.backend = bus ? bus : &watched_;
     context.interrupt = &interrupt_;
-    context.bounds = testing::ShortBounds();
+    context.bounds = test::ShortBounds();
     context.pollInterval = milliseconds(10);
     return RunCli(options, context);
   }
@@ -93,7 +92,7 @@ class AllDevices : public ::testing::Test {
     return lines;
   }
 
-  testing::TempFolder folder_{"all"};
+  test::TempFolder folder_{"all"};
   const fs::path dir_ = folder_.path();
   std::vector<uint8_t> image_;
   SimDevice devices_[3];
@@ -164,7 +163,7 @@ TEST_F(AllDevices, EachFailureStaysWithItsDeviceAndTheFirstInBusOrderIsTheExitSt
     out_.str("");
     CliContext context(out_, err_);
     context.backend = &watched;
-    context.bounds = testing::ShortBounds();
+    context.bounds = test::ShortBounds();
     EXPECT_EQ(RunCli(options, context), c.exitStatus) << out_.str();
     for (int i = 0; i < 3; ++i) {
       SCOPED_TRACE(i);
@@ -202,7 +201,7 @@ TEST_F(AllDevices, ADevicePluggedInMeanwhileIsNotTouched) {
   options.file = dir_ / "code_data.bin";
   CliContext context(out_, err_);
   context.backend = &watched;
-  context.bounds = testing::ShortBounds();
+  context.bounds = test::ShortBounds();
   EXPECT_EQ(RunCli(options, context), kExitSuccess) << out_.str();
   plug.join();
   EXPECT_EQ(a.Restarts(), 1);
@@ -325,21 +324,6 @@ TEST_F(AllDevices, APlainUpdateKeepsToTheFirstDeviceWhereverItLeaves) {
   ASSERT_EQ(Run({}), kExitSuccess) << out_.str();
   ExpectUpdated(devices_[0]);
   EXPECT_EQ(devices_[1].OutputReportCount() + devices_[2].OutputReportCount(), 0u);
-}
-
-TEST(DeviceView, APinnedDeviceIsNotReplacedByTheNextOneAtItsPath) {
-  SimDevice first, next;
-  SimBus bus;
-  bus.AddInterface({"sim:0", HID_VENDOR_ID, HID_PRODUCT_ID, true, &first, "FIRST"});
-  bus.AddInterface({"sim:0", HID_VENDOR_ID, HID_PRODUCT_ID, true, &next, "NEXT"});
-  next.Unplug();
-  DeviceViewBackend view(bus, DeviceViewBackend::Pinned("sim:0", "FIRST"));
-  EXPECT_EQ(view.EnumerateInterfaces(), std::vector<std::string>{"sim:0"});
-  first.Unplug();
-  next.Plug();  // the platform hands the path on
-  EXPECT_EQ(view.EnumerateInterfaces(), std::vector<std::string>{});
-  EXPECT_FALSE(view.QueryAttributes("sim:0"));
-  EXPECT_EQ(view.OpenData("sim:0", HidAccess::Write).error, HidOpenError::Gone);
 }
 
 TEST(ResultTable, LinesUpTheColumnsAndNamesTheFailureThatDecides) {

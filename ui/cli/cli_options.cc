@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "protocol/messages.h"
+#include "ui/common/instance_guard.h"
 #include "ui/common/program_options.h"
 #include "res/version.h"
 

@@ -11,6 +11,7 @@
 
 #include "protocol/device_probe.h"
 #include "protocol/update_job.h"
+#include "ui/common/image_file.h"
 
 namespace gps {
 

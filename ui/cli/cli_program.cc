@@ -7,7 +7,7 @@
 #include <optional>
 #include <system_error>
 
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
 #include "hid/shown_text.h"
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"

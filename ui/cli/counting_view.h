@@ -1,11 +1,11 @@
-// A view of one device (hid/device_view.h) that also counts the output
+// A view of one device (hid/device_view_backend.h) that also counts the output
 // reports that went through it, for the record of the job.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
 
 namespace gps {
 

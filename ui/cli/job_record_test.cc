@@ -16,7 +16,7 @@
 namespace gps {
 namespace {
 
-using testing::JsonObjectReader;
+using test::JsonObjectReader;
 
 // Each string goes into a line that a strict reader takes, and comes back as
 // it was where it was valid UTF-8; what was not comes back as U+FFFD.
@@ -101,7 +101,7 @@ TEST(JobRecord, ALineHoldsTheJobAndTheImage) {
 // Two writers on one file, each with a descriptor of its own as two
 // stations would have, lines long and short: every line comes out whole.
 TEST(RecordFile, TwoWritersNeverInterleaveTheirLines) {
-  testing::TempFolder folder("record");
+  test::TempFolder folder("record");
   const auto file = folder.path() / "record.jsonl";
   constexpr int kLines = 200;
   auto writer = [&file](char mark) {
@@ -129,7 +129,7 @@ TEST(RecordFile, TwoWritersNeverInterleaveTheirLines) {
 }
 
 TEST(RecordFile, AFileThatCannotBeOpenedSaysWhy) {
-  testing::TempFolder folder("record");
+  test::TempFolder folder("record");
   RecordFile record;
   EXPECT_NE(record.Open(folder.path()), "");  // a folder
   EXPECT_NE(record.Open(folder.path() / "missing" / "record.jsonl"), "");

@@ -92,7 +92,7 @@ class CliProgram : public ::testing::Test {
   fs::path LockFile() const {
     return dir_ / ("gps-update-" + std::to_string(geteuid())) / kInstanceGuardName;
   }
-  testing::TempFolder folder_{"cli-process"};
+  test::TempFolder folder_{"cli-process"};
   const fs::path dir_ = folder_.path();
 };
 
@@ -224,7 +224,7 @@ TEST_F(CliProgram, AStationKilledMidJobLeavesEveryEarlierLineWhole) {
   std::ifstream record(dir_ / "rec.jsonl", std::ios::binary);
   int lines = 0;
   for (std::string line; std::getline(record, line); ++lines)
-    EXPECT_TRUE(testing::JsonObjectReader::Parse(line)) << line;
+    EXPECT_TRUE(test::JsonObjectReader::Parse(line)) << line;
   EXPECT_GE(lines, 1);
   EXPECT_LE(lines, 3);
 }
@@ -426,7 +426,7 @@ class CliOutput : public ::testing::Test {
     return at;
   }
 
-  testing::TempFolder folder_{"cli-output"};
+  test::TempFolder folder_{"cli-output"};
   const fs::path dir_ = folder_.path();
   pid_t child_ = -1;
 };

@@ -108,6 +108,9 @@ namespace {
 // A terminal whose locale is Big5 (what Traditional Chinese Windows left
 // behind) gets the texts in Big5; what Big5 lacks becomes '?'.
 TEST(TerminalText, ConvertedForABig5Terminal) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Windows console is made to show UTF-8 itself";
+#endif
   const TextConverter toBig5 = ConverterTo("BIG5");
   ASSERT_TRUE(toBig5);
   EXPECT_EQ(toBig5("正在清除...\n"), "\xa5\xbf\xa6\x62\xb2\x4d\xb0\xa3...\n");

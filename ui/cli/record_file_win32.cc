@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 #include "ui/cli/record_file.h"
 
 namespace gps {

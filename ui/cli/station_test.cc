@@ -32,7 +32,7 @@ constexpr int kDevices = 4;
 
 // Counts the station's looks at the bus and the data opens, so that a test
 // can wait until the station has seen the bus as it is now.
-class CountingBus : public testing::ForwardingBackend {
+class CountingBus : public ForwardingBackend {
  public:
   using ForwardingBackend::ForwardingBackend;
 
@@ -98,7 +98,7 @@ class Station : public ::testing::Test {
         if (count > 0) interruptTaken_.Set();
         return count;
       };
-      context.bounds = testing::ShortBounds();
+      context.bounds = test::ShortBounds();
       context.pollInterval = milliseconds(5);
       context.settleTime = settleTime_;
       context.restartWindow = restartWindow_;
@@ -133,7 +133,7 @@ class Station : public ::testing::Test {
     std::vector<std::map<std::string, std::string>> lines;
     std::ifstream in(record_, std::ios::binary);
     for (std::string line; std::getline(in, line);) {
-      const auto parsed = testing::JsonObjectReader::Parse(line);
+      const auto parsed = test::JsonObjectReader::Parse(line);
       EXPECT_TRUE(parsed) << line;
       if (parsed) lines.push_back(*parsed);
     }
@@ -148,7 +148,7 @@ class Station : public ::testing::Test {
     EXPECT_EQ(device.ReadFlash(DATABASE_ADDRESS, static_cast<uint32_t>(padded.size())), padded);
   }
 
-  testing::TempFolder folder_{"station"};
+  test::TempFolder folder_{"station"};
   const fs::path dir_ = folder_.path();
   const fs::path record_ = dir_ / "record.jsonl";
   std::string image_;
@@ -282,7 +282,7 @@ TEST_F(Station, TheFirstInterruptLetsJobsFinishTheSecondStopsThem) {
         if (count > 0) interruptTaken_.Set();
         return count;
       };
-      context.bounds = testing::ShortBounds();
+      context.bounds = test::ShortBounds();
       context.pollInterval = milliseconds(5);
       status_ = RunCli(ParseCliOptions({"--station", "--record", record_.string(),
                                         (dir_ / "code_data.bin").string()}),
@@ -378,7 +378,7 @@ TEST_F(Station, EveryRunCanKeepARecord) {
   devices_[1].Plug();
   CliContext context(out_, err_);
   context.backend = &watched_;
-  context.bounds = testing::ShortBounds();
+  context.bounds = test::ShortBounds();
   context.pollInterval = milliseconds(5);
   const std::string image = (dir_ / "code_data.bin").string();
   EXPECT_EQ(RunCli(ParseCliOptions({"--record", (dir_ / "none" / "r.jsonl").string(), image}),

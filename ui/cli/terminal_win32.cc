@@ -8,7 +8,7 @@
 #include <iostream>
 #include <streambuf>
 
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 #include "ui/cli/terminal.h"
 #include "ui/cli/terminal_win32.h"
 

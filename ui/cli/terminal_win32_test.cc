@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 #include "protocol/messages.h"
 #include "ui/cli/terminal.h"
 #include "ui/cli/terminal_win32.h"

@@ -17,6 +17,9 @@
 
 namespace gps {
 
+// The image a program writes when it is given none, in its working folder.
+inline constexpr const char* kDefaultImageFile = "code_data.bin";
+
 // A regular file as it is on disk.
 struct ImageFile {
   std::filesystem::path path;

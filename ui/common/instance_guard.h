@@ -13,8 +13,6 @@
 #include <string_view>
 #include <utility>
 
-#include "protocol/messages.h"
-
 namespace gps {
 
 inline constexpr char kInstanceGuardName[] = "GPS_UPDATE_CLIENT";
@@ -53,6 +51,20 @@ class InstanceGuard {
   std::string problem_;
   bool placeUnsafe_;
 };
+
+namespace text {
+
+// The box of a second copy, which then exits with status 1.
+inline constexpr std::string_view kSoftwareInUse = "軟體正在使用中";
+// No guard could be had safely, so nothing is updated. What to check differs
+// by platform: each platform's guard file defines it.
+extern const std::string_view kInstanceLockFailed;
+// The same when the system refused to make the lock (a full disk, a
+// read-only file system) rather than the place being someone else's.
+inline constexpr std::string_view kInstanceLockSystemFailed =
+    "無法建立執行鎖定，未進行更新! 請確認磁碟空間足夠且暫存目錄可以寫入。";
+
+}  // namespace text
 
 // The user's text for a guard that is Unavailable: what to check depends on
 // whether the place was someone else's or the system refused.

@@ -102,4 +102,9 @@ InstanceGuard::~InstanceGuard() {
   if (handle_ >= 0) close(static_cast<int>(handle_));
 }
 
+// The lock lives in $XDG_RUNTIME_DIR or in /tmp/gps-update-UID; either
+// must belong to this user alone.
+extern const std::string_view text::kInstanceLockFailed =
+    "無法建立執行鎖定，未進行更新! 請確認執行目錄只屬於目前使用者。";
+
 }  // namespace gps

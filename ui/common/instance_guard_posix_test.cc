@@ -47,7 +47,7 @@ class LockPlace : public ::testing::Test {
   }
   std::string Fallback() const { return SharedLockDirectory(shared_.string()); }
 
-  testing::TempFolder folder_{"lock"};
+  test::TempFolder folder_{"lock"};
   const fs::path root_ = folder_.path();
   const fs::path shared_ = root_ / "shared";
 };

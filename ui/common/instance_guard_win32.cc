@@ -27,4 +27,9 @@ std::unique_ptr<InstanceGuard> InstanceGuard::Acquire() {
 // then; closing it earlier would let a second copy in while this one exits.
 InstanceGuard::~InstanceGuard() = default;
 
+// The guard is a named mutex of the session; when it cannot be made, a
+// new logon gives the session a fresh namespace.
+extern const std::string_view text::kInstanceLockFailed =
+    "無法建立執行鎖定，未進行更新! 請重新登入後再試。";
+
 }  // namespace gps

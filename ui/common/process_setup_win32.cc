@@ -1,4 +1,4 @@
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 #include "ui/common/process_setup.h"
 
 namespace gps {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/update_job.h"
+#include "ui/common/image_file.h"
 
 namespace gps {
 

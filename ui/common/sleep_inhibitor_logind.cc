@@ -141,22 +141,22 @@ struct Taking {
 class LogindHold : public SleepInhibitor {
  public:
   LogindHold(std::shared_ptr<Taking> taking, Clock::time_point deadline)
-      : m_taking(std::move(taking)), m_deadline(deadline) {}
+      : taking_(std::move(taking)), deadline_(deadline) {}
   ~LogindHold() override {
-    std::lock_guard<std::mutex> hold(m_taking->mutex);
-    m_taking->released = true;
-    m_taking->Close();
+    std::lock_guard<std::mutex> hold(taking_->mutex);
+    taking_->released = true;
+    taking_->Close();
   }
   // Waits for logind's answer, never past the bound.
   bool Holding() const override {
-    std::unique_lock<std::mutex> hold(m_taking->mutex);
-    m_taking->done.wait_until(hold, m_deadline, [this] { return m_taking->finished; });
-    return m_taking->granted;
+    std::unique_lock<std::mutex> hold(taking_->mutex);
+    taking_->done.wait_until(hold, deadline_, [this] { return taking_->finished; });
+    return taking_->granted;
   }
 
  private:
-  std::shared_ptr<Taking> m_taking;
-  const Clock::time_point m_deadline;
+  std::shared_ptr<Taking> taking_;
+  const Clock::time_point deadline_;
 };
 
 void TakeLocks(std::shared_ptr<Taking> taking, std::string address,

@@ -34,49 +34,49 @@ class FakeLogind : public QObject, protected QDBusContext {
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 
  public:
-  explicit FakeLogind(bool refuse) : m_refuse(refuse) {}
+  explicit FakeLogind(bool refuse) : refuse_(refuse) {}
   ~FakeLogind() override {
-    for (int fd : m_readEnds) ::close(fd);
+    for (int fd : readEnds_) ::close(fd);
   }
   // The read end of the first lock's pipe; -1 before one was taken.
   int ReadEnd() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_readEnds.empty() ? -1 : m_readEnds.front();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readEnds_.empty() ? -1 : readEnds_.front();
   }
   QStringList Arguments() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_arguments;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return arguments_;
   }
   // "what mode" of every call, in order.
   QStringList Calls() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_calls;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
   }
 
  public slots:
   QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
                                   const QString& mode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_arguments.isEmpty()) m_arguments = {what, who, why, mode};
-    m_calls << what + " " + mode;
-    if (m_refuse) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (arguments_.isEmpty()) arguments_ = {what, who, why, mode};
+    calls_ << what + " " + mode;
+    if (refuse_) {
       sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied"));
       return {};
     }
     int ends[2];
     if (::pipe(ends) != 0) return {};
-    m_readEnds.push_back(ends[0]);
+    readEnds_.push_back(ends[0]);
     QDBusUnixFileDescriptor fd(ends[1]);  // a copy of its own
     ::close(ends[1]);
     return fd;
   }
 
  private:
-  const bool m_refuse;
-  mutable std::mutex m_mutex;
-  QStringList m_arguments;
-  QStringList m_calls;
-  std::vector<int> m_readEnds;
+  const bool refuse_;
+  mutable std::mutex mutex_;
+  QStringList arguments_;
+  QStringList calls_;
+  std::vector<int> readEnds_;
 };
 
 namespace {
@@ -86,42 +86,42 @@ namespace {
 class PrivateBus : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_daemon.start(QStringLiteral(GPS_DBUS_DAEMON),
+    daemon_.start(QStringLiteral(GPS_DBUS_DAEMON),
                    {"--session", "--nofork", "--nopidfile", "--print-address"});
-    ASSERT_TRUE(m_daemon.waitForStarted(5000));
+    ASSERT_TRUE(daemon_.waitForStarted(5000));
     QElapsedTimer waited;
     waited.start();
-    while (!m_daemon.canReadLine() && waited.elapsed() < 5000) m_daemon.waitForReadyRead(100);
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    ASSERT_FALSE(m_address.isEmpty());
-    m_thread.start();
+    while (!daemon_.canReadLine() && waited.elapsed() < 5000) daemon_.waitForReadyRead(100);
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    ASSERT_FALSE(address_.isEmpty());
+    thread_.start();
   }
   void TearDown() override {
-    if (m_logind) {
+    if (logind_) {
       QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
-      QMetaObject::invokeMethod(m_logind, "deleteLater");
+      QMetaObject::invokeMethod(logind_, "deleteLater");
     }
-    m_thread.quit();
-    m_thread.wait(5000);
-    m_daemon.kill();
-    m_daemon.waitForFinished(5000);
+    thread_.quit();
+    thread_.wait(5000);
+    daemon_.kill();
+    daemon_.waitForFinished(5000);
   }
   FakeLogind& StartLogind(bool refuse = false) {
-    m_logind = new FakeLogind(refuse);
-    m_logind->moveToThread(&m_thread);
+    logind_ = new FakeLogind(refuse);
+    logind_->moveToThread(&thread_);
     QDBusConnection bus =
-        QDBusConnection::connectToBus(m_address, QStringLiteral("fake-logind"));
-    EXPECT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), m_logind,
+        QDBusConnection::connectToBus(address_, QStringLiteral("fake-logind"));
+    EXPECT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), logind_,
                                    QDBusConnection::ExportAllSlots));
     EXPECT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.login1")));
-    return *m_logind;
+    return *logind_;
   }
-  std::string Address() const { return m_address.toStdString(); }
+  std::string Address() const { return address_.toStdString(); }
 
-  QProcess m_daemon;
-  QString m_address;
-  QThread m_thread;
-  FakeLogind* m_logind = nullptr;
+  QProcess daemon_;
+  QString address_;
+  QThread thread_;
+  FakeLogind* logind_ = nullptr;
 };
 
 // True when the pipe's write end is closed everywhere within `waitMs`: the

@@ -10,14 +10,14 @@ namespace {
 class ExecutionStateHold : public SleepInhibitor {
  public:
   ExecutionStateHold()
-      : m_holding(SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0) {}
+      : holding_(SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0) {}
   ~ExecutionStateHold() override {
-    if (m_holding) SetThreadExecutionState(ES_CONTINUOUS);
+    if (holding_) SetThreadExecutionState(ES_CONTINUOUS);
   }
-  bool Holding() const override { return m_holding; }
+  bool Holding() const override { return holding_; }
 
  private:
-  const bool m_holding;
+  const bool holding_;
 };
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST(UpdateProgress, FollowsWholeJobsToTheirEnd) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.length) + " bytes, unplugged after " +
                  std::to_string(c.unplugAfter));
-    testing::SimRig rig;
+    test::SimRig rig;
     SimFaults faults;
     faults.unplugAfterReports = c.unplugAfter;
     rig.device.SetFaults(faults);

@@ -159,7 +159,7 @@ TEST(UpdateSession, UpdatePressedChecksTheDeviceThenAsksAboutANewerDownload) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::TempFolder folder("session");
+    test::TempFolder folder("session");
     const auto now = std::filesystem::file_time_type::clock::now();
     if (c.defaultThere) {
       std::filesystem::last_write_time(folder.Write("code_data.bin", "old"),

@@ -12,28 +12,33 @@ namespace gps {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("about");
   setWindowTitle(QStringLiteral("關於 Update"));
-  setFixedSize(DluX(235), DluY(55));
+  setFixedSize(DluSize(LAYOUT_ABOUT_DIALOG));
 
   auto* icon = new QLabel(this);
   icon->setObjectName("icon");
   icon->setPixmap(QIcon(QStringLiteral(":/app.png")).pixmap(32, 32));
   icon->setAlignment(Qt::AlignCenter);
-  icon->setGeometry(DluRect(11, 17, 20, 20));
+  icon->setGeometry(DluRect(LAYOUT_ABOUT_ICON));
 
   auto* version = new QLabel(QStringLiteral("Update " GPS_VERSION_SHORT " 版"), this);
   version->setObjectName("version");
   version->setTextFormat(Qt::PlainText);
-  version->setGeometry(DluRect(40, 10, 119, 8));
+  version->setGeometry(DluRect(LAYOUT_ABOUT_VERSION));
 
   auto* purpose = new QLabel(QStringLiteral("道路安全警示裝置 資料庫更新程式"), this);
   purpose->setObjectName("purpose");
   purpose->setTextFormat(Qt::PlainText);
-  purpose->setGeometry(DluRect(40, 25, 119, 8));
+  purpose->setGeometry(DluRect(LAYOUT_ABOUT_PURPOSE));
+
+  auto* licence = new QLabel(QStringLiteral(GPS_LICENSE_NOTE), this);
+  licence->setObjectName("licence");
+  licence->setTextFormat(Qt::PlainText);
+  licence->setGeometry(DluRect(LAYOUT_ABOUT_LICENCE));
 
   auto* ok = new QPushButton(QStringLiteral("確定"), this);
   ok->setObjectName("ok");
   ok->setDefault(true);
-  ok->setGeometry(DluRect(178, 7, 50, 14));
+  ok->setGeometry(DluRect(LAYOUT_ABOUT_OK));
   ok->setFocus();
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }

@@ -52,25 +52,25 @@ class AppTest : public QObject {
 
  private slots:
   void init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_oldDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    oldDir_ = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_->path()));
     // The program's single-instance lock goes into the test's folder.
-    qputenv("GPS_UPDATE_LOCK_PARENT", m_dir->path().toUtf8());
+    qputenv("GPS_UPDATE_LOCK_PARENT", dir_->path().toUtf8());
   }
 
   void cleanup() {
     qunsetenv("GPS_UPDATE_LOCK_PARENT");
     qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    QDir::setCurrent(m_oldDir);
-    m_dir.reset();
+    QDir::setCurrent(oldDir_);
+    dir_.reset();
   }
 
   // A name with markup in it is shown as the characters it is made of.
   void AMarkupNameIsShownAsPlainText() {
     const QString name = QStringLiteral("<h1><font color=green>更新成功! 設備已更新.bin");
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link, QDir::current().filePath(name).toStdString(), true);
     dialog.show();
     QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);
@@ -115,10 +115,10 @@ class AppTest : public QObject {
   // neither the dialog nor the update.
   void ASilentSystemBusHoldsNothing() {
     QLocalServer silent;  // listens, and never says a word
-    QVERIFY(silent.listen(m_dir->filePath("silent-bus")));
+    QVERIFY(silent.listen(dir_->filePath("silent-bus")));
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + silent.fullServerName()).toUtf8());
     WriteFile("code_data.bin", 5000);
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -133,9 +133,9 @@ class AppTest : public QObject {
   // A dropped file whose name is not UTF-8 (Big5, as unzip leaves it) is
   // the very file written; a dropped folder is not taken at all.
   void ADroppedBig5NameIsTheFileWritten() {
-    const std::string raw = m_dir->path().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
+    const std::string raw = dir_->path().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
     std::ofstream(raw, std::ios::binary) << std::string(5000, 'x');
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     auto drop = [&dialog](const QByteArray& url) {
@@ -148,7 +148,7 @@ class AppTest : public QObject {
       QApplication::sendEvent(&dialog, &dropped);
       return true;
     };
-    QVERIFY(!drop("file://" + QUrl::toPercentEncoding(m_dir->path(), "/")));
+    QVERIFY(!drop("file://" + QUrl::toPercentEncoding(dir_->path(), "/")));
     QVERIFY(drop("file://" + QByteArray::fromStdString(raw).toPercentEncoding("/")));
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
     QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);
@@ -157,8 +157,8 @@ class AppTest : public QObject {
   }
 
  private:
-  std::unique_ptr<QTemporaryDir> m_dir;
-  QString m_oldDir;
+  std::unique_ptr<QTemporaryDir> dir_;
+  QString oldDir_;
 };
 
 }  // namespace gps

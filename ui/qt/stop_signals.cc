@@ -25,10 +25,10 @@ void OnSignal(int signal) {
 }  // namespace
 
 StopSignals::StopSignals() {
-  if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  g_writeEnd = m_pipe[1];
-  m_notifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
-  connect(m_notifier.get(), &QSocketNotifier::activated, this, &StopSignals::OnReadable);
+  if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  g_writeEnd = pipe_[1];
+  notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+  connect(notifier_.get(), &QSocketNotifier::activated, this, &StopSignals::OnReadable);
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -43,16 +43,16 @@ StopSignals::~StopSignals() {
   sigaction(SIGTERM, &deflt, nullptr);
   sigaction(SIGINT, &deflt, nullptr);
   g_writeEnd = -1;
-  m_notifier.reset();
-  for (int fd : m_pipe)
+  notifier_.reset();
+  for (int fd : pipe_)
     if (fd >= 0) ::close(fd);
 }
 
 void StopSignals::OnReadable() {
   char number = 0;
-  while (::read(m_pipe[0], &number, 1) == 1) {
-    if (m_caught != 0) continue;
-    m_caught = number;
+  while (::read(pipe_[0], &number, 1) == 1) {
+    if (caught_ != 0) continue;
+    caught_ = number;
     emit Stop(number);
   }
 }

@@ -28,7 +28,7 @@ class StopSignals : public QObject {
   ~StopSignals() override;
 
   // The first signal caught, 0 while none was.
-  int Caught() const { return m_caught; }
+  int Caught() const { return caught_; }
 
  signals:
   // On the event loop's thread, for the first signal only.
@@ -37,9 +37,9 @@ class StopSignals : public QObject {
  private:
   void OnReadable();
 
-  int m_pipe[2] = {-1, -1};
-  std::unique_ptr<QSocketNotifier> m_notifier;
-  int m_caught = 0;
+  int pipe_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier_;
+  int caught_ = 0;
 };
 
 }  // namespace gps

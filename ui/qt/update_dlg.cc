@@ -25,7 +25,7 @@
 #include <utility>
 
 #include "hid/device_match.h"
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
 #include "ui/common/dialog_texts.h"
@@ -94,14 +94,13 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileG
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  // The original layout, one line taller for the progress line.
-  setFixedSize(DluX(348), DluY(228));
+  setFixedSize(DluSize(LAYOUT_UPDATE_DIALOG));
 
   // Made in tab order: "取消" first, so that it has the focus at start and
   // Enter closes the program.
   m_cancel = new QPushButton(QStringLiteral("取消"), this);
   m_cancel->setObjectName("cancel");
-  m_cancel->setGeometry(DluRect(250, 191, 76, 23));
+  m_cancel->setGeometry(DluRect(LAYOUT_CANCEL));
   m_cancel->setDefault(true);
   connect(m_cancel, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -109,26 +108,26 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileG
   m_picture->setObjectName("picture");
   const QPixmap background(QStringLiteral(":/background.bmp"));
   m_picture->setPixmap(background);
-  m_picture->setGeometry(QRect(DluRect(16, 12, 0, 0).topLeft(), background.size()));
+  m_picture->setGeometry(QRect(DluRect(LAYOUT_PICTURE).topLeft(), background.size()));
 
   m_progress = new QProgressBar(this);
   m_progress->setObjectName("progress");
-  m_progress->setGeometry(DluRect(7, 144, 334, 13));
+  m_progress->setGeometry(DluRect(LAYOUT_PROGRESS));
 
   m_update = new QPushButton(QStringLiteral("更新"), this);
   m_update->setObjectName("update");
-  m_update->setGeometry(DluRect(26, 191, 75, 22));
+  m_update->setGeometry(DluRect(LAYOUT_UPDATE));
   connect(m_update, &QPushButton::clicked, this, &CUpdateDlg::OnUpdate);
 
   m_status = new QLabel(this);
   m_status->setObjectName("status");
   m_status->setTextFormat(Qt::PlainText);
-  m_status->setGeometry(DluRect(7, 162, 334, 11));
+  m_status->setGeometry(DluRect(LAYOUT_STATUS));
 
   m_progressLine = new QLabel(this);
   m_progressLine->setObjectName("progress_line");
   m_progressLine->setTextFormat(Qt::PlainText);
-  m_progressLine->setGeometry(DluRect(7, 175, 334, 11));
+  m_progressLine->setGeometry(DluRect(LAYOUT_PROGRESS_LINE));
 
   setAcceptDrops(true);
   setTabOrder(m_cancel, m_update);

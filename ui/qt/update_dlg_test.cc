@@ -131,7 +131,7 @@ QPushButton* BoxButton(QMessageBox* box, const QString& text) {
 
 // A bus that counts what the UI thread asks of it: looks at the device list
 // and opens of the device.
-class WatchedBus : public testing::ForwardingBackend {
+class WatchedBus : public ForwardingBackend {
  public:
   using ForwardingBackend::ForwardingBackend;
   std::vector<std::string> EnumerateInterfaces() override {
@@ -154,7 +154,7 @@ class WatchedBus : public testing::ForwardingBackend {
 // has shown the position the job took from the one before. However far the
 // UI thread falls behind, the positions then cannot pile up and be merged
 // into the latest, so a test can expect every one of them.
-class ShownBeforeNextRead : public testing::ForwardingBackend {
+class ShownBeforeNextRead : public ForwardingBackend {
  public:
   using ForwardingBackend::ForwardingBackend;
 
@@ -231,7 +231,7 @@ class UpdateDialogTest : public QObject {
     SimConfig config;
     config.faults.refuseReadOpen = refuse;
     config.faults.refusal = static_cast<HidOpenError>(refusal);
-    testing::SimRig rig(config);
+    test::SimRig rig(config);
     if (!plugged) rig.device.Unplug();
     CUpdateDlg dialog(rig.link);
     QCOMPARE(Status(dialog)->text(), text);
@@ -251,14 +251,14 @@ class UpdateDialogTest : public QObject {
     WriteImage(image);
     const SimConfig config = PacedDevice(10, 0);
 
-    testing::SimRig reference(config);
-    testing::RecordingReporter recorder;
+    test::SimRig reference(config);
+    test::RecordingReporter recorder;
     QCOMPARE(UpdateJob(recorder, reference.link).LoadAndUpdate("code_data.bin"),
              UpdateOutcome::Succeeded);
     QStringList expected;
     for (const std::string& e : recorder.events) expected << QString::fromStdString(e);
 
-    testing::SimRig rig(config);
+    test::SimRig rig(config);
     ShownBeforeNextRead gate(rig.bus);
     LinkSettings link = rig.link;
     link.backend = &gate;
@@ -310,7 +310,7 @@ class UpdateDialogTest : public QObject {
     WriteImage(Image(5000));
     SimConfig config;
     config.faults.unplugAfterReports = 10;  // erase, write command, 8 data reports
-    testing::SimRig rig(config);
+    test::SimRig rig(config);
     CUpdateDlg dialog(rig.link);
     dialog.show();
     Observer observer(dialog);
@@ -345,7 +345,7 @@ class UpdateDialogTest : public QObject {
   // window title carries the percentage.
   void TheProgressLineFollowsTheWholeJob() {
     WriteImage(Image(5000));
-    testing::SimRig rig(PacedDevice(10, 30));
+    test::SimRig rig(PacedDevice(10, 30));
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QVERIFY2(ProgressLine(dialog).startsWith("檔案: code_data.bin ("), qPrintable(ProgressLine(dialog)));
@@ -368,7 +368,7 @@ class UpdateDialogTest : public QObject {
   // time left (the picture of an update in progress for the README).
   void TheTimeLeftShowsOnceThePaceIsKnown() {
     WriteImage(Image(5000));
-    testing::SimRig rig(PacedDevice(20, 600));  // a 12 s erase
+    test::SimRig rig(PacedDevice(20, 600));  // a 12 s erase
     LinkSettings link = rig.link;
     link.bounds.readMs = 5000;  // each erase message comes after 600 ms
     CUpdateDlg dialog(link);
@@ -384,7 +384,7 @@ class UpdateDialogTest : public QObject {
   // the button stays usable.
   void UpdateWithoutADeviceStartsNothing() {
     WriteImage(Image(5000));
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QCOMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));
@@ -409,7 +409,7 @@ class UpdateDialogTest : public QObject {
     WriteImage(download, "code_data (1).bin");
     const auto now = std::filesystem::file_time_type::clock::now();
     std::filesystem::last_write_time("code_data.bin", now - std::chrono::hours(2));
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QVERIFY2(ProgressLine(dialog).startsWith("檔案: code_data.bin (1000 位元組, ") &&
@@ -483,7 +483,7 @@ class UpdateDialogTest : public QObject {
     bus.AddDevice(second, "sim:2");
     LinkSettings link;
     link.backend = &bus;
-    link.bounds = testing::ShortBounds();
+    link.bounds = test::ShortBounds();
     CUpdateDlg dialog(link);
     QCOMPARE(Status(dialog)->text(), QString::fromStdString(text::DeviceStatusText(
                                          text::kDeviceConnected, 2)));
@@ -499,7 +499,7 @@ class UpdateDialogTest : public QObject {
   // The box is captioned with the program's name, has one "確定" button and
   // no icon, and the worker waits until it is closed.
   void MissingFileShowsItsMessage() {
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -524,7 +524,7 @@ class UpdateDialogTest : public QObject {
   // stops it at once and closes when the worker has ended.
   void CloseDuringUpdateAsksThenStops() {
     WriteImage(Image(5000));
-    testing::SimRig rig(PacedDevice(100, 50));  // a 5 s erase
+    test::SimRig rig(PacedDevice(100, 50));  // a 5 s erase
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -559,7 +559,7 @@ class UpdateDialogTest : public QObject {
   // away: the user reads the update's last text, and the dialog stays.
   void UpdateEndingUnderTheCloseQuestionTakesItAway() {
     WriteImage(Image(1000));
-    testing::SimRig rig(PacedDevice(10, 50));  // a half-second erase
+    test::SimRig rig(PacedDevice(10, 50));  // a half-second erase
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -589,7 +589,7 @@ class UpdateDialogTest : public QObject {
   void DestroyedDuringUpdate() {
     QFETCH(bool, withFile);
     if (withFile) WriteImage(Image(5000));
-    testing::SimRig rig(PacedDevice(100, 50));
+    test::SimRig rig(PacedDevice(100, 50));
     auto dialog = std::make_unique<CUpdateDlg>(rig.link);
     dialog->show();
     QTest::mouseClick(Button(*dialog, "update"), Qt::LeftButton);
@@ -608,7 +608,7 @@ class UpdateDialogTest : public QObject {
   // modal over the dialog, and the update goes on showing behind it.
   void AboutFromContextMenuDuringUpdate() {
     WriteImage(Image(5000));
-    testing::SimRig rig(PacedDevice(10, 30));
+    test::SimRig rig(PacedDevice(10, 30));
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
@@ -635,6 +635,7 @@ class UpdateDialogTest : public QObject {
       QCOMPARE(about->windowTitle(), QStringLiteral("關於 Update"));
       QCOMPARE(about->findChild<QLabel*>("version")->text(), QStringLiteral("Update 1.0 版"));
       QVERIFY(!about->findChild<QLabel*>("purpose")->text().isEmpty());
+      QCOMPARE(about->findChild<QLabel*>("licence")->text(), QStringLiteral("以 MIT 授權條款發行"));
       QVERIFY(!about->findChild<QLabel*>("icon")->pixmap().isNull());
       QVERIFY(about->isModal());
       if (round == 0) {
@@ -652,7 +653,7 @@ class UpdateDialogTest : public QObject {
   // While the dialog waits, the status line follows the device; only a
   // change in the device list leads to opening it.
   void FollowsTheDeviceWhileIdle() {
-    testing::SimRig rig;
+    test::SimRig rig;
     rig.device.Unplug();
     WatchedBus bus(rig.bus);
     LinkSettings link = rig.link;
@@ -679,7 +680,7 @@ class UpdateDialogTest : public QObject {
   // udev grants the user's access a moment after the device appears: a
   // device that arrives without permission is looked at again for a while.
   void ArrivalGetsItsPermissionLate() {
-    testing::SimRig rig;
+    test::SimRig rig;
     rig.device.Unplug();
     SimFaults refused;
     refused.refuseReadOpen = true;
@@ -705,7 +706,7 @@ class UpdateDialogTest : public QObject {
   void WatchPausesForTheUpdateAndKeepsItsLastMessage() {
     QFETCH(bool, withFile);
     if (withFile) WriteImage(Image(5000));
-    testing::SimRig rig(PacedDevice(10, 30));
+    test::SimRig rig(PacedDevice(10, 30));
     WatchedBus bus(rig.bus);
     LinkSettings link = rig.link;
     link.backend = &bus;
@@ -743,7 +744,7 @@ class UpdateDialogTest : public QObject {
   }
 
   void EnterRightAfterStartCloses() {
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -846,7 +847,7 @@ class UpdateDialogTest : public QObject {
     char* argv[] = {program, arg.data(), nullptr};
     const AppOptions options = ParseAppOptions(ProgramArguments(2, argv));
     QVERIFY(options.error.isEmpty());
-    testing::SimRig rig;
+    test::SimRig rig;
     CUpdateDlg dialog(rig.link, options.file);
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
     QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 
 namespace gps {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 
 namespace gps {
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 
 namespace gps {
 namespace {

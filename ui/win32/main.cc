@@ -1,7 +1,7 @@
 // Update.exe: the Windows program that writes code_data.bin into the device.
 #include <windows.h>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 #include "ui/win32/device_link.h"
 #include "ui/win32/update_app.h"
 

@@ -2,7 +2,7 @@
 
 #include <shobjidl.h>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 
 namespace gps {
 namespace {
@@ -20,8 +20,8 @@ HMODULE Ole32() {
 }  // namespace
 
 TaskbarProgress::~TaskbarProgress() {
-  if (m_list) m_list->Release();
-  if (m_comReady) {
+  if (list_) list_->Release();
+  if (comReady_) {
     if (const auto uninit = SystemFunction<CoUninitializeFn>(Ole32(), "CoUninitialize")) uninit();
   }
 }
@@ -32,14 +32,14 @@ UINT TaskbarProgress::ButtonCreatedMessage() {
 }
 
 void TaskbarProgress::OnButtonCreated(HWND window) {
-  m_window = window;
-  if (m_list) return;  // Explorer restarted: the same list serves the new button
-  if (!m_comReady) {
+  window_ = window;
+  if (list_) return;  // Explorer restarted: the same list serves the new button
+  if (!comReady_) {
     const auto init = SystemFunction<CoInitializeExFn>(Ole32(), "CoInitializeEx");
     // S_FALSE: already initialised on this thread, which also needs its
     // CoUninitialize.
-    m_comReady = init && SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED));
-    if (!m_comReady) return;
+    comReady_ = init && SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED));
+    if (!comReady_) return;
   }
   const auto create = SystemFunction<CoCreateInstanceFn>(Ole32(), "CoCreateInstance");
   if (!create) return;
@@ -51,24 +51,24 @@ void TaskbarProgress::OnButtonCreated(HWND window) {
     list->Release();
     return;
   }
-  m_list = list;
+  list_ = list;
 }
 
 void TaskbarProgress::Show(int percent) {
-  if (!m_list) return;
-  m_list->SetProgressState(m_window, TBPF_NORMAL);
-  m_list->SetProgressValue(m_window, static_cast<ULONGLONG>(percent), 100);
+  if (!list_) return;
+  list_->SetProgressState(window_, TBPF_NORMAL);
+  list_->SetProgressValue(window_, static_cast<ULONGLONG>(percent), 100);
 }
 
 void TaskbarProgress::ShowFailed(int percent) {
-  if (!m_list) return;
+  if (!list_) return;
   // An update that stopped before anything showed still shows red.
-  m_list->SetProgressValue(m_window, static_cast<ULONGLONG>(percent > 0 ? percent : 100), 100);
-  m_list->SetProgressState(m_window, TBPF_ERROR);
+  list_->SetProgressValue(window_, static_cast<ULONGLONG>(percent > 0 ? percent : 100), 100);
+  list_->SetProgressState(window_, TBPF_ERROR);
 }
 
 void TaskbarProgress::Clear() {
-  if (m_list) m_list->SetProgressState(m_window, TBPF_NOPROGRESS);
+  if (list_) list_->SetProgressState(window_, TBPF_NOPROGRESS);
 }
 
 }  // namespace gps

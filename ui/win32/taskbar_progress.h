@@ -28,9 +28,9 @@ class TaskbarProgress {
   void Clear();
 
  private:
-  HWND m_window = nullptr;
-  ITaskbarList3* m_list = nullptr;
-  bool m_comReady = false;
+  HWND window_ = nullptr;
+  ITaskbarList3* list_ = nullptr;
+  bool comReady_ = false;
 };
 
 }  // namespace gps

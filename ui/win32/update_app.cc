@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "hid/system_library_win32.h"
+#include "hid/win32/system_library.h"
 #include "ui/win32/file_choice.h"
 #include "ui/win32/update_dlg.h"
 

@@ -11,8 +11,8 @@
 
 #include "hid/attached_devices.h"
 #include "hid/backend_win32.h"
-#include "hid/wide_text_win32.h"
-#include "hid/device_view.h"
+#include "hid/device_view_backend.h"
+#include "hid/win32/wide_text.h"
 #include "protocol/device_probe.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -21,6 +21,7 @@
 #include "ui/common/failure_advice.h"
 #include "ui/common/guidance_texts.h"
 #include "ui/common/image_file.h"
+#include "ui/common/instance_guard.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/choice_box.h"
 #include "ui/win32/dialog_reporter.h"

@@ -22,15 +22,7 @@ check() {
   expect_line cli.out "VM-DEVICE-1: 資料庫寫入失敗!"
   expect_line_like cli.out "^VM-DEVICE-1 +failed \(6\) +資料庫寫入失敗! +[0-9.]+ s$"
   expect_no_line cli.out "VM-DEVICE-1: 更新成功!"
-  expect_image code_data.bin 0
-  expect_header 262144 0
-  expect_commands 0 <<'LOG'
-erase 10 64
-write 160 1025, 4100 data reports
-erase 8 1
-write 128 1, 4 data reports
-restart
-LOG
+  expect_updated 262144 0
   expect_commands 1 <<'LOG'
 erase 10 64
 write 160 1025, * data reports

@@ -16,23 +16,8 @@ check() {
   expect_status 0 page
   # The page's own look at the device first, then the update's texts as the
   # native programs show them.
-  expect_output page <<'OUT'
-設備連線正常!
-正在清除...
-正在寫入資料庫...
-資料庫寫入成功!
-正在寫入資料庫...
-更新成功!
-OUT
-  expect_image code_data.bin
-  expect_header 64000
-  expect_commands <<'LOG'
-erase 10 16
-write 160 251, 1004 data reports
-erase 8 1
-write 128 1, 4 data reports
-restart
-LOG
+  expect_output page < <(printf '%s\n' 設備連線正常! "$UPDATE_TEXTS")
+  expect_updated 64000
   local ms
   ms=$(sed -n 's/^update_ms //p' page.err)
   [ -n "$ms" ] && figure "page: 64,000 bytes in $ms ms, $(awk -v ms="$ms" 'BEGIN { printf "%.1f", ms / 1013 }') ms per output report (1013 reports)"

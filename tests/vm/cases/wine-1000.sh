@@ -11,20 +11,6 @@ guest() {
 
 check() {
   expect_status 0
-  expect_output <<'OUT'
-正在清除...
-正在寫入資料庫...
-資料庫寫入成功!
-正在寫入資料庫...
-更新成功!
-OUT
-  expect_image code_data.bin
-  expect_header 1000
-  expect_commands <<'LOG'
-erase 10 1
-write 160 4, 16 data reports
-erase 8 1
-write 128 1, 4 data reports
-restart
-LOG
+  expect_output <<< "$UPDATE_TEXTS"
+  expect_updated 1000
 }

@@ -97,6 +97,32 @@ expect_header() {  # LENGTH [N]
   rm -f "$expected"
 }
 
+# The texts of a whole update that succeeded, one a line, as every program
+# prints them on its standard output.
+UPDATE_TEXTS='正在清除...
+正在寫入資料庫...
+資料庫寫入成功!
+正在寫入資料庫...
+更新成功!'
+
+# The commands a whole update of LENGTH bytes sends, one a line as the
+# device logs them: the erase of the sectors the image covers, the page
+# write (one page more than the image fills: the last one carries the zero
+# tail), the header's sector and page, the restart.
+whole_update_commands() {  # LENGTH
+  local sectors=$((($1 + 4095) / 4096)) pages=$(($1 / 256 + 1))
+  printf '%s\n' "erase 10 $sectors" "write 160 $pages, $((pages * 4)) data reports" \
+    "erase 8 1" "write 128 1, 4 data reports" "restart"
+}
+
+# Device N holds code_data.bin (LENGTH bytes) and its header, and took the
+# commands of one whole update and nothing else.
+expect_updated() {  # LENGTH [N]
+  expect_image code_data.bin "${2:-0}"
+  expect_header "$1" "${2:-0}"
+  expect_commands "${2:-0}" < <(whole_update_commands "$1")
+}
+
 # NAME ran for less than SECONDS.
 expect_within() {  # SECONDS [NAME]
   local ms

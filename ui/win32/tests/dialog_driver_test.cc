@@ -434,6 +434,7 @@ TEST_F(DialogTest, AboutEntryOfTheSystemMenuOpensTheAboutBoxEachTime) {
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(Text(about), kAboutCaption);
     EXPECT_EQ(Text(GetDlgItem(about, IDOK)), L"確定");
+    EXPECT_EQ(update.Box(L"以 MIT 授權條款發行", dialog, seconds(1)), about);  // the licence
     EXPECT_FALSE(IsWindowEnabled(dialog));  // modal over the main dialog
     Press(about, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }, seconds(10)));

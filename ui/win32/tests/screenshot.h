@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace gps::testing {
+namespace gps::test {
 
 // True while the window or one of its controls still has something to paint.
 inline bool PaintPending(HWND window) {
@@ -78,4 +78,4 @@ inline void Screenshot(HWND window, const std::string& name) {
   ReleaseDC(nullptr, screen);
 }
 
-}  // namespace gps::testing
+}  // namespace gps::test

@@ -408,7 +408,7 @@ TEST_F(UpdateDlgTest, AFailureHalfwaySaysWhatToDo) {
     while (message && Text(message).empty()) message = FindWindowExW(box, message, L"Static", nullptr);
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(Text(message).rfind(L"更新沒有完成：", 0), 0u) << Text(message).size();
-    testing::Screenshot(box, "failure-halfway-advice");
+    test::Screenshot(box, "failure-halfway-advice");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(20)));
     // The status line reads as a failure, the bar stays where the write got
@@ -419,7 +419,7 @@ TEST_F(UpdateDlgTest, AFailureHalfwaySaysWhatToDo) {
     EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PROGRESS1), PBM_GETPOS, 0, 0), 3);
     EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"更新停止於步驟 2/2 寫入中 "))
         << ProgressLine(dialog).size();
-    testing::Screenshot(dialog, "failure-halfway");
+    test::Screenshot(dialog, "failure-halfway");
   });
   EXPECT_EQ(device_.Restarts(), 0);
 }
@@ -457,7 +457,7 @@ TEST_F(UpdateDlgTest, TheProgressLineFollowsTheWholeJob) {
         seconds(20)));
     const std::wstring line = ProgressLine(dialog);
     EXPECT_EQ(line.substr(line.size() - 10), L"更新中，請勿拔除設備");
-    testing::Screenshot(dialog, "in-progress");
+    test::Screenshot(dialog, "in-progress");
     ASSERT_TRUE(WaitUntil([&] { return UpdateEnabled(dialog); }, seconds(30)));
     EXPECT_EQ(Status(dialog), kSucceeded);
     EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"更新完成，共用時 "));
@@ -481,7 +481,7 @@ TEST_F(UpdateDlgTest, TheTimeLeftShowsOnceThePaceIsKnown) {
     ASSERT_TRUE(WaitUntil([&] { return ProgressLine(dialog).find(L"，剩餘約 ") != std::wstring::npos; },
                           seconds(20)));
     EXPECT_TRUE(StartsWith(ProgressLine(dialog), L"步驟 1/2 清除中 "));
-    testing::Screenshot(dialog, "in-progress-time-left");
+    test::Screenshot(dialog, "in-progress-time-left");
     // Closing confirms the stop, and the update ends with the dialog.
   });
 }
@@ -497,7 +497,7 @@ TEST_F(UpdateDlgTest, UpdateWithoutADeviceStartsNothing) {
     ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kNoDevice; }, seconds(20)));
     EXPECT_TRUE(UpdateEnabled(dialog));
     EXPECT_EQ(BoxOver(dialog), nullptr);
-    testing::Screenshot(dialog, "no-device-update-pressed");
+    test::Screenshot(dialog, "no-device-update-pressed");
   });
   EXPECT_EQ(device_.OutputReportCount(), 0u);
 }
@@ -517,7 +517,7 @@ TEST_F(UpdateDlgTest, TheCloseQuestionAnswersInWords) {
     EXPECT_NE(texts.find(L"中斷更新|"), std::wstring::npos);
     EXPECT_NE(texts.find(L"繼續更新|"), std::wstring::npos);
     EXPECT_NE(texts.find(L"確定要中斷更新並關閉嗎?"), std::wstring::npos);
-    testing::Screenshot(box, "user-stop-question");
+    test::Screenshot(box, "user-stop-question");
     PostMessageW(box, WM_COMMAND, IDYES, reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, seconds(20)));
   });
@@ -579,7 +579,7 @@ TEST_F(UpdateDlgTest, TheFileComesFromTheOfferADropTheFileDialogOrTheCommandLine
     const std::wstring line = ProgressLine(dialog);
     EXPECT_TRUE(StartsWith(line, L"檔案: code_data.bin (1000 位元組, "));
     EXPECT_NE(line.find(L"；資料夾中有較新的 code_data (1).bin"), std::wstring::npos);
-    testing::Screenshot(dialog, "file-line");
+    test::Screenshot(dialog, "file-line");
 
     // The offer, before anything is sent.
     PressUpdate(dialog);
@@ -590,7 +590,7 @@ TEST_F(UpdateDlgTest, TheFileComesFromTheOfferADropTheFileDialogOrTheCommandLine
     EXPECT_NE(texts.find(L"使用這個檔案|"), std::wstring::npos);
     EXPECT_NE(texts.find(L"使用 code_data.bin|"), std::wstring::npos);
     EXPECT_NE(texts.find(L"取消|"), std::wstring::npos);
-    testing::Screenshot(box, "offer-question");
+    test::Screenshot(box, "offer-question");
     PostMessageW(box, WM_COMMAND, 100, reinterpret_cast<LPARAM>(GetDlgItem(box, 100)));
     ASSERT_TRUE(WaitUntil([&] { return Status(dialog) == kSucceeded && UpdateEnabled(dialog); },
                           seconds(30)));

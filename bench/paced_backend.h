@@ -13,35 +13,27 @@
 #include <mutex>
 #include <string>
 
-#include "hid/hid_backend.h"
+#include "hid/forwarding_backend.h"
 
 namespace gps {
 
-class PacedBackend : public HidBackend {
+class PacedBackend : public ForwardingBackend {
  public:
   using Clock = std::chrono::steady_clock;
 
   PacedBackend(HidBackend& inner, std::chrono::microseconds frame);
 
-  std::vector<std::string> EnumerateInterfaces() override;
-  std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
-  std::string QuerySerial(const std::string& path) override;
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
   // An output report waits for the next frame of its interface that no
   // earlier report took, then goes to the inner backend. The wait is at most
   // about one frame; a stop set before it ends the transfer as Stopped.
   TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
                           uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
-  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override;
-  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
-  void Cancel(HidHandle handle) override;
   void Close(HidHandle handle) override;
-  DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   Clock::time_point NextFrame(HidHandle handle);
 
-  HidBackend& inner_;
   const std::chrono::microseconds frame_;
   const Clock::time_point epoch_;
   std::mutex mutex_;

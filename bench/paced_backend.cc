@@ -1,4 +1,4 @@
-#include "hid/paced_backend.h"
+#include "bench/paced_backend.h"
 
 #include <algorithm>
 #include <thread>
@@ -6,23 +6,11 @@
 namespace gps {
 
 PacedBackend::PacedBackend(HidBackend& inner, std::chrono::microseconds frame)
-    : inner_(inner), frame_(std::max(frame, std::chrono::microseconds(1))),
+    : ForwardingBackend(inner), frame_(std::max(frame, std::chrono::microseconds(1))),
       epoch_(Clock::now()) {}
 
-std::vector<std::string> PacedBackend::EnumerateInterfaces() {
-  return inner_.EnumerateInterfaces();
-}
-
-std::optional<HidAttributes> PacedBackend::QueryAttributes(const std::string& path) {
-  return inner_.QueryAttributes(path);
-}
-
-std::string PacedBackend::QuerySerial(const std::string& path) {
-  return inner_.QuerySerial(path);
-}
-
 HidOpenResult PacedBackend::OpenData(const std::string& path, HidAccess access) {
-  const HidOpenResult result = inner_.OpenData(path, access);
+  const HidOpenResult result = inner().OpenData(path, access);
   if (result.handle != kInvalidHidHandle) {
     std::lock_guard<std::mutex> lock(mutex_);
     paths_[result.handle] = path;
@@ -50,27 +38,13 @@ TransferResult PacedBackend::Transfer(HidHandle handle, HidDirection direction,
     std::this_thread::sleep_until(NextFrame(handle));
     if (stop.IsSet()) return {TransferStatus::Stopped, 0};
   }
-  return inner_.Transfer(handle, direction, buffer, length, boundMs, stop);
+  return inner().Transfer(handle, direction, buffer, length, boundMs, stop);
 }
-
-TransferResult PacedBackend::Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) {
-  return inner_.Flush(handle, boundMs, stop);
-}
-
-std::optional<HidReportLengths> PacedBackend::ReportLengths(HidHandle handle) {
-  return inner_.ReportLengths(handle);
-}
-
-void PacedBackend::Cancel(HidHandle handle) { inner_.Cancel(handle); }
 
 void PacedBackend::Close(HidHandle handle) {
-  inner_.Close(handle);
+  inner().Close(handle);
   std::lock_guard<std::mutex> lock(mutex_);
   paths_.erase(handle);
-}
-
-DeviceClaim PacedBackend::ClaimDevice(const std::string& path) {
-  return inner_.ClaimDevice(path);
 }
 
 }  // namespace gps

@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 
-#include "hid/hid_backend.h"
+#include "hid/forwarding_backend.h"
 
 namespace gps {
 
-class DeviceViewBackend : public HidBackend {
+class DeviceViewBackend : public ForwardingBackend {
  public:
   // `shows` decides, from an interface's path and its serial number, whether
   // it is in the view. Only interfaces with the device's vendor and product
@@ -35,22 +35,17 @@ class DeviceViewBackend : public HidBackend {
   // The interfaces whose path or serial number is `id`.
   static Rule Named(std::string id);
 
+  // An interface outside the view is not enumerated, has no attributes or
+  // serial number, and cannot be opened; what goes over a handle opened in
+  // the view passes unchanged.
   std::vector<std::string> EnumerateInterfaces() override;
   std::optional<HidAttributes> QueryAttributes(const std::string& path) override;
   std::string QuerySerial(const std::string& path) override;
   HidOpenResult OpenData(const std::string& path, HidAccess access) override;
-  TransferResult Transfer(HidHandle handle, HidDirection direction, uint8_t* buffer,
-                          uint32_t length, uint32_t boundMs, const StopEvent& stop) override;
-  TransferResult Flush(HidHandle handle, uint32_t boundMs, const StopEvent& stop) override;
-  std::optional<HidReportLengths> ReportLengths(HidHandle handle) override;
-  void Cancel(HidHandle handle) override;
-  void Close(HidHandle handle) override;
-  DeviceClaim ClaimDevice(const std::string& path) override;
 
  private:
   bool Shows(const std::string& path);
 
-  HidBackend& inner_;
   Rule shows_;
 };
 

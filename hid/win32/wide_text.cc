@@ -1,4 +1,4 @@
-#include "hid/wide_text_win32.h"
+#include "hid/win32/wide_text.h"
 
 #include <windows.h>
 
