@@ -10,7 +10,7 @@ namespace gps {
 namespace {
 
 TEST(ImageChecksum, TheFilesDigestOrNothingWhenItWouldNotBeWritten) {
-  testing::TempFolder folder("checksum");
+  test::TempFolder folder("checksum");
   // Larger than one block of the read, and not a whole number of them.
   std::string bytes(200000, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + (i >> 9));
