@@ -16,6 +16,7 @@
 #include "bench/null_reporter.h"
 #include "sim/sim_device.h"
 #include "protocol/update_job.h"
+#include "ui/common/dialog_model.h"
 #include "ui/qt/dialog_reporter.h"
 
 namespace gps {
@@ -35,9 +36,30 @@ QtReportingCost MeasureQtReporting(const std::vector<uint8_t>& image, uint32_t l
   layout->addWidget(bar);
   layout->addWidget(status);
   window.show();
-  DialogReporter reporter(*status, *bar, [](const QString&, std::function<void()> closed) {
-    closed();
-  });
+  // What the dialog does with each report: the model's view, rendered.
+  DialogModel model;
+  DialogReporter::Handlers handlers;
+  auto render = [&] {
+    const DialogView view = model.View(DialogModel::Clock::now());
+    status->setText(QString::fromStdString(view.status));
+    bar->setRange(0, view.barRange == 0 ? 1 : static_cast<int>(view.barRange));
+    bar->setValue(static_cast<int>(view.barPosition));
+  };
+  handlers.status = [&](const QString& text) {
+    model.JobStatus(text.toStdString());
+    render();
+  };
+  handlers.stage = [&](JobStage stage) { model.JobStageBegins(stage, DialogModel::Clock::now()); };
+  handlers.range = [&](uint32_t upper) {
+    model.JobRange(upper);
+    render();
+  };
+  handlers.position = [&](uint32_t position) {
+    model.JobPosition(position, DialogModel::Clock::now());
+    render();
+  };
+  handlers.message = [](const QString&, std::function<void()> closed) { closed(); };
+  DialogReporter reporter(std::move(handlers));
   uint64_t positions = 0;
   QObject::connect(bar, &QProgressBar::valueChanged, [&positions] { ++positions; });
 

@@ -1,6 +1,7 @@
 #include "hid/sim_bus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "hid/hid_device.h"
@@ -29,7 +30,7 @@ std::optional<TransferStatus> WaitUntil(Clock::time_point until, Clock::time_poi
 struct SimBus::Handle {
   SimPeer* peer = nullptr;
   HidAccess access = HidAccess::Read;
-  bool open = true;
+  std::atomic<bool> open{true};
   Clock::time_point openedAt = Clock::now();
   // This handle's place in the peer's input reports: the number of the next
   // one, and how many of its payload bytes earlier reads took.
@@ -65,8 +66,7 @@ void SimBus::AddDevice(SimPeer& device, std::string path, std::string serial) {
 
 uint64_t SimBus::OpenHandles() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<uint64_t>(std::count_if(
-      handles_.begin(), handles_.end(), [](const auto& h) { return h->open; }));
+  return handles_.size();
 }
 
 const SimInterface* SimBus::Find(const std::string& path) const {
@@ -105,22 +105,24 @@ HidOpenResult SimBus::OpenData(const std::string& path, HidAccess access) {
   if (!i->peer) return {kInvalidHidHandle, HidOpenError::AccessDenied};
   const HidOpenError refusal = i->peer->OpenRefusal(access);
   if (refusal != HidOpenError::None) return {kInvalidHidHandle, refusal};
-  auto handle = std::make_unique<Handle>();
+  auto handle = std::make_shared<Handle>();
   handle->peer = i->peer;
   handle->access = access;
   handle->emptyReadsLeft = i->peer->Delivery().emptyReads;
-  handles_.push_back(std::move(handle));
-  return {static_cast<HidHandle>(handles_.size() - 1), HidOpenError::None};
+  const HidHandle id = nextHandle_++;
+  handles_.emplace(id, std::move(handle));
+  return {id, HidOpenError::None};
 }
 
 TransferResult SimBus::Transfer(HidHandle id, HidDirection direction,
                                 uint8_t* buffer, uint32_t length,
                                 uint32_t boundMs, const StopEvent& stop) {
-  Handle* h = nullptr;
+  std::shared_ptr<Handle> h;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (id < 0 || static_cast<std::size_t>(id) >= handles_.size()) return {};
-    h = handles_[static_cast<std::size_t>(id)].get();
+    const auto found = handles_.find(id);
+    if (found == handles_.end()) return {};
+    h = found->second;
   }
   const bool read = direction == HidDirection::Read;
   if (!h->open || (h->access == HidAccess::Read) != read) return {};
@@ -181,10 +183,9 @@ TransferResult SimBus::Read(Handle& h, uint8_t* buffer, uint32_t length,
 
 std::optional<HidReportLengths> SimBus::ReportLengths(HidHandle id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (id < 0 || static_cast<std::size_t>(id) >= handles_.size()) return std::nullopt;
-  const Handle& h = *handles_[static_cast<std::size_t>(id)];
-  if (!h.open) return std::nullopt;
-  return h.peer->ReportLengths();
+  const auto found = handles_.find(id);
+  if (found == handles_.end()) return std::nullopt;
+  return found->second->peer->ReportLengths();
 }
 
 void SimBus::Cancel(HidHandle) {
@@ -193,8 +194,10 @@ void SimBus::Cancel(HidHandle) {
 
 void SimBus::Close(HidHandle id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (id >= 0 && static_cast<std::size_t>(id) < handles_.size())
-    handles_[static_cast<std::size_t>(id)]->open = false;
+  const auto found = handles_.find(id);
+  if (found == handles_.end()) return;
+  found->second->open = false;  // a transfer that still runs on it ends
+  handles_.erase(found);
 }
 
 }  // namespace gps

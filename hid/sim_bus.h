@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -124,7 +125,13 @@ class SimBus : public HidBackend {
 
   mutable std::mutex mutex_;
   std::vector<SimInterface> interfaces_;
-  std::vector<std::unique_ptr<Handle>> handles_;
+  // The open handles by number. A closed one is forgotten, so that a bus that
+  // opens devices for days (a station) holds only what is open; numbers are
+  // never handed out twice.
+  // A transfer holds its handle while it runs, so that a close from another
+  // thread ends it rather than pulling the handle from under it.
+  std::map<HidHandle, std::shared_ptr<Handle>> handles_;
+  HidHandle nextHandle_ = 0;
 };
 
 }  // namespace gps

@@ -12,6 +12,7 @@
 #include "hid/shown_text.h"
 #include "protocol/command_block.h"
 #include "protocol/flash_layout.h"
+#include "protocol/image_check.h"
 #include "protocol/image_header.h"
 #include "protocol/image_source.h"
 #include "protocol/little_endian.h"
@@ -44,20 +45,14 @@ UpdateJob::UpdateJob(UpdateReporter& reporter, LinkSettings link)
 std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
                                        UpdateReporter& reporter, LoadedImage& image) {
   const std::string name = FileName(file);
+  // Its type and size first, so that no file of any size is loaded only to
+  // be refused, and an empty one (a download that failed) never reaches the
+  // device as an erase of no sectors.
+  const ImageCheck check = CheckImageFile(file);
+  if (ReportRefusal(check, name, reporter)) return OutcomeOf(check);
   const std::string readError =
       std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
   std::error_code error;
-  const auto status = std::filesystem::status(file, error);
-  if (!std::filesystem::exists(status)) {
-    reporter.ShowMessage(std::string(text::kCantFindPrefix) + name);
-    return UpdateOutcome::FileMissing;
-  }
-  // Only a regular file is opened: a FIFO (or a device node) named like the
-  // image would hold the open until some other program wrote to it.
-  if (!std::filesystem::is_regular_file(status)) {
-    reporter.ShowMessage(readError);
-    return UpdateOutcome::FileUnreadable;
-  }
   // A download not finished yet: what is there now is not the image.
   if (UnfinishedDownload(file)) {
     reporter.ShowMessage(std::string(text::kDownloadUnfinishedPrefix) + name +
@@ -77,22 +72,9 @@ std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
       return UpdateOutcome::FileUnreadable;
   }
   const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error) {
+  if (error || CheckImageSize(size).Refused()) {
     reporter.ShowMessage(readError);
     return UpdateOutcome::FileUnreadable;
-  }
-  // The size is checked before anything is read, in 64 bits, so that no
-  // file of any size is loaded only to be refused.
-  if (size > MAX_DATABASE_SIZE) {
-    reporter.SetStatusText(text::kTooMuchData);
-    return UpdateOutcome::TooLarge;
-  }
-  // Sent on, an empty image would be an erase of no sectors that the device
-  // refuses, reported as a flash failure: the fault is the file's.
-  if (size == 0) {
-    reporter.ShowMessage(std::string(text::kFileEmptyPrefix) + name +
-                         std::string(text::kFileEmptySuffix));
-    return UpdateOutcome::FileEmpty;
   }
   const auto length = static_cast<uint32_t>(size);
   std::vector<uint8_t>& bytes = image.bytes;
@@ -155,11 +137,13 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
       m_reporter.SetStatusText(text::kDatabaseWriteFailed);
       return UpdateOutcome::WriteFailed;
     default:
+      m_reporter.StageBegins(JobStage::ImageWritten);
       m_reporter.SetStatusText(text::kDatabaseWritten);
   }
   // Without its header the image is not found by the firmware, so a header
   // that did not reach the flash is a failed update, not a success.
   const auto header = HeaderPage(length);
+  m_reporter.StageBegins(JobStage::Header);
   if (EraseSectors(HEADER_ADDRESS / SECTOR_SIZE, 1) == 0) {
     m_reporter.SetStatusText(text::kEraseFlashFailed);
     return UpdateOutcome::EraseFailed;
@@ -168,6 +152,7 @@ UpdateOutcome UpdateJob::UpdateDatabase(const uint8_t* data, uint32_t length) {
     m_reporter.SetStatusText(text::kDatabaseWriteFailed);
     return UpdateOutcome::WriteFailed;
   }
+  m_reporter.StageBegins(JobStage::Done);
   m_reporter.SetStatusText(text::kUpdateSucceeded);
   // The image and its header are in the flash: the update is complete, and
   // what is left is one report. A stop that comes now lets it go, so that
@@ -196,6 +181,7 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
     return kWriteDatabaseNoDevice;
   }
   if (EraseSectors(address / SECTOR_SIZE, sectors) == 0) return kWriteDatabaseEraseFailed;
+  m_reporter.StageBegins(JobStage::Erase);
   // No page may be written over flash whose erase was not confirmed.
   if (WaitEraseDone(monitor, true, sectors) < ERASE_MESSAGE_SIZE) return kWriteDatabaseEraseFailed;
   // One page more than the image fills, so that a whole-page image is
@@ -206,6 +192,7 @@ int UpdateJob::WriteDatabase(const uint8_t* data, uint32_t length, uint32_t addr
   // nothing of the image, so for that one length it is left out.
   const uint64_t end = uint64_t{address} + uint64_t{length / PAGE_SIZE + 1} * PAGE_SIZE;
   const uint32_t pages = length / PAGE_SIZE + (end > FLASH_SIZE ? 0 : 1);
+  m_reporter.StageBegins(JobStage::Write);
   if (WritePages(data, address / PAGE_SIZE, pages) == 0) return kWriteDatabasePagesFailed;
   return kWriteDatabaseWritten;
 }

@@ -10,6 +10,16 @@
 
 namespace gps {
 
+// The parts of one job, in the order it reaches them. A job that fails
+// stops in the part it was in; one that succeeds reaches Done.
+enum class JobStage {
+  Erase,         // the image's erase command went out; its progress follows
+  Write,         // the erase was confirmed; the image's pages go out
+  ImageWritten,  // every page of the image reached the device
+  Header,        // the header page is erased and written
+  Done,          // the header is written: the restart follows
+};
+
 class UpdateReporter {
  public:
   virtual ~UpdateReporter() = default;
@@ -23,6 +33,9 @@ class UpdateReporter {
   virtual void SetProgressPosition(uint32_t position) = 0;
   // A modal message with one OK button; returns when the user has closed it.
   virtual void ShowMessage(std::string_view text) = 0;
+  // The job has reached `stage`. It tells how far the job is without a look
+  // at its texts; a reporter that shows no progress ignores it.
+  virtual void StageBegins(JobStage /*stage*/) {}
 };
 
 }  // namespace gps

@@ -20,10 +20,13 @@
   const RELEASE = document.querySelector('meta[name="gps-release"]').content;
   // ProbeOutcome's order in the core.
   const PROBE_PRESENT = 0;
-  const PROBE_ABSENT = 1;
-  // A device that has just arrived may not be usable yet: within the core's
-  // settle time after a change, a device that would not open is looked at
-  // again this often.
+  // The model's answers, as the core numbers them (page_core.cc).
+  const START = 4;
+  const CLOSE_NOW = 0;
+  const ANSWER_CLOSE = 1;
+  const ANSWER_STOP = 2;
+  // A device that has just arrived may not be usable yet: while the model
+  // says so, the device is looked at again this often.
   const SETTLE_RETRY_MS = 500;
   // The most output reports a link may keep in flight.
   const MAX_WINDOW = 32;
@@ -48,19 +51,15 @@
 
   const state = {
     core: null,
-    facts: null,          // from the core: texts, device ids, settle time
+    facts: null,          // from the core: texts, device ids
     hid: null,
-    image: null,          // {line, name, size, read(): Promise<ArrayBuffer>}
+    image: null,          // {name, size, read(): Promise<ArrayBuffer>}
+    view: null,           // the dialog's model, as the core last showed it
     blocked: false,       // nothing may start here (another copy, a foreign frame)
-    running: false,
-    closing: false,
-    statusFromProbe: false,
-    lastProbe: PROBE_ABSENT,
-    changedAt: -Infinity,
-    probing: null,        // the probe under way, if any
-    probeAgain: false,
-    range: 100,
-    position: 0,
+    running: false,       // a job is in the core (between 更新 and its end)
+    lastProbe: -1,        // the outcome of the last look that opened the device
+    looking: null,        // the look under way, if any
+    lookAgain: false,
     framing: 'none',      // 'none', 'same' (a same-origin frame) or 'foreign'
     kiosk: null,          // kiosk.json, when the site has one
     autostart: false,     // the next granted device that answers is updated
@@ -102,44 +101,47 @@
     ui.status.setAttribute('role', failure ? 'alert' : 'status');
   }
 
-  function baseTitle() {
-    return simulate ? TITLE + text.simulated : TITLE;
+  // The model's view. A new status text or box is drawn at once (each text
+  // is seen, and announced); the bar and the line under it once per frame
+  // at most, so that a report of the job costs the update nothing but the
+  // view's making.
+  let viewFrame = 0;
+  function show(view) {
+    const last = state.view;
+    state.view = view;
+    if (!last || view.status !== last.status || view.statusFailed !== last.statusFailed ||
+        view.boxSerial !== last.boxSerial) {
+      drawNow();
+    } else if (!viewFrame) {
+      viewFrame = requestAnimationFrame(draw);
+    }
   }
 
-  // The line under the bar and, while an update runs, the title's
-  // percentage (both from the core); the bar's spoken value is the line.
-  function showLine(line, percent) {
-    ui.detail.textContent = line;
-    if (line) ui.bar.setAttribute('aria-valuetext', line);
+  function drawNow() {
+    if (viewFrame) cancelAnimationFrame(viewFrame);
+    draw();
+  }
+
+  function draw() {
+    viewFrame = 0;
+    const view = state.view;
+    if (!view || state.blocked) return;
+    if (ui.status.textContent !== view.status || ui.status.classList.contains('failure') !==
+        view.statusFailed) {
+      showStatus(view.status, view.statusFailed);
+    }
+    ui.detail.textContent = view.progressLine;
+    if (view.progressLine) ui.bar.setAttribute('aria-valuetext', view.progressLine);
     else ui.bar.removeAttribute('aria-valuetext');
-    document.title = percent >= 0 ? `${percent}% - ${baseTitle()}` : baseTitle();
-  }
-
-  // The bar behaves as the Windows progress control: the range keeps only
-  // the low 16 bits of its upper bound, and a position outside it is clamped.
-  // The bar is drawn once per frame at most: a report's position costs the
-  // update nothing but a number.
-  let barFrame = 0;
-  function setRange(upper) {
-    state.range = upper & 0xFFFF;
-    setPosition(0);
-  }
-
-  function setPosition(position) {
-    state.position = Math.min(Math.max(position, 0), state.range);
-    if (!barFrame) barFrame = requestAnimationFrame(drawBar);
-  }
-
-  function drawBar() {
-    barFrame = 0;
-    ui.bar.setAttribute('aria-valuemax', String(state.range));
-    ui.bar.setAttribute('aria-valuenow', String(state.position));
-    ui.fill.style.width = state.range > 0 ? `${(100 * state.position) / state.range}%` : '0';
-  }
-
-  function drawBarNow() {
-    if (barFrame) cancelAnimationFrame(barFrame);
-    drawBar();
+    document.title = view.title;
+    const range = view.barRange;
+    const position = Math.min(view.barPosition, range);
+    ui.bar.setAttribute('aria-valuemax', String(range));
+    ui.bar.setAttribute('aria-valuenow', String(position));
+    ui.fill.style.width = range > 0 ? `${(100 * position) / range}%` : '0';
+    keepScreenAwake(view.keepAwake);
+    refreshButtons();
+    showBox(view);
   }
 
   // A modal box with one OK button; resolves when the user has closed it.
@@ -179,12 +181,46 @@
   }
 
   function refreshButtons() {
-    const idle = !state.running && !state.closing && !state.blocked;
-    ui.update.disabled = !idle || !state.core || !state.image || !state.hid;
-    ui.cancel.textContent = state.running ? '取消' : '關閉';
-    ui.cancel.disabled = state.closing;
-    ui.fileInput.disabled = !idle || !state.core;
+    const view = state.view;
+    const may = !!view && !state.blocked && !!state.core;
+    ui.update.disabled = !may || !view.updateEnabled || !state.image || !state.hid;
+    ui.cancel.textContent = view && view.keepAwake ? '取消' : '關閉';
+    ui.cancel.disabled = !!view && !view.cancelEnabled;
+    ui.fileInput.disabled = !may || !view.chooseFileEnabled;
     document.body.dataset.job = state.running ? 'running' : 'idle';
+  }
+
+  // The model's box: one with a new number opens; one that is no longer in
+  // the view goes, unanswered.
+  const boxShown = {serial: 0, element: null};
+  function showBox(view) {
+    if (view.boxSerial === boxShown.serial) return;
+    if (boxShown.element && boxShown.element.open) {
+      boxShown.element.dataset.withdrawn = '1';
+      boxShown.element.close();
+    }
+    boxShown.serial = view.boxSerial;
+    boxShown.element = null;
+    if (view.boxKind === 'close') {
+      const box = $('confirm-close');
+      $('confirm-text').textContent = view.boxText;
+      box.returnValue = '';
+      delete box.dataset.withdrawn;
+      boxShown.element = box;
+      box.showModal();
+    } else if (view.boxKind === 'message' || view.boxKind === 'advice') {
+      const serial = view.boxSerial;
+      if (state.kiosk && state.kiosk.station) {
+        // A station goes on to the next device: the advice stays on the
+        // page instead of in a box that would wait for a click.
+        stationNote(view.boxText);
+        state.core._gps_web_box_closed();
+        return;
+      }
+      message(view.boxText).then(() => {
+        if (boxShown.serial === serial) state.core._gps_web_box_closed();
+      });
+    }
   }
 
   // The browser lists only devices the user has granted to the page: until
@@ -210,21 +246,7 @@
       gpsHid: state.hid,
       // The core's .wasm carries the release in its URL, as every file does.
       locateFile: path => `${path}?v=${encodeURIComponent(RELEASE)}`,
-      gpsPage: {
-        status(statusText) {
-          state.statusFromProbe = false;
-          showStatus(statusText);
-        },
-        range: setRange,
-        position: setPosition,
-        line: showLine,
-        message,
-        probed(outcome, probeText) {
-          state.lastProbe = outcome;
-          state.statusFromProbe = true;
-          showStatus(probeText);
-        },
-      },
+      gpsPage: {view: show, message},
     });
     // A .wasm that is slow to come (or to compile) gets a note meanwhile;
     // one that cannot come at all ends in the promise's failure.
@@ -242,10 +264,13 @@
     }
     state.facts = JSON.parse(core.UTF8ToString(core._gps_web_facts()));
     state.core = core;
+    core._gps_web_open(simulate ? 1 : 0);
   }
 
-  // The core takes one call at a time: a call that waits on WebHID pauses
-  // it through Asyncify, and no other may enter it until that one has ended.
+  // The core takes one call that waits at a time (a look, an update): such
+  // a call pauses it through Asyncify, and no other that waits may enter it
+  // until that one has ended. The model's events never wait, and may come
+  // meanwhile (a close asked for during an update).
   let coreTurn = Promise.resolve();
   function exclusively(task) {
     const run = coreTurn.then(task);
@@ -253,65 +278,45 @@
     return run;
   }
 
-  // The core's verdict on an image of `size` bytes, before any byte of it
-  // is read: null when it may be written, else {kind, status, box}.
-  async function checkImage(name, size) {
-    const answer = await exclusively(() => state.core.UTF8ToString(
-        state.core.ccall('gps_web_check_image', 'number', ['string', 'number'], [name, size])));
-    return answer ? JSON.parse(answer) : null;
-  }
-
-  // One look at the device: the core opens it and closes it again. Looks
-  // never overlap; one asked for meanwhile follows the current one.
-  async function probe() {
-    if (state.probing) {
-      state.probeAgain = true;
-      return state.probing;
+  // One look at the device: the list of granted devices, and, when the
+  // model wants it, the device opened once and closed again. Looks never
+  // overlap; one asked for meanwhile follows the current one.
+  async function look() {
+    if (state.looking) {
+      state.lookAgain = true;
+      return state.looking;
     }
-    state.probing = (async () => {
+    state.looking = (async () => {
       do {
-        state.probeAgain = false;
-        await exclusively(() => state.core.ccall('gps_web_probe', 'number', [], [], {async: true}));
-      } while (state.probeAgain && !state.running);
+        state.lookAgain = false;
+        const outcome = await exclusively(
+            () => state.core.ccall('gps_web_look', 'number', [], [], {async: true}));
+        if (outcome >= 0) state.lastProbe = outcome;
+      } while (state.lookAgain && !state.running);
     })();
-    await state.probing;
-    state.probing = null;
+    await state.looking;
+    state.looking = null;
     showGrantHint();
-    const unusable = state.lastProbe !== PROBE_PRESENT && state.lastProbe !== PROBE_ABSENT;
-    if (unusable && performance.now() - state.changedAt < state.facts.settleMs) {
-      setTimeout(followDevice, SETTLE_RETRY_MS);
-    }
+    // A device that would not open may still become usable for a while.
+    if (state.view && state.view.settling) setTimeout(followDevice, SETTLE_RETRY_MS);
     maybeAutostart();
   }
 
-  // Plugged in or out: while the status line shows a look's text and no
-  // update runs, the page looks again. An update's last text stays, except
-  // at a station, where a device that arrives is the next one to update.
+  // Plugged in or out: the model says whether the page follows the device
+  // (an update's last text stays), except at a station, where a device that
+  // arrives is the next one to update.
   function followDevice() {
-    if (state.running || state.closing || state.blocked) return;
-    if (!state.statusFromProbe && !state.autostart) return;
-    probe();
+    if (state.running || state.blocked || !state.core) return;
+    if (!(state.view && state.view.watchDevice) && !state.autostart) return;
+    look();
   }
 
   function onDeviceChange(event) {
-    state.changedAt = performance.now();
     if (event.type === 'connect' && stationTakes(event.device)) state.autostart = true;
     followDevice();
   }
 
   // --- the image ----------------------------------------------------------------
-
-  // An image the core refuses from its size alone: its line stays, with
-  // the reason on the status line and in a box; nothing is read or sent.
-  async function refuse(refusal) {
-    state.image = null;
-    refreshButtons();
-    if (refusal.status) {
-      state.statusFromProbe = false;
-      showStatus(refusal.status, true);
-    }
-    if (refusal.box) await message(refusal.box);
-  }
 
   // A refusal that only the page makes (where the image comes from).
   async function refuseSource(boxText) {
@@ -321,18 +326,26 @@
     await message(boxText);
   }
 
-  async function chooseFile(file) {
-    if (!file || state.running || state.closing || state.blocked || !state.core) return;
-    const date = new Date(file.lastModified);
-    describeImage(file.name, file.size, date);
+  // The model takes the file, or refuses it from its size alone (before a
+  // byte of it is read); its view says why.
+  async function takeImage(name, size, read) {
     state.image = null;
-    const refusal = await checkImage(file.name, file.size);
-    if (refusal) {
-      await refuse(refusal);
-      return;
-    }
-    state.image = {name: file.name, size: file.size, read: () => file.arrayBuffer()};
+    const taken = state.core.ccall('gps_web_file_chosen', 'number', ['string', 'number'],
+                                   [name, size]);
+    if (taken) state.image = {name, size, read};
+    else state.autostart = false;
     refreshButtons();
+    return taken;
+  }
+
+  async function chooseFile(file) {
+    if (!file || state.running || state.blocked || !state.core) return;
+    describeImage(file.name, file.size, new Date(file.lastModified));
+    await takeImage(file.name, file.size, () => file.arrayBuffer());
+  }
+
+  function tooLarge(size) {
+    return state.core.ccall('gps_web_too_large', 'number', ['number'], [size]);
   }
 
   // ?image= and kiosk.json's image: a URL of this page's own site (http or
@@ -383,13 +396,10 @@
     }
     const date = new Date(response.headers.get('Last-Modified') || NaN);
     const declared = response.headers.get('Content-Length');
-    if (declared !== null && /^\d+$/.test(declared.trim())) {
-      const refusal = await checkImage(name, Number(declared));
-      if (refusal && refusal.kind === 'tooLarge') {
-        response.body?.cancel();
-        describeImage(path, Number(declared), date);
-        return refuse(refusal);
-      }
+    if (declared !== null && /^\d+$/.test(declared.trim()) && await tooLarge(Number(declared))) {
+      response.body?.cancel();
+      describeImage(path, Number(declared), date);
+      return takeImage(path, Number(declared), null);
     }
     // Read piece by piece: an answer that grows past what the device takes
     // is dropped as soon as it does, whatever its header said.
@@ -402,28 +412,24 @@
         if (done) break;
         size += piece.byteLength;
         pieces.push(piece);
-        const refusal = await checkImage(name, size);
-        if (refusal && refusal.kind === 'tooLarge') {
+        if (await tooLarge(size)) {
           reader.cancel();
           pieces.length = 0;
           describeImage(path, size, date);
-          return refuse(refusal);
+          return takeImage(path, size, null);
         }
       }
     } catch (e) {
       return refuseSource(state.facts.readFilePrefix + path + state.facts.readFileSuffix);
     }
     describeImage(path, size, date);
-    const refusal = await checkImage(name, size);
-    if (refusal) return refuse(refusal);
     const bytes = new Uint8Array(size);
     let at = 0;
     for (const piece of pieces) {
       bytes.set(piece, at);
       at += piece.byteLength;
     }
-    state.image = {name, size, read: async () => bytes.buffer};
-    refreshButtons();
+    await takeImage(path, size, async () => bytes.buffer);
   }
 
   // --- the update -------------------------------------------------------------
@@ -456,8 +462,9 @@
   // The screen stays on during an update (a sleeping tablet or laptop would
   // leave the device half written); the browser drops the lock whenever the
   // page is hidden, so it is taken again when the page is seen again.
-  const awake = {wanted: false, lock: null};
+  const awake = {wanted: false, lock: null, asking: false};
   async function keepScreenAwake(wanted) {
+    if (wanted === awake.wanted && (!wanted || awake.lock || awake.asking)) return;
     awake.wanted = wanted;
     if (!wanted) {
       const lock = awake.lock;
@@ -466,6 +473,7 @@
       return;
     }
     if (awake.lock || !navigator.wakeLock || document.visibilityState !== 'visible') return;
+    awake.asking = true;
     try {
       const lock = await navigator.wakeLock.request('screen');
       if (!awake.wanted || awake.lock) {
@@ -478,6 +486,8 @@
       });
     } catch (e) {
       // Refused (a power saver, a policy): the update goes on without it.
+    } finally {
+      awake.asking = false;
     }
   }
 
@@ -497,12 +507,16 @@
     state.running = true;
     state.autostart = false;
     refreshButtons();
-    let ended = null;
+    const pressed = device => core.ccall('gps_web_update_pressed', 'number', ['number', 'number'],
+                                         [image.size, device]);
+    let outcome = null;
     try {
+      // The file first, before any device chooser opens.
+      if (await pressed(1) !== START) return;
+      // The device for the update: one already granted, or one the user
+      // picks now (the browser asks only during a click).
       if (fromClick && !(await haveDevice())) {
-        // Nothing was sent: the device is missing, and the user is told so.
-        state.statusFromProbe = false;
-        showStatus(state.facts.deviceConnectFailed, true);
+        await pressed(0);  // nothing was sent: the model says the device is missing
         return;
       }
       let bytes;
@@ -513,9 +527,7 @@
         return;
       }
       markUnfinished(true);
-      keepScreenAwake(true);
-      ended = await exclusively(async () => {
-        if (state.closing) return null;  // stopped before it could start
+      outcome = await exclusively(async () => {
         const length = bytes.byteLength;
         const buffer = core._gps_web_image(length);
         if (!buffer) {
@@ -526,60 +538,41 @@
         bytes = null;  // the core's copy is the one that counts now
         const stop = core._gps_web_stop_event();
         state.stop = () => core.gpsStopEvents.set(stop);
-        let outcome;
         try {
-          outcome = await core.ccall('gps_web_update', 'number', ['number', 'number'],
-                                     [buffer, length], {async: true});
+          return await core.ccall('gps_web_update', 'number', ['number', 'number'],
+                                  [buffer, length], {async: true});
         } finally {
           core._gps_web_release(buffer);
           state.stop = null;
         }
-        return JSON.parse(core.UTF8ToString(core.ccall(
-            'gps_web_job_end', 'number', ['number', 'string', 'number', 'number'],
-            [outcome, image.name, image.size, state.closing ? 1 : 0])));
       });
     } finally {
       markUnfinished(false);
-      keepScreenAwake(false);
       state.running = false;
-      if (ended) showEnd(ended);
-      refreshButtons();
+      drawNow();
     }
-    if (ended) await afterEnd(ended);
+    if (outcome !== null) await afterEnd(outcome);
   }
 
-  // How the update ended, as the core says: the stop's text, the failure in
-  // red, the bar where a failure left it, the line with the time it took.
-  function showEnd(end) {
-    showLine(end.line, -1);
-    if (end.stopText) showStatus(end.stopText);
-    else if (end.failure) showStatus(ui.status.textContent, true);
-    if (end.barRange !== undefined) {
-      state.range = end.barRange & 0xFFFF;
-      state.position = Math.min(end.barPosition, state.range);
-    }
-    drawBarNow();
-  }
-
-  async function afterEnd(end) {
-    if (state.closing) {
+  async function afterEnd(outcome) {
+    if (state.core._gps_web_job_closes()) {
       closePage();
       return;
     }
     if (state.kiosk && state.kiosk.station) {
-      // A station goes on to the next device: the advice stays on the page
-      // instead of in a box that would wait for a click.
-      const succeeded = !end.failure && !end.stopText;
+      const succeeded = outcome === 0;
       state.station[succeeded ? 'updated' : 'failed']++;
       state.station.lastEnd = performance.now();
       state.station.lastSucceeded = succeeded;
-      const count = $('station-count');
-      count.hidden = false;
-      count.textContent = text.stationCount(state.station.updated, state.station.failed) +
-                          (end.advice ? `\n${end.advice}` : '');
-      return;
+      stationNote('');
     }
-    if (end.advice) await message(end.advice);
+  }
+
+  function stationNote(advice) {
+    const count = $('station-count');
+    count.hidden = false;
+    count.textContent = text.stationCount(state.station.updated, state.station.failed) +
+                        (advice ? `\n${advice}` : '');
   }
 
   // A station updates the device behind each connect event, but not the
@@ -607,35 +600,32 @@
     window.close();
     setTimeout(() => {
       if (window.closed) return;
-      state.closing = false;
       ui.cancel.title = text.closeTab;
-      refreshButtons();
+      state.core._gps_web_close_refused();
     }, 200);
   }
 
-  // During an update the user is asked first, since the device would be
-  // left without a complete database; confirmed, the update stops at its
+  // 取消, Esc: the model asks first during an update (the device would be
+  // left without a complete database); confirmed, the update stops at its
   // current report and the page closes once it has ended.
-  function onCancel() {
-    if (!state.running) {
+  async function onCancel() {
+    if (!state.core || state.blocked) {
       closePage();
       return;
     }
-    const box = $('confirm-close');
-    if (box.open || state.closing) return;
-    $('confirm-text').textContent = state.facts.confirmClose;
-    box.returnValue = '';
-    box.showModal();
+    const action = state.core._gps_web_close_requested();
+    if (action === CLOSE_NOW) closePage();
   }
 
-  // The answer to the close question. One listener for every time it is
-  // asked: a box's close event comes a moment after the box has closed, and
-  // may come after the question was asked again.
-  function onCloseAnswered() {
-    if ($('confirm-close').returnValue !== 'stop' || !state.running || state.closing) return;
-    state.closing = true;
-    refreshButtons();
-    if (state.stop) state.stop();
+  // The answer to the close question (a box taken away by the model is no
+  // answer).
+  async function onCloseAnswered() {
+    const box = $('confirm-close');
+    if (box.dataset.withdrawn) return;
+    const stop = box.returnValue === 'stop';
+    const action = state.core._gps_web_close_answered(stop ? 1 : 0);
+    if (action === ANSWER_CLOSE) closePage();
+    if (action === ANSWER_STOP && state.stop) state.stop();
   }
 
   // --- start ------------------------------------------------------------------
@@ -690,8 +680,7 @@
       return;
     }
     if (!mark) return;
-    const advice = await exclusively(() => state.core.UTF8ToString(
-        state.core._gps_web_unfinished_advice()));
+    const advice = state.core.UTF8ToString(state.core._gps_web_unfinished_advice());
     await message(text.unfinished + advice);
   }
 
@@ -742,17 +731,19 @@
       chooseFile(event.dataTransfer.files[0]);
     });
     document.addEventListener('visibilitychange', () => {
-      if (awake.wanted && document.visibilityState === 'visible') keepScreenAwake(true);
+      if (awake.wanted && document.visibilityState === 'visible' && !awake.lock) {
+        awake.wanted = false;
+        keepScreenAwake(true);
+      }
     });
     window.addEventListener('beforeunload', event => {
-      if (state.running && !state.closing) event.preventDefault();
+      if (state.view && state.view.keepAwake && state.view.cancelEnabled) event.preventDefault();
     });
   }
 
   async function start() {
     wireEvents();
     refreshButtons();
-    showLine('', -1);
     if (simulate) {
       $('simulated').hidden = false;
       $('status-simulated').hidden = false;
@@ -804,7 +795,7 @@
     if (state.hid) {
       state.hid.addEventListener('connect', onDeviceChange);
       state.hid.addEventListener('disconnect', onDeviceChange);
-      await probe();
+      await look();
     }
     const image = params.get('image') ?? (state.kiosk && state.kiosk.image);
     if (typeof image === 'string') await fetchImage(image);

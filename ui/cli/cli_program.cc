@@ -12,6 +12,7 @@
 #include "hid/tracing_backend.h"
 #include "protocol/device_probe.h"
 #include "protocol/flash_layout.h"
+#include "protocol/image_check.h"
 #include "protocol/image_header.h"
 #include "protocol/messages.h"
 #include "protocol/update_job.h"
@@ -27,6 +28,7 @@
 #include "ui/cli/terminal_reporter.h"
 #include "ui/common/image_file.h"
 #include "ui/common/instance_guard.h"
+#include "ui/common/single_instance.h"
 
 namespace gps {
 namespace {
@@ -48,6 +50,7 @@ class LastTextReporter : public UpdateReporter {
     last_ = text;
     inner_.ShowMessage(text);
   }
+  void StageBegins(JobStage stage) override { inner_.StageBegins(stage); }
   const std::string& LastText() const { return last_; }
 
  private:
@@ -84,14 +87,7 @@ int ListDevices(HidBackend& backend, std::ostream& out, std::ostream& err) {
 // True when the job would refuse the file before it looks for the device.
 // The job then runs at once and says why in its own words, so that no one
 // waits for a device only to hear that the file is missing.
-bool FileRefused(const std::filesystem::path& file) {
-  std::error_code error;
-  const auto status = std::filesystem::status(file, error);
-  if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return true;
-  const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error || size > MAX_DATABASE_SIZE || size == 0) return true;
-  return !std::ifstream(file, std::ios::binary);
-}
+bool FileRefused(const std::filesystem::path& file) { return CheckImageFile(file).Refused(); }
 
 // What one look at the bus found.
 struct Sighting {
@@ -204,19 +200,12 @@ void ChooseBackend(const CliOptions& options, const CliContext& context, Program
 // must not go on: another copy runs, or the guard could not be had safely.
 std::optional<int> ClaimInstance(const CliContext& context) {
   if (!context.claimInstance) return std::nullopt;
-  const InstanceGuard& guard = context.claimInstance();
-  switch (guard.state()) {
-    case InstanceGuard::State::Held:
-      return std::nullopt;
-    case InstanceGuard::State::AlreadyRunning:
-      context.err << text::kSoftwareInUse << '\n' << std::flush;
-      return kExitAlreadyRunning;
-    case InstanceGuard::State::Unavailable:
-      context.err << LockFailedText(guard) << "\ngps-update-cli: " << ShownText(guard.problem())
-                  << '\n' << std::flush;
-      return kExitNoLock;
-  }
-  return std::nullopt;
+  const InstanceRule rule = RuleFor(context.claimInstance());
+  if (rule.goOn) return std::nullopt;
+  context.err << rule.text << '\n';
+  if (!rule.problem.empty()) context.err << "gps-update-cli: " << rule.problem << '\n';
+  context.err << std::flush;
+  return rule.exitStatus;
 }
 
 // The image as the record names it, and its checksum shown before anything

@@ -253,8 +253,13 @@ class Station {
 
   std::string Table() const {
     std::string table;
-    if (dropped_ > 0)
-      table += "(" + Count(dropped_, "earlier job is", "earlier jobs are") + " in the record)\n";
+    if (dropped_ > 0) {
+      // Appended piece by piece: GCC 12 at -O3 warns falsely about "(" + a
+      // string (-Wrestrict).
+      table += '(';
+      table += Count(dropped_, "earlier job is", "earlier jobs are");
+      table += " in the record)\n";
+    }
     if (!rows_.empty()) table += ResultRows(std::vector<DeviceResult>(rows_.begin(), rows_.end()));
     const std::size_t jobs = updated_ + failed_;
     if (jobs == 0) {

@@ -51,8 +51,9 @@ void TerminalReporter::EndJob(UpdateOutcome outcome, bool stoppedByUser,
   err_ << std::flush;
 }
 
+void TerminalReporter::StageBegins(JobStage stage) { progress_.OnStage(stage, Now()); }
+
 void TerminalReporter::SetStatusText(std::string_view text) {
-  progress_.OnStatus(text, Now());
   ClearBar();
   out_ << text << '\n' << std::flush;
   ShowProgress();

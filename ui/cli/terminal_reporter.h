@@ -46,6 +46,7 @@ class TerminalReporter : public UpdateReporter {
   void SetProgressRange(uint32_t upper) override;
   void SetProgressPosition(uint32_t position) override;
   void ShowMessage(std::string_view text) override;
+  void StageBegins(JobStage stage) override;
 
  private:
   Clock::time_point Now() const;

@@ -59,6 +59,7 @@ TEST(TerminalReporter, TheBarFitsTheTerminalAndFollowsAResize) {
   TerminalReporter bar(out, err, {TerminalReporter::Progress::Bar, [&columns] { return columns; },
                                   [now] { return now; }});
   bar.BeginJob(MAX_DATABASE_SIZE);
+  bar.StageBegins(JobStage::Erase);
   bar.SetStatusText(text::kErasing);
   bar.SetProgressRange(100);
   // The erase is a tenth of the largest image's job: half of it is 5 %.

@@ -43,29 +43,35 @@ void UpdateProgress::Begin(uint64_t imageLength, Clock::time_point now) {
   m_writeCost = (imageLength / PAGE_SIZE + 1) * kPageMs;
 }
 
-void UpdateProgress::OnStatus(std::string_view text, Clock::time_point now) {
+void UpdateProgress::OnStage(JobStage stage, Clock::time_point now) {
   if (!m_running) return;
   Stage next = m_stage;
-  if (text == text::kErasing && m_stage == Stage::Idle) {
-    next = Stage::Erase;
-  } else if (text == text::kWritingDatabase) {
-    if (m_stage == Stage::Idle || m_stage == Stage::Erase) {
-      next = Stage::Write;
-      // The write sets its range before it says so: the range is its pages.
-      if (m_range > 0) m_writeCost = m_range * kPageMs;
-    } else if (m_stage == Stage::Write && m_imageWritten) {
-      next = Stage::Header;
-    }
-  } else if (text == text::kDatabaseWritten) {
-    m_imageWritten = true;
-    if (m_stage == Stage::Write) m_fraction = 1;
-  } else if (text == text::kUpdateSucceeded && m_imageWritten) {
-    next = Stage::Done;
+  switch (stage) {
+    case JobStage::Erase:
+      if (m_stage == Stage::Idle) next = Stage::Erase;
+      break;
+    case JobStage::Write:
+      if (m_stage == Stage::Idle || m_stage == Stage::Erase) next = Stage::Write;
+      break;
+    case JobStage::ImageWritten:
+      m_imageWritten = true;
+      if (m_stage == Stage::Write) m_fraction = 1;
+      break;
+    case JobStage::Header:
+      if (m_imageWritten) next = Stage::Header;
+      break;
+    case JobStage::Done:
+      if (m_imageWritten) next = Stage::Done;
+      break;
   }
   if (next == m_stage) return;
   m_stage = next;
   m_stageBegin = now;
   m_fraction = 0;
+}
+
+void UpdateProgress::OnStatus(std::string_view text, Clock::time_point now) {
+  if (const std::optional<JobStage> stage = m_fromStatus.Stage(text)) OnStage(*stage, now);
 }
 
 void UpdateProgress::OnRange(uint32_t upper) { m_range = upper; }
@@ -144,10 +150,6 @@ uint32_t UpdateProgress::BarPosition() const {
   return static_cast<uint32_t>(std::lround(m_fraction * m_range));
 }
 
-UpdateProgress::Clock::duration UpdateProgress::Elapsed(Clock::time_point now) const {
-  return (m_running ? now : m_end) - m_begin;
-}
-
 std::string UpdateProgress::StepText() const {
   const std::string_view step = Step() == 1 ? text::kStepErasing : text::kStepWriting;
   return std::string(step) + " " + std::to_string(Percent()) + "%";
@@ -170,6 +172,23 @@ std::string UpdateProgress::EndLine() const {
   return std::string(text::kStoppedAtPrefix) + StepText() + std::string(text::kComma) +
          std::string(text::kTookPrefix) +
          ExactDuration(std::chrono::round<seconds>(m_end - m_begin));
+}
+
+std::optional<JobStage> StageFromStatus::Stage(std::string_view text) {
+  if (text == text::kErasing && !m_writing) return JobStage::Erase;
+  if (text == text::kDatabaseWritten) {
+    m_imageWritten = true;
+    return JobStage::ImageWritten;
+  }
+  if (text == text::kWritingDatabase) {
+    if (!m_writing) {
+      m_writing = true;
+      return JobStage::Write;
+    }
+    if (m_imageWritten) return JobStage::Header;
+  }
+  if (text == text::kUpdateSucceeded && m_imageWritten) return JobStage::Done;
+  return std::nullopt;
 }
 
 std::string RoughDuration(seconds duration) {

@@ -4,8 +4,9 @@
 // percentage across erase and write, and, once it can be estimated, the time
 // left.
 //
-// A front end feeds it the job's reports in the order it shows them, with
-// the time each one arrived; it needs no clock and no thread of its own.
+// A front end feeds it the job's reports and stages in the order the job
+// made them, with the time each one arrived; it needs no clock and no thread
+// of its own.
 #pragma once
 
 #include <chrono>
@@ -14,7 +15,22 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/update_reporter.h"
+
 namespace gps {
+
+// The stage that a status text of the job marks, for a front end whose
+// reporter does not pass the job's stages on (Update.exe, until it shows
+// the dialog model): "正在清除..." begins the erase, the first "正在寫入資料庫..."
+// the write, the one after "資料庫寫入成功!" the header.
+class StageFromStatus {
+ public:
+  std::optional<JobStage> Stage(std::string_view text);
+
+ private:
+  bool m_writing = false;
+  bool m_imageWritten = false;
+};
 
 class UpdateProgress {
  public:
@@ -26,6 +42,8 @@ class UpdateProgress {
   // is on disk: 0 when it is not there).
   void Begin(uint64_t imageLength, Clock::time_point now);
   // The job's reports, as the front end receives them.
+  void OnStage(JobStage stage, Clock::time_point now);
+  // The same, worked out from the status texts (StageFromStatus).
   void OnStatus(std::string_view text, Clock::time_point now);
   void OnRange(uint32_t upper);
   void OnPosition(uint32_t position, Clock::time_point now);
@@ -49,8 +67,6 @@ class UpdateProgress {
   // the update went. Only meaningful after End of a job that did not succeed.
   uint32_t BarRange() const { return m_range; }
   uint32_t BarPosition() const;
-  // From Begin to End (or to `now` while the job runs).
-  Clock::duration Elapsed(Clock::time_point now) const;
 
   // While the job runs: "步驟 2/2 寫入中 64%" and, once known,
   // "，剩餘約 3 分鐘"; empty before the first step and after the job.
@@ -64,9 +80,10 @@ class UpdateProgress {
   double StageCost(Stage stage) const;
   std::string StepText() const;
 
+  StageFromStatus m_fromStatus;
   Stage m_stage = Stage::Idle;
   bool m_running = false;
-  bool m_imageWritten = false;  // "資料庫寫入成功!" was shown
+  bool m_imageWritten = false;  // every page of the image reached the device
   Clock::time_point m_begin{};
   Clock::time_point m_end{};
   Clock::time_point m_stageBegin{};

@@ -20,9 +20,15 @@ using std::chrono::seconds;
 // that moves 1 ms per report, and notes what the user would read.
 class ProgressFeed : public UpdateReporter {
  public:
-  explicit ProgressFeed(uint32_t length) { progress.Begin(length, now); }
+  explicit ProgressFeed(uint32_t length) {
+    progress.Begin(length, now);
+    fromTexts.Begin(length, now);
+  }
+  void StageBegins(JobStage stage) override { progress.OnStage(stage, Tick()); }
   void SetStatusText(std::string_view text) override {
-    progress.OnStatus(text, Tick());
+    fromTexts.OnStatus(text, Tick());
+    // Worked out from the texts, the stage is the same at each text.
+    EXPECT_EQ(fromTexts.stage(), progress.stage()) << text;
     Note();
   }
   void SetProgressRange(uint32_t upper) override { progress.OnRange(upper); }
@@ -40,6 +46,7 @@ class ProgressFeed : public UpdateReporter {
 
   Clock::time_point now{};
   UpdateProgress progress;
+  UpdateProgress fromTexts;  // fed with the texts alone
   std::vector<int> steps;
   std::vector<int> percents;
 };
@@ -108,7 +115,7 @@ TEST(UpdateProgress, SplitsTheLargestImageAndEstimatesTheTimeLeft) {
   progress.Begin(MAX_DATABASE_SIZE, t0);
   EXPECT_EQ(progress.Line(t0), "");
 
-  progress.OnStatus(text::kErasing, t0);
+  progress.OnStage(JobStage::Erase, t0);
   progress.OnRange(100);
   progress.OnPosition(0, t0);
   EXPECT_EQ(progress.Line(t0 + seconds(9)), "步驟 1/2 清除中 0%");  // too early to tell
@@ -126,10 +133,9 @@ TEST(UpdateProgress, SplitsTheLargestImageAndEstimatesTheTimeLeft) {
   progress.OnPosition(0, t0 + seconds(40));
   EXPECT_EQ(progress.Percent(), 11);
 
-  // The write sets its range before it says it writes.
+  progress.OnStage(JobStage::Write, t0 + seconds(40));
   progress.OnRange(65377);
   progress.OnPosition(0, t0 + seconds(40));
-  progress.OnStatus(text::kWritingDatabase, t0 + seconds(40));
   EXPECT_EQ(progress.Step(), 2);
   // Half the pages in 150 s: the other half takes as long.
   progress.OnPosition(32688, t0 + seconds(190));
@@ -142,13 +148,13 @@ TEST(UpdateProgress, SplitsTheLargestImageAndEstimatesTheTimeLeft) {
 
   progress.OnPosition(65377, t0 + seconds(340));
   progress.OnPosition(0, t0 + seconds(340));
-  progress.OnStatus(text::kDatabaseWritten, t0 + seconds(340));
+  progress.OnStage(JobStage::ImageWritten, t0 + seconds(340));
+  progress.OnStage(JobStage::Header, t0 + seconds(340));
   progress.OnRange(1);
-  progress.OnStatus(text::kWritingDatabase, t0 + seconds(340));
   EXPECT_EQ(progress.stage(), UpdateProgress::Stage::Header);
   EXPECT_EQ(progress.Percent(), 99);  // the header is still to come
   progress.OnPosition(1, t0 + seconds(341));
-  progress.OnStatus(text::kUpdateSucceeded, t0 + seconds(341));
+  progress.OnStage(JobStage::Done, t0 + seconds(341));
   EXPECT_EQ(progress.Percent(), 100);
   progress.End(t0 + seconds(342));
   EXPECT_EQ(progress.EndLine(), "更新完成，共用時 5 分 42 秒");

@@ -11,8 +11,7 @@
 #include "protocol/messages.h"
 #include "sim/demo_device.h"
 #include "res/version.h"
-#include "hid/shown_text.h"
-#include "ui/common/instance_guard.h"
+#include "ui/common/single_instance.h"
 #include "ui/common/program_options.h"
 #include "ui/qt/qt_text.h"
 #include "ui/qt/stop_signals.h"
@@ -116,13 +115,11 @@ void SetUpApplication() {
 }
 
 int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
-  // Held until the process ends.
-  const auto guard = InstanceGuard::Acquire();
-  if (guard->state() != InstanceGuard::State::Held) {
-    const bool inUse = guard->state() == InstanceGuard::State::AlreadyRunning;
-    const std::string_view said = inUse ? text::kSoftwareInUse : LockFailedText(*guard);
-    QString text = QString::fromUtf8(said.data(), static_cast<qsizetype>(said.size()));
-    if (!inUse) text += "\n" + QString::fromUtf8(ShownText(guard->problem()));
+  // Before the dialog and before any device; held until the process ends.
+  const SingleInstance instance = TakeSingleInstance();
+  if (!instance.rule.goOn) {
+    QString text = QString::fromUtf8(instance.rule.text);
+    if (!instance.rule.problem.empty()) text += "\n" + QString::fromUtf8(instance.rule.problem);
     if (hooks.showRefusal) {
       hooks.showRefusal(text);
     } else {
@@ -131,7 +128,7 @@ int RunUpdateApp(const AppOptions& options, const AppHooks& hooks) {
       box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
       box.exec();
     }
-    return inUse ? kAppExitAlreadyRunning : kAppExitNoLock;
+    return instance.rule.exitStatus;
   }
 
   std::unique_ptr<DemoDevice> demo;

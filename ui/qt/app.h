@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ui/common/image_file.h"
+#include "ui/common/single_instance.h"
 
 namespace gps {
 
@@ -32,9 +33,9 @@ struct AppOptions {
 // gps-update-cli have the same numbers.
 enum AppExitStatus : int {
   kAppExitClosed = 0,         // the dialog was closed
-  kAppExitAlreadyRunning = 1, // another copy of the updater is running
+  kAppExitAlreadyRunning = kInstanceInUseStatus,  // another copy of the updater is running
   kAppExitUsage = 2,          // the command line could not be understood
-  kAppExitNoLock = 15,        // no single-instance lock could be had safely
+  kAppExitNoLock = kInstanceNoLockStatus,  // no single-instance lock could be had safely
   kAppExitOutputFailed = 17,  // --help or --version could not write its output
 };
 

@@ -2,9 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QLabel>
 #include <QPointer>
-#include <QProgressBar>
 
 #include <algorithm>
 #include <utility>
@@ -34,12 +32,8 @@ class DialogReporter::RequestEvent : public QEvent {
   const uint32_t value;
 };
 
-DialogReporter::DialogReporter(QLabel& status, QProgressBar& bar, MessagePresenter presenter,
-                               QObject* parent)
-    : QObject(parent), m_status(status), m_bar(bar), m_presenter(std::move(presenter)) {
-  m_bar.setTextVisible(false);
-  ShowRange(m_upper);
-}
+DialogReporter::DialogReporter(Handlers handlers, QObject* parent)
+    : QObject(parent), m_handlers(std::move(handlers)) {}
 
 DialogReporter::~DialogReporter() { Detach(); }
 
@@ -48,6 +42,10 @@ void DialogReporter::SetStatusText(std::string_view text) {
 }
 
 void DialogReporter::SetProgressRange(uint32_t upper) { Request(Kind::Range, {}, upper); }
+
+void DialogReporter::StageBegins(JobStage stage) {
+  Request(Kind::Stage, {}, static_cast<uint32_t>(stage));
+}
 
 void DialogReporter::ShowMessage(std::string_view text) {
   Request(Kind::Message, FromUtf8(text), 0);
@@ -105,45 +103,40 @@ void DialogReporter::customEvent(QEvent* event) {
   ShowPendingPosition();
   switch (request.kind) {
     case Kind::Status:
-      m_status.setText(request.text);
+      if (m_handlers.status) m_handlers.status(request.text);
       emit StatusShown(request.text);
       Complete(request.id);
       break;
+    case Kind::Stage:
+      if (m_handlers.stage) m_handlers.stage(static_cast<JobStage>(request.value));
+      Complete(request.id);
+      break;
     case Kind::Range:
-      ShowRange(request.value);
-      emit RangeShown(m_upper);
+      if (m_handlers.range) m_handlers.range(request.value);
+      emit RangeShown(request.value);
       Complete(request.id);
       break;
     case Kind::Message: {
       // The worker waits until the box is closed; the UI thread does not.
       QPointer<DialogReporter> self(this);
       const uint64_t id = request.id;
-      m_presenter(request.text, [self, id] {
+      auto closed = [self, id] {
         if (self) self->Complete(id);
-      });
+      };
+      if (m_handlers.message) {
+        m_handlers.message(request.text, std::move(closed));
+      } else {
+        closed();
+      }
       break;
     }
   }
 }
 
 void DialogReporter::ShowPendingPosition() {
-  if (m_positionPending.exchange(false, std::memory_order_acq_rel))
-    ShowPosition(m_latestPosition.load(std::memory_order_acquire));
-}
-
-void DialogReporter::ShowRange(uint32_t upper) {
-  // The control's range message carries the upper bound in 16 bits.
-  m_upper = upper & 0xFFFFu;
-  // A QProgressBar with an empty range turns into a busy indicator and one
-  // given a new range resets its position; the control shows an empty bar
-  // and keeps its position within the new range.
-  m_bar.setRange(0, m_upper == 0 ? 1 : static_cast<int>(m_upper));
-  ShowPosition(m_position);
-}
-
-void DialogReporter::ShowPosition(uint32_t position) {
-  m_position = std::min(position, m_upper);
-  m_bar.setValue(static_cast<int>(m_position));
+  if (!m_positionPending.exchange(false, std::memory_order_acq_rel)) return;
+  const uint32_t position = m_latestPosition.load(std::memory_order_acquire);
+  if (m_handlers.position) m_handlers.position(position);
 }
 
 }  // namespace gps

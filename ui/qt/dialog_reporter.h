@@ -1,7 +1,9 @@
-// The update's reporting surface in the Qt dialog: the status line, the
-// progress bar and the message box, fed from the worker thread.
+// The update's reports in the Qt dialog: the worker thread's status texts,
+// stages, ranges, positions and messages, handed to the UI thread in the
+// order the job made them. What they change on screen is the dialog's
+// model's to say; this only carries them across.
 //
-// Status texts, ranges and messages are synchronous requests: the worker
+// Status texts, stages, ranges and messages are synchronous requests: the worker
 // posts one to the UI thread and waits until it has been served (a message
 // until the user has closed its box). Progress positions come once per page,
 // 65,377 times for the largest image, and a round trip each would cost the
@@ -10,10 +12,6 @@
 // whatever is latest when the event arrives. Before it serves any
 // synchronous request the UI thread shows the pending position first, so the
 // user sees positions and texts in the order the job set them.
-//
-// The bar behaves as the Windows progress control does: the range keeps only
-// the low 16 bits of its upper bound, and a position outside the range is
-// clamped to it (a QProgressBar alone would ignore such a position).
 #pragma once
 
 #include <QObject>
@@ -28,9 +26,6 @@
 
 #include "protocol/update_reporter.h"
 
-class QLabel;
-class QProgressBar;
-
 namespace gps {
 
 class DialogReporter : public QObject, public UpdateReporter {
@@ -43,9 +38,17 @@ class DialogReporter : public QObject, public UpdateReporter {
   using MessagePresenter =
       std::function<void(const QString& text, std::function<void()> closed)>;
 
-  // Lives on the UI thread, with the widgets; they must outlive it.
-  DialogReporter(QLabel& status, QProgressBar& bar, MessagePresenter presenter,
-                 QObject* parent = nullptr);
+  // What each request does once it reaches the UI thread.
+  struct Handlers {
+    std::function<void(const QString& text)> status;
+    std::function<void(JobStage stage)> stage;
+    std::function<void(uint32_t upper)> range;
+    std::function<void(uint32_t position)> position;
+    MessagePresenter message;
+  };
+
+  // Lives on the UI thread; the handlers' objects must outlive it.
+  explicit DialogReporter(Handlers handlers, QObject* parent = nullptr);
   ~DialogReporter() override;
 
   // Worker thread.
@@ -53,20 +56,16 @@ class DialogReporter : public QObject, public UpdateReporter {
   void SetProgressRange(uint32_t upper) override;
   void SetProgressPosition(uint32_t position) override;
   void ShowMessage(std::string_view text) override;
+  void StageBegins(JobStage stage) override;
 
   // UI thread: from now on every request returns at once without touching a
   // widget, and a worker waiting on one is released. For a dialog that goes
   // away while its worker still runs.
   void Detach();
 
-  // UI thread: what the requests do to the bar once they arrive.
-  void ShowRange(uint32_t upper);
-  void ShowPosition(uint32_t position);
-  uint32_t Upper() const { return m_upper; }
-
  signals:
-  // After a status text or a range has been shown (for observers and tests;
-  // positions show through the bar's own valueChanged).
+  // After a status text or a range has been handled (for observers and
+  // tests; positions show through the bar's own valueChanged).
   void StatusShown(const QString& text);
   void RangeShown(uint32_t upper);
 
@@ -74,7 +73,7 @@ class DialogReporter : public QObject, public UpdateReporter {
   void customEvent(QEvent* event) override;
 
  private:
-  enum class Kind { Status, Range, Message };
+  enum class Kind { Status, Stage, Range, Message };
   class RequestEvent;
 
   // Posts a request and waits until the UI thread has completed it.
@@ -82,13 +81,7 @@ class DialogReporter : public QObject, public UpdateReporter {
   void Complete(uint64_t id);
   void ShowPendingPosition();
 
-  QLabel& m_status;
-  QProgressBar& m_bar;
-  MessagePresenter m_presenter;
-
-  // The bar's logical state, as the Windows control would hold it.
-  uint32_t m_upper = 100;
-  uint32_t m_position = 0;
+  Handlers m_handlers;
 
   // Positions: the latest from the worker, and whether an event for it is
   // on its way.

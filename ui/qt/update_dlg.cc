@@ -19,17 +19,17 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
-#include <cstdint>
 #include <utility>
 
 #include "hid/device_match.h"
 #include "hid/device_view_backend.h"
 #include "protocol/device_probe.h"
+#include "protocol/image_check.h"
 #include "protocol/messages.h"
 #include "ui/common/dialog_texts.h"
-#include "ui/common/failure_advice.h"
 #include "ui/common/guidance_texts.h"
 #include "ui/common/image_file.h"
 #include "ui/qt/about_dlg.h"
@@ -40,7 +40,6 @@ namespace gps {
 namespace {
 
 constexpr int kWatchIntervalMs = 500;
-const QString kTitle = QStringLiteral("道路安全警示系統更新介面");
 
 // The one local file a drag carries, if it carries exactly that and it is
 // not a folder. The path is taken from the URL's own bytes: a name that is
@@ -77,18 +76,19 @@ std::filesystem::path ChosenFile(const QString& chosen) {
 
 // The interfaces with our vendor and product, from the system's device list:
 // nothing is opened.
-std::vector<std::string> OurInterfaces(HidBackend& backend) {
-  return MatchingInterfaces(backend, HID_VENDOR_ID, HID_PRODUCT_ID);
+std::vector<std::string> OurInterfaces(const LinkSettings& link) {
+  return MatchingInterfaces(link.backend ? *link.backend : PlatformHidBackend(), HID_VENDOR_ID,
+                            HID_PRODUCT_ID);
 }
 
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileGiven,
                        QWidget* parent)
-    : QDialog(parent), m_link(link), m_session(std::move(file), fileGiven) {
+    : QDialog(parent), m_link(link), m_model(std::move(file), fileGiven) {
   m_link.stop = &m_stop;
   setObjectName("update_dialog");
-  setWindowTitle(kTitle);
+  setWindowTitle(FromUtf8(kDialogTitle));
   // The program's only window: a taskbar entry and a minimise box of its
   // own, fixed in size.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -113,6 +113,7 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileG
   m_progress = new QProgressBar(this);
   m_progress->setObjectName("progress");
   m_progress->setGeometry(DluRect(LAYOUT_PROGRESS));
+  m_progress->setTextVisible(false);
 
   m_update = new QPushButton(QStringLiteral("更新"), this);
   m_update->setObjectName("update");
@@ -133,60 +134,55 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileG
   setTabOrder(m_cancel, m_update);
   m_cancel->setFocus();
 
-  m_reporter = std::make_unique<DialogReporter>(
-      *m_status, *m_progress,
-      [this](const QString& text, std::function<void()> closed) {
-        PresentMessage(text, std::move(closed));
-      });
+  DialogReporter::Handlers handlers;
+  handlers.status = [this](const QString& text) {
+    m_model.JobStatus(text.toStdString());
+    Render();
+  };
+  handlers.stage = [this](JobStage stage) {
+    m_model.JobStageBegins(stage, DialogModel::Clock::now());
+  };
+  handlers.range = [this](uint32_t upper) {
+    m_model.JobRange(upper);
+    Render();
+  };
+  handlers.position = [this](uint32_t position) {
+    m_model.JobPosition(position, DialogModel::Clock::now());
+    Render();
+  };
+  handlers.message = [this](const QString& text, std::function<void()> closed) {
+    PresentMessage(text, std::move(closed));
+  };
+  m_reporter = std::make_unique<DialogReporter>(std::move(handlers));
 
-  // Any text of the update ends the following of the device: the update's
-  // last message stays.
-  connect(m_reporter.get(), &DialogReporter::StatusShown, this, [this](const QString& text) {
-    m_session.UpdateTextShown();
-    m_jobProgress.OnStatus(text.toStdString(), UpdateProgress::Clock::now());
-    ShowProgressLine();
-  });
-  connect(m_reporter.get(), &DialogReporter::RangeShown, this,
-          [this](uint32_t upper) { m_jobProgress.OnRange(upper); });
-  connect(m_progress, &QProgressBar::valueChanged, this, [this](int value) {
-    if (!m_jobProgress.Running()) return;
-    m_jobProgress.OnPosition(static_cast<uint32_t>(value), UpdateProgress::Clock::now());
-    ShowProgressLine();
-  });
   m_tick.setInterval(1000);
-  connect(&m_tick, &QTimer::timeout, this, &CUpdateDlg::ShowProgressLine);
-  ShowProgressLine();
-
-  // The list first, then the probe: a device that arrives in between is
-  // then seen as a change at the next look.
-  m_present = OurInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
-  // The probe opens the device and closes it again before the dialog shows.
-  Probe();
+  connect(&m_tick, &QTimer::timeout, this, &CUpdateDlg::Render);
   m_watch.setInterval(kWatchIntervalMs);
   connect(&m_watch, &QTimer::timeout, this, &CUpdateDlg::OnWatch);
-  m_watch.start();
+
+  // The list first, then the probe: a device that arrives in between is
+  // then seen as a change at the next look. The probe opens the device and
+  // closes it again before the dialog shows.
+  if (m_model.DeviceListLooked(OurInterfaces(m_link), DialogModel::Clock::now())) Probe();
+  Render();
 }
 
 void CUpdateDlg::Probe() {
   const ProbeResult probe = ProbeDevice(m_link);
-  m_status->setText(QString::fromStdString(text::DeviceStatusText(probe.text, m_present.size())));
-  m_session.ProbeShown(probe.outcome);
+  m_model.Probed(probe.outcome, probe.text);
 }
 
 void CUpdateDlg::OnWatch() {
-  // Nothing of this may touch the device while the update has it.
-  if (!m_session.FollowsDevice()) return;
-  std::vector<std::string> present =
-      OurInterfaces(m_link.backend ? *m_link.backend : PlatformHidBackend());
-  const bool changed = present != m_present;
-  m_present = std::move(present);
-  const auto now = UpdateSession::Clock::now();
-  if (changed ? m_session.DeviceListChanged(now) : m_session.ProbeAgain(now)) Probe();
+  if (!m_shown.watchDevice) return;
+  if (m_model.DeviceListLooked(OurInterfaces(m_link), DialogModel::Clock::now())) {
+    Probe();
+    Render();
+  }
   emit DeviceListLooked();
 }
 
 CUpdateDlg::~CUpdateDlg() {
-  if (m_confirm) delete m_confirm.data();
+  if (m_box) delete m_box.data();
   if (m_worker) {
     // The worker may be waiting on a request that will never be served now.
     m_reporter->Detach();
@@ -198,70 +194,32 @@ CUpdateDlg::~CUpdateDlg() {
 
 void CUpdateDlg::OnUpdate() {
   // One update at a time, and the device is the worker's while it runs.
-  if (!m_session.MayStartUpdate()) return;
+  if (!m_model.MayStartUpdate()) return;
   // As the command-line program does, a look at the device first: with none
-  // there the user is told so, nothing is sent, and "更新" stays usable.
-  switch (m_session.UpdatePressed(ProbeDevice(m_link).outcome)) {
-    case UpdateSession::StartAction::Nothing:
-      return;
-    case UpdateSession::StartAction::NoDevice:
-      m_status->setStyleSheet({});
-      m_status->setText(FromUtf8(text::kDeviceConnectFailed));
-      return;
-    case UpdateSession::StartAction::AskAboutCopy:
-      AskAboutCopy();
-      return;
-    case UpdateSession::StartAction::Start:
-      StartUpdate();
-      return;
-  }
+  // there nothing is sent, and "更新" stays usable.
+  const ProbeOutcome probe = ProbeDevice(m_link).outcome;
+  const std::filesystem::path& file = m_model.File();
+  const DialogModel::StartAction action =
+      m_model.UpdatePressed(probe, LookAtImage(file, m_model.FileGiven()), CheckImageFile(file));
+  if (action == DialogModel::StartAction::Start) StartUpdate();
+  Render();
 }
 
-void CUpdateDlg::AskAboutCopy() {
-  const ImageChoice image = m_session.Offered();
-  auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(),
-                              FromUtf8(OfferQuestion(image)), QMessageBox::NoButton, this);
-  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
-  box->setObjectName("offer_question");
-  QPushButton* take = box->addButton(FromUtf8(text::kUseThisFile), QMessageBox::AcceptRole);
-  QPushButton* keep = nullptr;
-  if (image.found) {
-    keep = box->addButton(FromUtf8(text::kUseFilePrefix) + FromUtf8(DisplayName(image.file)),
-                          QMessageBox::AcceptRole);
-  }
-  QPushButton* cancel = box->addButton(FromUtf8(text::kCancel), QMessageBox::RejectRole);
-  box->setDefaultButton(take);
-  box->setEscapeButton(cancel);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  connect(box, &QMessageBox::finished, this, [this, box, take, keep] {
-    const QAbstractButton* clicked = box->clickedButton();
-    const auto answer = clicked == take   ? UpdateSession::CopyAnswer::TakeCopy
-                        : keep && clicked == keep ? UpdateSession::CopyAnswer::KeepFile
-                                                  : UpdateSession::CopyAnswer::Cancel;
-    const bool start = m_session.CopyAnswered(answer);
-    ShowProgressLine();
-    if (start) StartUpdate();
-  });
-  box->open();
+void CUpdateDlg::OnCopyAnswered(DialogModel::CopyAnswer answer) {
+  if (m_model.CopyAnswered(answer) == DialogModel::StartAction::Start) StartUpdate();
+  Render();
 }
 
 void CUpdateDlg::StartUpdate() {
-  m_session.UpdateStarted();
-  m_status->setStyleSheet({});
-  m_writing = m_session.File();
-  const std::optional<ImageFile> image = InspectImage(m_writing);
-  m_jobProgress.Begin(image ? image->size : 0, UpdateProgress::Clock::now());
-  // A laptop that sleeps halfway leaves the device without a database.
-  m_awake = SleepInhibitor::Acquire(kKeepAwakeReason);
-  m_tick.start();
-  m_update->setEnabled(false);
-  m_watch.stop();
+  m_model.JobStarted(DialogModel::Clock::now());
   m_stop.Reset();  // a stop meant for an earlier update is void
+  m_tick.start();
   m_outcome = std::make_shared<UpdateOutcome>(UpdateOutcome::Succeeded);
   // The worker gets the reporter and copies of what it needs, never the
   // dialog itself.
   m_worker = QThread::create(
-      [reporter = m_reporter.get(), link = m_link, file = m_writing, outcome = m_outcome]() mutable {
+      [reporter = m_reporter.get(), link = m_link, file = m_model.File(),
+       outcome = m_outcome]() mutable {
         // The job keeps to the first device attached when it starts, even
         // if others come and go meanwhile.
         std::optional<DeviceViewBackend> pinned =
@@ -279,124 +237,133 @@ void CUpdateDlg::OnWorkerFinished() {
   m_worker->wait();
   delete m_worker;
   m_worker = nullptr;
-  m_jobProgress.End(UpdateProgress::Clock::now());
-  m_awake.reset();
   m_tick.stop();
-  ShowProgressLine();
-  // After a failure the bar stays where the update got to; it empties only
-  // after a success.
-  if (*m_outcome != UpdateOutcome::Succeeded && m_jobProgress.DeviceTouched()) {
-    m_progress->setRange(0, static_cast<int>(m_jobProgress.BarRange()));
-    m_progress->setValue(static_cast<int>(m_jobProgress.BarPosition()));
-  }
-  const UpdateSession::AfterUpdate after = m_session.UpdateEnded();
-  m_update->setEnabled(after != UpdateSession::AfterUpdate::Close);
-  if (after == UpdateSession::AfterUpdate::WithdrawQuestion && m_confirm) {
-    // The update is over: the question about stopping it goes, unanswered.
-    QMessageBox* box = m_confirm;
-    m_confirm = nullptr;
-    disconnect(box, &QMessageBox::finished, this, nullptr);
-    box->close();
-  }
-  // An update that set no text (a missing file) leaves the probe's text, and
-  // the device is followed again.
-  if (m_session.FollowsDevice()) m_watch.start();
-  if (after != UpdateSession::AfterUpdate::Close) ShowFailure(*m_outcome);
+  const DialogModel::AfterJob after = m_model.JobEnded(*m_outcome, DialogModel::Clock::now());
+  Render();
   emit UpdateFinished(*m_outcome);
-  if (after == UpdateSession::AfterUpdate::Close) {
-    // The stop the user asked for has its own last word, unless the update
-    // was complete when it came (the restart goes all the same).
-    if (*m_outcome != UpdateOutcome::Succeeded) m_status->setText(FromUtf8(text::kUpdateStopped));
-    QDialog::done(m_session.CloseCode());
-  }
+  if (after == DialogModel::AfterJob::Close) QDialog::done(m_model.CloseCode());
 }
 
 void CUpdateDlg::done(int result) {
-  switch (m_session.CloseRequested()) {
-    case UpdateSession::CloseAction::Close:
+  switch (m_model.CloseRequested(result)) {
+    case DialogModel::CloseAction::Close:
       QDialog::done(result);
       return;
-    case UpdateSession::CloseAction::Ignore:  // already asked, or already stopping
+    case DialogModel::CloseAction::Ignore:
       return;
-    case UpdateSession::CloseAction::Ask:
-      break;
-  }
-  auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
-                              FromUtf8(text::kConfirmClose), QMessageBox::NoButton, this);
-  box->setTextFormat(Qt::PlainText);  // as every box: no text here is markup
-  box->setObjectName("confirm_close");
-  QPushButton* stop = box->addButton(FromUtf8(text::kStopUpdate), QMessageBox::DestructiveRole);
-  QPushButton* keep = box->addButton(FromUtf8(text::kKeepUpdating), QMessageBox::RejectRole);
-  box->setDefaultButton(keep);
-  box->setEscapeButton(keep);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  connect(box, &QMessageBox::finished, this, [this, box, stop, result] {
-    m_confirm = nullptr;  // the box goes later; the question is answered now
-    switch (m_session.CloseAnswered(box->clickedButton() == stop, result)) {
-      case UpdateSession::AnswerAction::Close:
-        QDialog::done(result);
-        break;
-      case UpdateSession::AnswerAction::StopUpdate:
-        StopToClose();
-        break;
-      case UpdateSession::AnswerAction::KeepRunning:
-        break;
-    }
-  });
-  m_confirm = box;
-  box->open();
-}
-
-void CUpdateDlg::Terminate() {
-  // A close question still open is answered for the user: stop.
-  const bool asked = m_confirm != nullptr;
-  if (asked) {
-    QMessageBox* box = m_confirm;
-    m_confirm = nullptr;
-    disconnect(box, &QMessageBox::finished, this, nullptr);
-    box->close();
-  }
-  if (!m_worker) {
-    QDialog::done(QDialog::Rejected);
-    return;
-  }
-  if (!asked && m_session.CloseRequested() != UpdateSession::CloseAction::Ask) return;
-  switch (m_session.CloseAnswered(true, QDialog::Rejected)) {
-    case UpdateSession::AnswerAction::StopUpdate:
-      StopToClose();
-      break;
-    case UpdateSession::AnswerAction::Close:
-      QDialog::done(QDialog::Rejected);
-      break;
-    case UpdateSession::AnswerAction::KeepRunning:
-      break;
+    case DialogModel::CloseAction::Ask:
+      Render();
+      return;
   }
 }
 
-void CUpdateDlg::StopToClose() {
-  m_update->setEnabled(false);
-  m_cancel->setEnabled(false);
-  // The transfer under way ends at once and the job stops with its failure
-  // texts; OnWorkerFinished then closes the dialog.
-  m_stop.Set();
+void CUpdateDlg::Terminate() { OnCloseAnswered(m_model.EndRequested(QDialog::Rejected)); }
+
+void CUpdateDlg::OnCloseAnswered(bool stop) { OnCloseAnswered(m_model.CloseAnswered(stop)); }
+
+void CUpdateDlg::OnCloseAnswered(DialogModel::AnswerAction action) {
+  switch (action) {
+    case DialogModel::AnswerAction::Close:
+      QDialog::done(m_model.CloseCode());
+      return;
+    case DialogModel::AnswerAction::StopUpdate:
+      // The transfer under way ends at once and the job stops with its
+      // failure texts; OnWorkerFinished then closes the dialog.
+      m_stop.Set();
+      break;
+    case DialogModel::AnswerAction::KeepRunning:
+      break;
+  }
+  Render();
 }
 
 void CUpdateDlg::PresentMessage(const QString& text, std::function<void()> closed) {
-  // A user who has chosen to close is not kept by a message of the update
-  // being stopped.
-  if (!m_session.ShowsMessages()) {
+  if (!m_model.JobMessage()) {
     closed();
     return;
   }
-  auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
-                              QMessageBox::NoButton, this);
-  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
-  box->setObjectName("message");
+  QMessageBox* box = NewBox(QMessageBox::NoIcon, "message", text.toStdString());
   box->setDefaultButton(box->addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
-  box->setAttribute(Qt::WA_DeleteOnClose);
   connect(box, &QMessageBox::finished, m_reporter.get(), [closed = std::move(closed)] {
     closed();
   });
+  box->open();
+}
+
+QMessageBox* CUpdateDlg::NewBox(QMessageBox::Icon icon, const char* name,
+                                const std::string& text) {
+  auto* box = new QMessageBox(icon, QApplication::applicationName(), FromUtf8(text),
+                              QMessageBox::NoButton, this);
+  box->setObjectName(name);
+  box->setTextFormat(Qt::PlainText);  // file names are shown as they are
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  return box;
+}
+
+void CUpdateDlg::RenderBox(const DialogBox& wanted) {
+  if (wanted.serial == m_boxSerial) return;
+  m_boxSerial = wanted.serial;
+  if (m_box) {
+    // Taken away by the model: closed unanswered.
+    QMessageBox* old = m_box;
+    m_box = nullptr;
+    disconnect(old, &QMessageBox::finished, this, nullptr);
+    old->close();
+  }
+  QMessageBox* box = nullptr;
+  switch (wanted.kind) {
+    case DialogBox::Kind::None:
+      return;
+    case DialogBox::Kind::Message:
+      box = NewBox(QMessageBox::NoIcon, "message", wanted.text);
+      box->setDefaultButton(box->addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
+      connect(box, &QMessageBox::finished, this, [this] {
+        m_box = nullptr;
+        m_model.BoxClosed();
+        Render();
+      });
+      break;
+    case DialogBox::Kind::Advice:
+      box = NewBox(QMessageBox::Warning, "failure_advice", wanted.text);
+      box->setStandardButtons(QMessageBox::Ok);
+      connect(box, &QMessageBox::finished, this, [this] {
+        m_box = nullptr;
+        m_model.BoxClosed();
+        Render();
+      });
+      break;
+    case DialogBox::Kind::CloseQuestion: {
+      box = NewBox(QMessageBox::Warning, "confirm_close", wanted.text);
+      QPushButton* stop = box->addButton(FromUtf8(text::kStopUpdate), QMessageBox::DestructiveRole);
+      QPushButton* keep = box->addButton(FromUtf8(text::kKeepUpdating), QMessageBox::RejectRole);
+      box->setDefaultButton(keep);
+      box->setEscapeButton(keep);
+      connect(box, &QMessageBox::finished, this, [this, box, stop] {
+        m_box = nullptr;  // the box goes later; the question is answered now
+        OnCloseAnswered(box->clickedButton() == stop);
+      });
+      break;
+    }
+    case DialogBox::Kind::CopyQuestion: {
+      box = NewBox(QMessageBox::Question, "offer_question", wanted.text);
+      QPushButton* take = box->addButton(FromUtf8(text::kUseThisFile), QMessageBox::AcceptRole);
+      QPushButton* keep = nullptr;
+      if (!wanted.keepLabel.empty())
+        keep = box->addButton(FromUtf8(wanted.keepLabel), QMessageBox::AcceptRole);
+      QPushButton* cancel = box->addButton(FromUtf8(text::kCancel), QMessageBox::RejectRole);
+      box->setDefaultButton(take);
+      box->setEscapeButton(cancel);
+      connect(box, &QMessageBox::finished, this, [this, box, take, keep] {
+        m_box = nullptr;
+        const QAbstractButton* clicked = box->clickedButton();
+        OnCopyAnswered(clicked == take               ? DialogModel::CopyAnswer::TakeCopy
+                       : keep && clicked == keep ? DialogModel::CopyAnswer::KeepFile
+                                                 : DialogModel::CopyAnswer::Cancel);
+      });
+      break;
+    }
+  }
+  m_box = box;
   box->open();
 }
 
@@ -408,7 +375,7 @@ void CUpdateDlg::contextMenuEvent(QContextMenuEvent* event) {
   menu->setAttribute(Qt::WA_DeleteOnClose);
   QAction* choose = menu->addAction(FromUtf8(text::kChooseFile));
   choose->setObjectName("choose_file");
-  choose->setEnabled(m_session.MayStartUpdate());
+  choose->setEnabled(m_shown.chooseFileEnabled);
   connect(choose, &QAction::triggered, this, &CUpdateDlg::OnChooseFile);
   QAction* about = menu->addAction(QStringLiteral("關於 Update(&A)..."));
   connect(about, &QAction::triggered, this, &CUpdateDlg::OnAbout);
@@ -416,7 +383,7 @@ void CUpdateDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CUpdateDlg::OnChooseFile() {
-  const std::filesystem::path& current = m_session.File();
+  const std::filesystem::path& current = m_model.File();
   const QString folder =
       current.has_parent_path() ? FromPath(current.parent_path()) : QDir::currentPath();
   auto* chooser = new QFileDialog(this, FromUtf8(text::kChooseFile), folder,
@@ -431,14 +398,11 @@ void CUpdateDlg::OnChooseFile() {
 }
 
 void CUpdateDlg::FileChosen(const std::filesystem::path& file) {
-  if (!m_session.FileChosen(file)) return;
-  // The line tells of the new file, no longer of the last update.
-  m_jobProgress = UpdateProgress();
-  ShowProgressLine();
+  if (m_model.FileChosen(file)) Render();
 }
 
 void CUpdateDlg::dragEnterEvent(QDragEnterEvent* event) {
-  if (m_session.MayStartUpdate() && DraggedFile(event->mimeData())) event->acceptProposedAction();
+  if (m_shown.chooseFileEnabled && DraggedFile(event->mimeData())) event->acceptProposedAction();
 }
 
 void CUpdateDlg::dropEvent(QDropEvent* event) {
@@ -456,36 +420,54 @@ void CUpdateDlg::OnAbout() {
   about->open();
 }
 
-void CUpdateDlg::ShowProgressLine() {
-  const auto now = UpdateProgress::Clock::now();
-  if (m_jobProgress.Running()) {
-    const std::string line = m_jobProgress.Line(now);
-    m_progressLine->setText(line.empty() ? FromUtf8(text::kDoNotUnplug)
-                                         : FromUtf8(line) + QStringLiteral("　") +
-                                               FromUtf8(text::kDoNotUnplug));
-    setWindowTitle(line.empty() ? kTitle
-                                : QStringLiteral("%1% - %2").arg(m_jobProgress.Percent()).arg(kTitle));
-    return;
+void CUpdateDlg::Render() {
+  const auto now = DialogModel::Clock::now();
+  DialogView view = m_model.View(now);
+  if (view.lookAtImage) {
+    m_model.ImageLooked(LookAtImage(m_model.File(), m_model.FileGiven()));
+    view = m_model.View(now);
   }
-  setWindowTitle(kTitle);
-  const std::string end = m_jobProgress.EndLine();
-  m_progressLine->setText(end.empty() ? FromUtf8(FileLine(m_session.Image())) : FromUtf8(end));
+  const bool all = !m_rendered;
+  m_rendered = true;
+  // Positions come once a page: only what changed is touched.
+  if (all || view.status != m_shown.status) m_status->setText(FromUtf8(view.status));
+  if (all || view.statusFailed != m_shown.statusFailed) {
+    // The platform's own colour for a warning would be lost on some
+    // styles: a plain dark red reads as one on every one.
+    m_status->setStyleSheet(view.statusFailed ? QStringLiteral("color: #b00020;") : QString());
+  }
+  if (all || view.progressLine != m_shown.progressLine)
+    m_progressLine->setText(FromUtf8(view.progressLine));
+  if (all || view.title != m_shown.title) setWindowTitle(FromUtf8(view.title));
+  RenderBar(view.barRange, view.barPosition);
+  m_update->setEnabled(view.updateEnabled);
+  m_cancel->setEnabled(view.cancelEnabled);
+  // A laptop that sleeps halfway leaves the device without a database.
+  if (view.keepAwake && !m_awake) m_awake = SleepInhibitor::Acquire(kKeepAwakeReason);
+  if (!view.keepAwake) m_awake.reset();
+  if (view.watchDevice && !m_watch.isActive()) m_watch.start();
+  if (!view.watchDevice) m_watch.stop();
+  const DialogBox box = view.box;
+  m_shown = std::move(view);
+  RenderBox(box);
 }
 
-void CUpdateDlg::ShowFailure(UpdateOutcome outcome) {
-  const JobEnd end = EndOfJob(outcome, m_jobProgress.DeviceTouched(), m_writing);
-  if (!EndsInFailureText(end)) return;
-  // The platform's own colour for a warning would be lost on some styles:
-  // a plain dark red reads as one on every one.
-  m_status->setStyleSheet(QStringLiteral("color: #b00020;"));
-  const std::string advice = Advice(end, FrontEnd::Dialog);
-  if (advice.empty()) return;
-  auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
-                              FromUtf8(advice), QMessageBox::Ok, this);
-  box->setTextFormat(Qt::PlainText);  // names are the file system's, not markup
-  box->setObjectName("failure_advice");
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->open();
+void CUpdateDlg::RenderBar(uint32_t range, uint32_t position) {
+  // A QProgressBar with an empty range turns into a busy indicator: the
+  // model's empty bar is a range of one, at 0.
+  const int maximum = range == 0 ? 1 : static_cast<int>(range);
+  const int value = static_cast<int>(position);
+  if (maximum == m_progress->maximum()) {
+    m_progress->setValue(value);
+  } else if (maximum < m_progress->maximum()) {
+    // The position first, while it is inside both ranges: a QProgressBar
+    // given a range that leaves its value outside resets it.
+    m_progress->setValue(value);
+    m_progress->setRange(0, maximum);
+  } else {
+    m_progress->setRange(0, maximum);
+    m_progress->setValue(value);
+  }
 }
 
 }  // namespace gps

@@ -1,39 +1,37 @@
-// The main dialog: the picture, the progress bar, the status line, "更新"
-// and "取消".
+// The main dialog: the picture, the progress bar, the status line, the line
+// under it, "更新" and "取消".
 //
-// When it opens it probes the device and shows what it found; while the
-// status line still shows a probe's text and no update runs, it follows the
-// device as it arrives and leaves (a look at the system's device list twice a
-// second, which opens nothing; the device is opened for a probe only when
-// that list changed). "更新" runs
-// the update job on a worker thread, which reports through a DialogReporter;
-// the UI thread never waits for the worker. A close while an update runs
-// asks first, then stops the update through the link's stop event and
-// closes once the worker has ended. The dialog outlives its worker in every
-// case: its destructor releases the worker's pending request, stops it and
-// joins it.
+// What it shows and what each thing the user or the job does means is the
+// DialogModel's (ui/common/dialog_model.h): this dialog tells the model what
+// happened and renders its view. It keeps its widgets and its own ways of
+// watching and working: a look at the system's device list twice a second
+// while the model follows the device (which opens nothing; the device is
+// opened for a probe only when the model asks), the update job on a worker
+// thread that reports through a DialogReporter (the UI thread never waits
+// for the worker), and the stop event that a confirmed close sets. The
+// dialog outlives its worker in every case: its destructor releases the
+// worker's pending request, stops it and joins it.
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "hid/hid_device.h"
 #include "hid/stop_event.h"
 #include "protocol/device_probe.h"
 #include "protocol/update_job.h"
+#include "ui/common/dialog_model.h"
 #include "ui/common/sleep_inhibitor.h"
-#include "ui/common/update_progress.h"
-#include "ui/common/update_session.h"
 #include "ui/qt/dialog_reporter.h"
 
 class QLabel;
-class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -80,28 +78,24 @@ class CUpdateDlg : public QDialog {
 
  private:
   void OnUpdate();
-  // Asks whether to write the newer download instead; starts on an answer
-  // that says to.
-  void AskAboutCopy();
   void StartUpdate();
   // "選擇檔案…": the file dialog, in the current file's folder.
   void OnChooseFile();
   void FileChosen(const std::filesystem::path& file);
   void OnAbout();
   void OnWorkerFinished();
-  // The user chose to close during the update: stop it; the dialog closes
-  // once the worker has ended.
-  void StopToClose();
   void PresentMessage(const QString& text, std::function<void()> closed);
   void Probe();
   void OnWatch();
-  // The line under the status line: the file "更新" writes while no update
-  // runs; during one, its step, percentage and time left; after it, the
-  // time it took. The window title carries the percentage.
-  void ShowProgressLine();
-  // After a job that ended in failure: the status line reads as one, and a
-  // box says what it means for the device and what to do.
-  void ShowFailure(UpdateOutcome outcome);
+  // Shows the model's view now.
+  void Render();
+  void RenderBar(uint32_t range, uint32_t position);
+  // Opens the box the model asks for; takes away the one it no longer does.
+  void RenderBox(const DialogBox& box);
+  QMessageBox* NewBox(QMessageBox::Icon icon, const char* name, const std::string& text);
+  void OnCopyAnswered(DialogModel::CopyAnswer answer);
+  void OnCloseAnswered(bool stop);
+  void OnCloseAnswered(DialogModel::AnswerAction action);
 
   LinkSettings m_link;
   StopEvent m_stop;
@@ -114,23 +108,20 @@ class CUpdateDlg : public QDialog {
   QPushButton* m_update;
   std::unique_ptr<DialogReporter> m_reporter;
 
-  // What the dialog's rules say now: following the device, one update at a
-  // time, what a close does.
-  UpdateSession m_session;
+  DialogModel m_model;
+  DialogView m_shown;  // what the widgets show now
+  bool m_rendered = false;
   QThread* m_worker = nullptr;
   std::shared_ptr<UpdateOutcome> m_outcome;
-  std::filesystem::path m_writing;  // the running update's file
-  std::unique_ptr<SleepInhibitor> m_awake;  // held while an update runs
-  QPointer<QMessageBox> m_confirm;
+  std::unique_ptr<SleepInhibitor> m_awake;  // held while the model says so
+  // The model's box that is open, and its number.
+  QPointer<QMessageBox> m_box;
+  uint64_t m_boxSerial = 0;
 
-  // Following the device while the session says so: a look at the device
-  // list at each tick.
+  // Following the device while the model says so: a look at the device list
+  // at each tick.
   QTimer m_watch;
-  std::vector<std::string> m_present;  // matching interfaces at the last look
-
-  // The whole job's progress, fed with what the reporter shows; the tick
-  // moves the time left on between reports.
-  UpdateProgress m_jobProgress;
+  // While an update runs, the time left moves on between its reports.
   QTimer m_tick;
 };
 

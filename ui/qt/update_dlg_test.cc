@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "sim/sim_device.h"
 #include "protocol/flash_layout.h"
@@ -148,6 +149,32 @@ class WatchedBus : public ForwardingBackend {
 
  private:
   static bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
+};
+
+// Holds the worker's first look at the device list (before it reads the
+// file) until the test releases it.
+class HeldWorker : public ForwardingBackend {
+ public:
+  using ForwardingBackend::ForwardingBackend;
+  std::vector<std::string> EnumerateInterfaces() override {
+    if (QThread::currentThread() != qApp->thread()) {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_released; });
+    }
+    return ForwardingBackend::EnumerateInterfaces();
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_released = true;
+    }
+    m_changed.notify_all();
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_released = false;
 };
 
 // Lets the erase monitor read the device's next message only once the bar
@@ -496,27 +523,60 @@ class UpdateDialogTest : public QObject {
     QCOMPARE(bus.OpenHandles(), 0u);
   }
 
-  // The box is captioned with the program's name, has one "確定" button and
-  // no icon, and the worker waits until it is closed.
-  void MissingFileShowsItsMessage() {
+  // A file "更新" cannot write is refused before anything starts or is
+  // sent, and before it is read: missing or empty, a box captioned with the
+  // program's name with one "確定" and no icon, the probe's text staying; too
+  // large (a sparse 3 GiB file, refused by its size alone), the status line
+  // as a failure and the size against the limit in a warning.
+  void ARefusedFileStartsNothing_data() {
+    QTest::addColumn<qint64>("size");  // -1: no file
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("missing") << qint64(-1) << "message" << "Can't find code_data.bin"
+                             << Q(text::kDeviceConnected);
+    QTest::newRow("empty") << qint64(0) << "message"
+                           << Q(text::kFileEmptyPrefix) + "code_data.bin" + Q(text::kFileEmptySuffix)
+                           << Q(text::kDeviceConnected);
+    QTest::newRow("3 GiB") << (qint64(3) << 30) << "failure_advice"
+                           << Q(FillIn(text::kTooLargeAdvice, {{"%name%", "code_data.bin"},
+                                                               {"%size%", "3,221,225,472"},
+                                                               {"%limit%", "16,736,256"}}))
+                           << Q(text::kTooMuchData);
+  }
+
+  void ARefusedFileStartsNothing() {
+    QFETCH(qint64, size);
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QString, status);
+    if (size >= 0) {
+      QFile file("code_data.bin");
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      QVERIFY(file.resize(size));
+    }
     test::SimRig rig;
     CUpdateDlg dialog(rig.link);
     dialog.show();
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
+    QElapsedTimer clock;
+    clock.start();
     QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
-    QMessageBox* box = nullptr;
-    QTRY_VERIFY((box = OpenBox(dialog, "message")) != nullptr);
-    QCOMPARE(box->text(), QStringLiteral("Can't find code_data.bin"));
-    QCOMPARE(box->windowTitle(), QStringLiteral("gps-update"));
-    QCOMPARE(box->icon(), QMessageBox::NoIcon);
-    QCOMPARE(box->buttons().size(), 1);
-    // A worker that did not wait for the box would end now.
-    QVERIFY(!QTest::qWaitFor([&] { return !finished.isEmpty(); }, 100));
-    QVERIFY(dialog.IsUpdating());
-    QTest::mouseClick(BoxButton(box, "確定"), Qt::LeftButton);
-    QTRY_COMPARE(finished.size(), 1);
-    QCOMPARE(finished.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::FileMissing);
-    QCOMPARE(Status(dialog)->text(), Q(text::kDeviceConnected));  // the probe's text stays
+    QVERIFY2(clock.elapsed() < 1000, "the file was read");
+    QVERIFY(!dialog.IsUpdating());
+    QMessageBox* shown = nullptr;
+    QTRY_VERIFY((shown = OpenBox(dialog, box.toUtf8().constData())) != nullptr);
+    QCOMPARE(shown->text(), text);
+    QCOMPARE(shown->windowTitle(), QStringLiteral("gps-update"));
+    QCOMPARE(shown->buttons().size(), 1);
+    QCOMPARE(shown->icon(), size > 0 ? QMessageBox::Warning : QMessageBox::NoIcon);
+    QCOMPARE(Status(dialog)->text(), status);
+    QCOMPARE(Status(dialog)->styleSheet().contains("color"), size > 0);
+    if (size < 0) Screenshot(*shown, "missing-file");
+    shown->accept();
+    QTRY_VERIFY(!OpenBox(dialog, box.toUtf8().constData()));
+    QVERIFY(Button(dialog, "update")->isEnabled());
+    QCOMPARE(finished.size(), 0);
     QCOMPARE(rig.device.OutputReportCount(), 0u);
   }
 
@@ -579,21 +639,28 @@ class UpdateDialogTest : public QObject {
   }
 
   // The dialog going away under a running worker neither hangs nor lets the
-  // worker touch it: during the erase, and while the worker waits on a box.
+  // worker touch it: during the erase, and while the worker waits on a box
+  // (the file went between "更新" and the job's read of it).
   void DestroyedDuringUpdate_data() {
-    QTest::addColumn<bool>("withFile");
+    QTest::addColumn<bool>("fileStays");
     QTest::newRow("erasing") << true;
     QTest::newRow("waiting on a message box") << false;
   }
 
   void DestroyedDuringUpdate() {
-    QFETCH(bool, withFile);
-    if (withFile) WriteImage(Image(5000));
+    QFETCH(bool, fileStays);
+    WriteImage(Image(5000));
     test::SimRig rig(PacedDevice(100, 50));
-    auto dialog = std::make_unique<CUpdateDlg>(rig.link);
+    HeldWorker held(rig.bus);
+    LinkSettings link = rig.link;
+    link.backend = &held;
+    auto dialog = std::make_unique<CUpdateDlg>(link);
     dialog->show();
     QTest::mouseClick(Button(*dialog, "update"), Qt::LeftButton);
-    if (withFile)
+    QVERIFY(dialog->IsUpdating());
+    if (!fileStays) QVERIFY(QFile::remove("code_data.bin"));
+    held.Release();
+    if (fileStays)
       QTRY_COMPARE(Status(*dialog)->text(), Q(text::kErasing));
     else
       QTRY_VERIFY(OpenBox(*dialog, "message"));
@@ -695,17 +762,11 @@ class UpdateDialogTest : public QObject {
   }
 
   // During an update nothing looks at the device list from the UI thread;
-  // after it, the update's last message stays whatever the device does, and
-  // the probe's text (left by an update that set none) follows the device.
-  void WatchPausesForTheUpdateAndKeepsItsLastMessage_data() {
-    QTest::addColumn<bool>("withFile");
-    QTest::newRow("update succeeded") << true;
-    QTest::newRow("file missing") << false;
-  }
-
+  // after it, the update's last message stays whatever the device does. A
+  // file refused before any update leaves the probe's text following the
+  // device.
   void WatchPausesForTheUpdateAndKeepsItsLastMessage() {
-    QFETCH(bool, withFile);
-    if (withFile) WriteImage(Image(5000));
+    WriteImage(Image(5000));
     test::SimRig rig(PacedDevice(10, 30));
     WatchedBus bus(rig.bus);
     LinkSettings link = rig.link;
@@ -723,24 +784,26 @@ class UpdateDialogTest : public QObject {
     QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);
     const int looks = bus.uiLooks;
     const int opens = bus.uiOpens;
-    if (!withFile) {
-      QMessageBox* box = nullptr;
-      QTRY_VERIFY((box = OpenBox(dialog, "message")) != nullptr);
-      QVERIFY(!QTest::qWaitFor([&] { return bus.uiLooks != looks; }, 100));
-      QTest::mouseClick(BoxButton(box, "確定"), Qt::LeftButton);
-    }
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     QCOMPARE(looksAtEnd, looks);
     QCOMPARE(opensAtEnd, opens);
-
     rig.device.Unplug();
-    if (withFile) {
-      QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
-      QVERIFY(!QTest::qWaitFor([&] { return Status(dialog)->text() != Q(text::kUpdateSucceeded); },
-                               200));
-    } else {
-      QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnectFailed));
-    }
+    QCOMPARE(Status(dialog)->text(), Q(text::kUpdateSucceeded));
+    QVERIFY(!QTest::qWaitFor([&] { return Status(dialog)->text() != Q(text::kUpdateSucceeded); },
+                             200));
+  }
+
+  void ARefusedFileLeavesTheDeviceFollowed() {
+    test::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    dialog.SetDeviceWatchInterval(10);
+    dialog.show();
+    QTest::mouseClick(Button(dialog, "update"), Qt::LeftButton);  // no file
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = OpenBox(dialog, "message")) != nullptr);
+    QTest::mouseClick(BoxButton(box, "確定"), Qt::LeftButton);
+    rig.device.Unplug();
+    QTRY_COMPARE(Status(dialog)->text(), Q(text::kDeviceConnectFailed));
   }
 
   void EnterRightAfterStartCloses() {
@@ -780,16 +843,23 @@ class UpdateDialogTest : public QObject {
     QFETCH(uint, laterRange);
     QFETCH(uint, upper);
     QFETCH(int, value);
-    QLabel status;
-    QProgressBar bar;
-    DialogReporter reporter(status, bar, {});
-    reporter.ShowRange(range);
-    reporter.ShowPosition(position);
-    reporter.ShowRange(laterRange);
-    QCOMPARE(reporter.Upper(), upper);
-    QCOMPARE(bar.value(), value);
-    QVERIFY(bar.maximum() > bar.minimum());  // never Qt's busy indicator
-    QCOMPARE(bar.minimum(), 0);
+    test::SimRig rig;
+    CUpdateDlg dialog(rig.link);
+    // The job's requests, from a thread of their own as the worker's are.
+    std::atomic<bool> sent{false};
+    std::thread job([&] {
+      dialog.Reporter().SetProgressRange(range);
+      dialog.Reporter().SetProgressPosition(position);
+      dialog.Reporter().SetProgressRange(laterRange);
+      sent = true;
+    });
+    const bool served = QTest::qWaitFor([&] { return sent.load(); }, 5000);
+    job.join();
+    QVERIFY(served);
+    QProgressBar* bar = dialog.findChild<QProgressBar*>("progress");
+    QCOMPARE(bar->maximum(), upper == 0 ? 1 : int(upper));  // never Qt's busy indicator
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->value(), value);
   }
 
   // --help, --version and a command line that is not understood need no

@@ -68,25 +68,31 @@ async function rig({device = {}, window, userAgent} = {}) {
   const dev = hid.add(model, device);
   const statuses = [];
   const messages = [];
+  // Each new status text of the views the core shows, in order; `onStatus`
+  // sees each as it comes.
+  const r = {onStatus: () => {}, views: []};
   const core = await GpsCore({
     gpsHid: hid,
     gpsPage: {
-      status: text => statuses.push(text),
-      range() {},
-      position() {},
+      view(v) {
+        r.views.push(v);
+        if (v.status && v.status !== r.lastStatus) {
+          statuses.push(v.status);
+          r.onStatus(v.status);
+        }
+        r.lastStatus = v.status;
+      },
       message: async text => { messages.push(text); },
-      probed() {},
     },
   });
   if (window) core.gpsWebHid.window = window;
-  return {
+  core._gps_web_open(0);
+  return Object.assign(r, {
     hid, model, dev, statuses, messages, core,
+    // The look at the device as the page opens: the probe's outcome and text.
     async probe() {
-      let seen = null;
-      core.gpsPage.probed = (outcome, text) => { seen = {outcome, text}; };
-      const outcome = await core.ccall('gps_web_probe', 'number', [], [], {async: true});
-      assert.equal(seen.outcome, outcome);
-      return seen;
+      const outcome = await core.ccall('gps_web_look', 'number', [], [], {async: true});
+      return {outcome, text: r.views[r.views.length - 1].status};
     },
     async update(bytes) {
       const buffer = core._gps_web_image(bytes.length);
@@ -98,7 +104,7 @@ async function rig({device = {}, window, userAgent} = {}) {
         core._gps_web_release(buffer);
       }
     },
-  };
+  });
 }
 
 test('whole updates put the image and its header into the flash, with the texts in order',
@@ -162,8 +168,7 @@ test('a stop ends a wait on a stalled wire at once, with the failing stage\'s te
   const r = await rig({device: {stallReportAt: 3}});
   const stop = r.core._gps_web_stop_event();
   let stopped = false;
-  r.core.gpsPage.status = text => {
-    r.statuses.push(text);
+  r.onStatus = text => {
     if (text !== T.writing || stopped) return;
     stopped = true;
     setImmediate(() => r.core.gpsStopEvents.set(stop));
