@@ -49,16 +49,18 @@ std::optional<UpdateOutcome> LoadImage(const std::filesystem::path& file,
   // be refused, and an empty one (a download that failed) never reaches the
   // device as an erase of no sectors.
   const ImageCheck check = CheckImageFile(file);
-  if (ReportRefusal(check, name, reporter)) return OutcomeOf(check);
-  const std::string readError =
-      std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
-  std::error_code error;
-  // A download not finished yet: what is there now is not the image.
-  if (UnfinishedDownload(file)) {
+  // A download not finished yet: what is there now (often an empty
+  // placeholder) is not the image, so that comes before its size.
+  if (check.problem != ImageProblem::Missing && check.problem != ImageProblem::NotAFile &&
+      UnfinishedDownload(file)) {
     reporter.ShowMessage(std::string(text::kDownloadUnfinishedPrefix) + name +
                          std::string(text::kDownloadUnfinishedSuffix));
     return UpdateOutcome::FileUnreadable;
   }
+  if (ReportRefusal(check, name, reporter)) return OutcomeOf(check);
+  const std::string readError =
+      std::string(text::kReadFilePrefix) + name + std::string(text::kReadFileSuffix);
+  std::error_code error;
   ImageSource in;
   switch (in.Open(file)) {
     case ImageSource::OpenResult::Opened:
