@@ -29,6 +29,7 @@ class RecordFile {
  private:
 #ifdef _WIN32
   void* handle_ = nullptr;
+  void* appendLock_ = nullptr;  // Windows: the mutex that keeps appends whole
 #else
   int fd_ = -1;
 #endif
