@@ -395,8 +395,11 @@ class PageTest(unittest.TestCase):
             page.screenshot(os.path.splitext(SCREENSHOT)[0] + '-failed.png')
 
     def test_a_close_during_the_update_asks_then_stops_it_and_the_page_goes_on(self):
+        # An image long enough that the update is still running when the
+        # second close is asked for, however fast the machine writes.
+        self.site.routes['/test/long.bin'] = answer(test_image(4_000_000))
         self.kiosk({'autostart': True})
-        page = self.open('simulate=1&image=/test/large.bin', RECORD_STATUSES + NO_CLOSE)
+        page = self.open('simulate=1&image=/test/long.bin', RECORD_STATUSES + NO_CLOSE)
         page.wait_for(f"{STATUS} === '正在清除...'")
         if SCREENSHOT:
             page.wait_for("document.getElementById('progress-detail').textContent.includes('%')")
