@@ -36,9 +36,6 @@
   // The mark of an update under way, kept by the browser across a closed
   // tab, a crash or a power cut.
   const UNFINISHED_MARK = 'gps-update-unfinished';
-  // A station takes a device that arrives this soon after a successful
-  // update for that device coming back from its restart, not a new one.
-  const RESTART_GRACE_MS = 10000;
 
   const params = new URLSearchParams(location.search);
   const simulate = params.get('simulate') === '1';
@@ -580,7 +577,7 @@
   function stationTakes(device) {
     if (!state.kiosk || !state.kiosk.station || state.blocked || !matches(device)) return false;
     const s = state.station;
-    return !(s.lastSucceeded && performance.now() - s.lastEnd < RESTART_GRACE_MS);
+    return !(s.lastSucceeded && performance.now() - s.lastEnd < state.facts.restartWindowMs);
   }
 
   // Kiosk mode: the update starts by itself once the image is here and a

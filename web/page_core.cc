@@ -359,7 +359,8 @@ EMSCRIPTEN_KEEPALIVE const char* gps_web_unfinished_advice() {
 
 // The facts the page needs without the model, as a JSON object: the texts
 // it shows itself, so that it says exactly what the desktop programs say,
-// and the device's ids for the browser's device chooser.
+// the device's ids for the browser's device chooser, and how soon a
+// device back on the bus is the one that just restarted.
 EMSCRIPTEN_KEEPALIVE const char* gps_web_facts() {
   static const std::string json = Json()
                                       .Text("cantFindPrefix", text::kCantFindPrefix)
@@ -369,6 +370,7 @@ EMSCRIPTEN_KEEPALIVE const char* gps_web_facts() {
                                       .Text("softwareInUse", text::kSoftwareInUse)
                                       .Number("vendorId", HID_VENDOR_ID)
                                       .Number("productId", HID_PRODUCT_ID)
+                                      .Number("restartWindowMs", kRestartWindow.count())
                                       .Done();
   return json.c_str();
 }

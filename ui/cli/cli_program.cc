@@ -231,6 +231,20 @@ bool Record(RecordFile* record, const std::filesystem::path& recordName,
   return false;
 }
 
+// What --all and --station both take from the program's options and its
+// terminal.
+void FillAllDevicesSettings(AllDevicesSettings& settings, const CliOptions& options,
+                            const CliContext& context, const ProgramBus& bus,
+                            StopEvent& interrupt) {
+  settings.drawBars = context.drawBar;
+  settings.columns = context.columns ? context.columns() : 0;
+  settings.rows = context.rows ? context.rows() : 0;
+  settings.trace = options.trace;
+  settings.backend = bus.backend;
+  settings.interrupt = &interrupt;
+  settings.bounds = context.bounds;
+}
+
 // gps-update-cli --all: the image is read once, then every device on the bus
 // gets a job of its own.
 int UpdateEveryDevice(const CliOptions& options, const CliContext& context, ProgramBus& bus,
@@ -247,13 +261,7 @@ int UpdateEveryDevice(const CliOptions& options, const CliContext& context, Prog
     return *status;
   }
   AllDevicesSettings settings(context.out, context.err);
-  settings.drawBars = context.drawBar;
-  settings.columns = context.columns ? context.columns() : 0;
-  settings.rows = context.rows ? context.rows() : 0;
-  settings.trace = options.trace;
-  settings.backend = bus.backend;
-  settings.interrupt = &interrupt;
-  settings.bounds = context.bounds;
+  FillAllDevicesSettings(settings, options, context, bus, interrupt);
   std::atomic<bool> recordLost{false};
   const std::vector<DeviceResult> results =
       UpdateAllDevices(devices, image, settings, [&](const DeviceResult& job) {
@@ -277,14 +285,8 @@ int RunStationMode(const CliOptions& options, const CliContext& context, Program
     return ExitStatusFor(*failed);
   StationSettings settings(context.out, context.err);
   settings.image = ShowImage(options.file, image, context.err);
-  settings.drawBars = context.drawBar;
-  settings.columns = context.columns ? context.columns() : 0;
-  settings.rows = context.rows ? context.rows() : 0;
-  settings.trace = options.trace;
-  settings.backend = bus.backend;
-  settings.interrupt = &interrupt;
+  FillAllDevicesSettings(settings, options, context, bus, interrupt);
   settings.interrupts = context.interrupts;
-  settings.bounds = context.bounds;
   settings.pollInterval = context.pollInterval;
   settings.settleTime = context.settleTime;
   settings.restartWindow = context.restartWindow;

@@ -15,6 +15,7 @@
 #include "ui/cli/cli_options.h"
 #include "ui/common/instance_guard.h"
 #include "ui/common/sleep_inhibitor.h"
+#include "ui/common/update_session.h"
 
 namespace gps {
 
@@ -51,14 +52,14 @@ struct CliContext {
   // A device that is there but cannot be used gets this long to become
   // usable while waiting: udev applies its rules a moment after the device
   // node appears, so the first open after arrival may still be refused.
-  std::chrono::milliseconds settleTime{2000};
+  std::chrono::milliseconds settleTime{kDeviceSettleTime};
   // --station: how many interrupts have come (the first lets the running
   // jobs finish, the second stops them). Null: the station counts the
   // times it finds `interrupt` set.
   std::function<unsigned()> interrupts;
   // --station: a device back this soon after its update succeeded is the
   // device restarting, not a new plug-in.
-  std::chrono::milliseconds restartWindow{10000};
+  std::chrono::milliseconds restartWindow{kRestartWindow};
   // --station: called after each job has been recorded and counted.
   std::function<void(const DeviceResult&)> stationJobEnded;
   // Takes the single-instance guard for the rest of the process and returns

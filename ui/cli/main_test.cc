@@ -126,48 +126,6 @@ TEST_F(CliProgram, ExitStatusesOfTheFailingStages) {
   EXPECT_EQ(Slurp(dir_ / "out"), HelpText());
 }
 
-// Ctrl+C while the program waits for the device ends the wait at once, with
-// its own text and status, instead of killing the program.
-TEST_F(CliProgram, AnInterruptEndsTheWait) {
-  WriteImage(100);
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  const std::string command = "cd '" + dir_.string() + "' && GPS_UPDATE_LOCK_PARENT='" +
-                              dir_.string() + "' exec '" GPS_CLI_PATH "' --wait=60 2>err";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(pipeEnds[1]);
-  // Reads what the program prints until `until` shows or the pipe closes;
-  // every read is bounded.
-  std::string out;
-  auto readUntil = [&](const std::string& until) {
-    pollfd p{pipeEnds[0], POLLIN, 0};
-    char buffer[256];
-    while (out.find(until) == std::string::npos && poll(&p, 1, 10000) > 0) {
-      const ssize_t n = read(pipeEnds[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      out.append(buffer, static_cast<std::size_t>(n));
-    }
-  };
-  readUntil(std::string(cli_text::kWaitingForDevice) + "\n");
-  kill(child, SIGINT);
-  readUntil(std::string(cli_text::kWaitInterrupted) + "\n");
-  close(pipeEnds[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << Slurp(dir_ / "err");
-  EXPECT_EQ(out, std::string(cli_text::kWaitingForDevice) + "\n" +
-                     std::string(cli_text::kWaitInterrupted) + "\n");
-}
-
 // Starts the built program in `dir` with `args`, its standard output into a
 // pipe whose reading end `out` is, its standard error into dir/err.
 pid_t StartCli(const fs::path& dir, const std::string& args, int& out) {
@@ -186,6 +144,25 @@ pid_t StartCli(const fs::path& dir, const std::string& args, int& out) {
   close(pipeEnds[1]);
   out = pipeEnds[0];
   return child;
+}
+
+// Ctrl+C while the program waits for the device ends the wait at once, with
+// its own text and status, instead of killing the program.
+TEST_F(CliProgram, AnInterruptEndsTheWait) {
+  WriteImage(100);
+  int output = -1;
+  const pid_t child = StartCli(dir_, "--wait=60", output);
+  ASSERT_GE(child, 0);
+  std::string out = ReadUntil(output, std::string(cli_text::kWaitingForDevice) + "\n");
+  kill(child, SIGINT);
+  out += ReadUntil(output, std::string(cli_text::kWaitInterrupted) + "\n");
+  close(output);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << Slurp(dir_ / "err");
+  EXPECT_EQ(out, std::string(cli_text::kWaitingForDevice) + "\n" +
+                     std::string(cli_text::kWaitInterrupted) + "\n");
 }
 
 // A station ended by the operator's Ctrl+C (a real SIGINT): the running jobs

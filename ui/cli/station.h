@@ -22,32 +22,27 @@
 #include "ui/cli/job_record.h"
 #include "ui/cli/record_file.h"
 #include "ui/common/sleep_inhibitor.h"
+#include "ui/common/update_session.h"
 
 namespace gps {
 
-struct StationSettings {
-  StationSettings(std::ostream& output, std::ostream& errors) : out(output), err(errors) {}
+// What --all takes (the streams, the terminal, the bus, the interrupt), and
+// what only a station needs.
+struct StationSettings : AllDevicesSettings {
+  using AllDevicesSettings::AllDevicesSettings;
 
-  std::ostream& out;
-  std::ostream& err;
-  bool drawBars = false;  // standard error is a terminal
-  int columns = 0;        // its size; 0 where it does not say
-  int rows = 0;
-  bool trace = false;
-  HidBackend* backend = nullptr;  // the bus; null: the platform's
-  // Set at each Ctrl+C. The station takes it back after each look.
-  StopEvent* interrupt = nullptr;
+  // `interrupt` is set at each Ctrl+C; the station takes it back after each
+  // look.
   // How many interrupts have come so far. Null: the station counts the
   // times it finds `interrupt` set.
   std::function<unsigned()> interrupts;
-  LinkBounds bounds;
   // The bus is looked at this often for devices that came or went.
   std::chrono::milliseconds pollInterval{250};
   // A device just plugged in gets this long to become usable.
-  std::chrono::milliseconds settleTime{2000};
+  std::chrono::milliseconds settleTime{kDeviceSettleTime};
   // A device that comes back this soon after its update succeeded is taken
   // for the same device back from its restart, not for a new plug-in.
-  std::chrono::milliseconds restartWindow{10000};
+  std::chrono::milliseconds restartWindow{kRestartWindow};
   // Keeps the system awake while a job runs. Null: nothing does.
   std::function<std::unique_ptr<SleepInhibitor>()> keepAwake;
   RecordFile* record = nullptr;  // null: nothing is recorded

@@ -85,13 +85,14 @@ class Station : public ::testing::Test {
     }
   }
 
-  // Starts the station on a thread of its own.
-  void Start(std::vector<std::string> args = {}) {
+  // Starts the station on a thread of its own, on `backend` (the fixture's
+  // watched bus when none).
+  void Start(std::vector<std::string> args = {}, HidBackend* backend = nullptr) {
     args.insert(args.begin(), {"--station", "--record", record_.string()});
     args.push_back((dir_ / "code_data.bin").string());
-    station_ = std::thread([this, args] {
+    station_ = std::thread([this, args, backend] {
       CliContext context(out_, err_);
-      context.backend = &watched_;
+      context.backend = backend ? backend : &watched_;
       context.interrupt = &interrupt_;
       context.interrupts = [this] {
         const unsigned count = interrupts_;
@@ -272,22 +273,11 @@ TEST_F(Station, TheFirstInterruptLetsJobsFinishTheSecondStopsThem) {
     StopEvent erasing;
     watched.onOpen = [&](const HidOpenResult&) { erasing.Set(); };
     watched_.onOpen = nullptr;
-    // The station runs on `watched` for this case.
-    station_ = std::thread([&, times] {
-      CliContext context(out_, err_);
-      context.backend = &watched;
-      context.interrupt = &interrupt_;
-      context.interrupts = [this] {
-        const unsigned count = interrupts_;
-        if (count > 0) interruptTaken_.Set();
-        return count;
-      };
-      context.bounds = test::ShortBounds();
-      context.pollInterval = milliseconds(5);
-      status_ = RunCli(ParseCliOptions({"--station", "--record", record_.string(),
-                                        (dir_ / "code_data.bin").string()}),
-                       context);
-    });
+    // The station runs on `watched` for this case, with the program's own
+    // settle time and restart window.
+    settleTime_ = CliContext(out_, err_).settleTime;
+    restartWindow_ = CliContext(out_, err_).restartWindow;
+    Start({}, &watched);
     ASSERT_TRUE(erasing.WaitFor(10000));
     interrupts_ = times;
     interrupt_.Set();

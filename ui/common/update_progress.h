@@ -19,9 +19,9 @@
 
 namespace gps {
 
-// The stage that a status text of the job marks, for a front end whose
-// reporter does not pass the job's stages on (Update.exe, until it shows
-// the dialog model): "正在清除..." begins the erase, the first "正在寫入資料庫..."
+// The stage that a status text of the job marks, for a reporter that does
+// not pass the job's stages on (every front end of this tree now does):
+// "正在清除..." begins the erase, the first "正在寫入資料庫..."
 // the write, the one after "資料庫寫入成功!" the header.
 class StageFromStatus {
  public:

@@ -35,6 +35,11 @@ namespace gps {
 // may still become usable.
 inline constexpr std::chrono::milliseconds kDeviceSettleTime{2000};
 
+// A device back on the bus this soon after its update succeeded is taken for
+// the same device coming back from the restart that ended the update, not
+// for a new plug-in (a station updates each plug-in once).
+inline constexpr std::chrono::milliseconds kRestartWindow{10000};
+
 class UpdateSession {
  public:
   using Clock = std::chrono::steady_clock;

@@ -24,4 +24,8 @@ void CDialogReporter::ShowMessage(std::string_view text) {
   SendMessageW(m_dialog, WM_APP_SHOW_MESSAGE, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
+void CDialogReporter::StageBegins(JobStage stage) {
+  SendMessageW(m_dialog, WM_APP_STAGE_BEGINS, static_cast<WPARAM>(stage), 0);
+}
+
 }  // namespace gps

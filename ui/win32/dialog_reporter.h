@@ -1,6 +1,6 @@
 // The update's reports, carried from the worker thread to the main dialog.
 //
-// Each of the four operations is a synchronous request: SendMessageW of a
+// Each of the operations is a synchronous request: SendMessageW of a
 // private message to the dialog, which its user-interface thread serves from
 // whatever loop it runs at the time (the main dialog's, the About box's or a
 // message box's). The worker waits until the request has taken effect, so
@@ -21,6 +21,7 @@ enum : UINT {
   WM_APP_SET_POSITION,             // wParam: position
   WM_APP_SHOW_MESSAGE,             // lParam: const wchar_t*
   WM_APP_WORKER_DONE,              // posted once, when the worker's job has ended
+  WM_APP_STAGE_BEGINS,             // wParam: JobStage
 };
 
 class CDialogReporter : public UpdateReporter {
@@ -31,6 +32,7 @@ class CDialogReporter : public UpdateReporter {
   void SetProgressRange(uint32_t upper) override;
   void SetProgressPosition(uint32_t position) override;
   void ShowMessage(std::string_view text) override;
+  void StageBegins(JobStage stage) override;
 
  private:
   HWND m_dialog;

@@ -245,8 +245,10 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_APP_SET_STATUS:
       SetStatusText(reinterpret_cast<const wchar_t*>(lParam));
       m_session.UpdateTextShown();
-      m_jobProgress.OnStatus(Utf8FromWide(reinterpret_cast<const wchar_t*>(lParam)),
-                             UpdateProgress::Clock::now());
+      ShowProgressLine();
+      return true;
+    case WM_APP_STAGE_BEGINS:
+      m_jobProgress.OnStage(static_cast<JobStage>(wParam), UpdateProgress::Clock::now());
       ShowProgressLine();
       return true;
     case WM_APP_SET_RANGE:

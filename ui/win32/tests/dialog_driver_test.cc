@@ -33,6 +33,7 @@ using std::chrono::seconds;
 
 constexpr int kUpdateButton = 1002;
 constexpr int kStatusLine = 1003;
+constexpr int kProgressLine = 1004;
 constexpr int kProgressBar = 1001;
 constexpr UINT kAboutCommand = 0x0010;
 
@@ -162,6 +163,18 @@ void ExpectPictureFillsItsPlace(HWND dialog) {
 void Press(HWND dialog, int id) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Presses "更新" and waits for the whole job. "更新成功!" comes before the
+// restart command: the job has ended once "更新" is usable again.
+void UpdateToTheEnd(HWND dialog) {
+  Press(dialog, kUpdateButton);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded &&
+               IsWindowEnabled(GetDlgItem(dialog, kUpdateButton));
+      },
+      std::chrono::seconds(60)));
 }
 
 // One run of one of the programs, ended by the test or killed at its end.
@@ -430,7 +443,6 @@ TEST_F(DialogTest, TheImageBesideTheProgramIsFoundFromAnotherFolder) {
   fs::create_directories(program);
   fs::create_directories(elsewhere);
   fs::copy_file(ProgramDir() / "Update-sim.exe", program / "Update-sim.exe");
-  constexpr int kProgressLine = 1004;
   {
     Program update(program / "Update-sim.exe", elsewhere);
     HWND dialog = update.MainWindow();
@@ -450,15 +462,7 @@ TEST_F(DialogTest, TheImageBesideTheProgramIsFoundFromAnotherFolder) {
   HWND dialog = update.MainWindow();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(Text(GetDlgItem(dialog, kProgressLine)).rfind(L"檔案: code_data.bin (4.0 KB, ", 0), 0u);
-  Press(dialog, kUpdateButton);
-  // "更新成功!" comes before the restart command: the job has ended once
-  // "更新" is usable again.
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded &&
-               IsWindowEnabled(GetDlgItem(dialog, kUpdateButton));
-      },
-      seconds(60)));
+  UpdateToTheEnd(dialog);
   Press(dialog, IDOK);
   EXPECT_EQ(update.ExitCode(), 0);
 }
@@ -490,17 +494,8 @@ TEST_F(DialogTest, AFileOnTheCommandLineIsTheOneWritten) {
   Program update(L"Update-sim.exe", dir_, L"\"" + (dir_ / "my image.bin").wstring() + L"\"");
   HWND dialog = update.MainWindow();
   ASSERT_NE(dialog, nullptr);
-  constexpr int kProgressLine = 1004;
   EXPECT_EQ(Text(GetDlgItem(dialog, kProgressLine)).rfind(L"檔案: my image.bin (4.0 KB, ", 0), 0u);
-  Press(dialog, kUpdateButton);
-  // "更新成功!" comes before the restart command: the job has ended once
-  // "更新" is usable again.
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return Text(GetDlgItem(dialog, kStatusLine)) == kSucceeded &&
-               IsWindowEnabled(GetDlgItem(dialog, kUpdateButton));
-      },
-      seconds(60)));
+  UpdateToTheEnd(dialog);
   Press(dialog, IDOK);
   EXPECT_EQ(update.ExitCode(), 0);
 }
