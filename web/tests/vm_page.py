@@ -18,9 +18,11 @@ text is "更新成功!".
 """
 
 import argparse
+import bisect
 import http.server
 import json
 import os
+import re
 import sys
 import threading
 
@@ -64,14 +66,124 @@ def harness_files():
     return files
 
 
-def bare_loop(browser, port, reports, window, timeout):
+PROBE = open(os.path.join(HERE, 'pace_probe.js'), encoding='utf-8').read()
+
+
+def bare_loop(browser, port, reports, window, timeout, probe):
     page = browser.open(f'http://localhost:{port}/harness/bare_loop.html?reports={reports}'
-                        f'&window={window}')
+                        f'&window={window}', PROBE if probe else None)
     try:
-        return json.loads(page.wait_for('window.bareLoop && JSON.stringify(window.bareLoop)',
-                                        timeout=timeout))
+        if probe:
+            page.command('Performance.enable')
+            before = main_thread(page)
+            cpu_before = browser_cpu(browser.process.pid)
+        result = json.loads(page.wait_for('window.bareLoop && JSON.stringify(window.bareLoop)',
+                                          timeout=timeout))
+        if probe:
+            result['probe'] = page.evaluate('window.paceProbe')
+            result['main_thread'] = spent(before, main_thread(page))
+            result['cpu'] = spent(cpu_before, browser_cpu(browser.process.pid))
+        return result
     finally:
         page.close()
+
+
+def main_thread(page):
+    """The renderer so far: the CPU time of its process and of its main thread,
+    the main thread's time in tasks, scripts, style and layout (ms), and how
+    many style and layout passes it made."""
+    got = {m['name']: m['value'] for m in page.command('Performance.getMetrics')['metrics']}
+    times = {name: got.get(name, 0) * 1000 for name in
+             ['ProcessTime', 'ThreadTime', 'TaskDuration', 'ScriptDuration',
+              'RecalcStyleDuration', 'LayoutDuration']}
+    return {**times, 'RecalcStyleCount': got.get('RecalcStyleCount', 0),
+            'LayoutCount': got.get('LayoutCount', 0)}
+
+
+def browser_cpu(root):
+    """The CPU time (user and system, ms) that the browser's processes have
+    used so far, by process type (the browser itself, renderer, gpu-process,
+    utility...)."""
+    tick_ms = 1000 / os.sysconf('SC_CLK_TCK')
+    parent, used, kind = {}, {}, {}
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit():
+            continue
+        pid = int(entry)
+        try:
+            with open(f'/proc/{pid}/stat') as f:
+                stat = f.read()
+            with open(f'/proc/{pid}/cmdline', 'rb') as f:
+                # (Chromium rewrites its processes' command lines as one string.)
+                found = re.search(rb'--type=([\w-]+)', f.read())
+        except OSError:
+            continue
+        fields = stat[stat.rindex(')') + 2:].split()
+        parent[pid] = int(fields[1])
+        used[pid] = (int(fields[11]) + int(fields[12])) * tick_ms
+        kind[pid] = found.group(1).decode() if found else 'browser'
+
+    totals = {}
+    for pid in used:
+        p = pid
+        while p in parent and p != root:
+            p = parent[p]
+        if p == root:
+            totals[kind[pid]] = totals.get(kind[pid], 0) + used[pid]
+    return totals
+
+
+def spent(before, after):
+    return {name: round(after[name] - before.get(name, 0), 1) for name in after}
+
+
+def within(pairs, begin, end):
+    return [p for p in pairs if begin <= p[0] <= end]
+
+
+def pace_summary(probe, begin=float('-inf'), end=float('inf')):
+    """What the probe saw of the output reports sent between BEGIN and END."""
+    sends = [(t, probe['settled'][i] if i < len(probe['settled']) else None)
+             for i, t in enumerate(probe['sends']) if begin <= t <= end]
+    summary = {}
+    for name in ['frames', 'views']:
+        seen = within(probe[name], begin, end)
+        summary[name] = len(seen)
+        summary[name + '_ms'] = round(sum(d for _, d in seen), 1)
+    long_frames = within(probe['longFrames'], begin, end)
+    summary['long_frames'] = len(long_frames)
+    summary['long_frames_ms'] = round(sum(f[1] for f in long_frames), 1)
+    summary['long_frames_render_ms'] = round(sum(f[2] for f in long_frames), 1)
+    if not sends:
+        return summary
+    done = [abs(s) for _, s in sends if s is not None]
+    first, last = sends[0][0], max(done) if done else sends[-1][0]
+    settles = sorted(abs(s) for _, s in sends if s is not None)
+    # Reports in flight at each send; a report settles only after its send.
+    in_flight = [i - bisect.bisect_right(settles, t) for i, (t, _) in enumerate(sends)]
+    # Time with no report in flight: from the settling of every report sent
+    # so far to the next send.
+    idle = 0.0
+    latest = float('-inf')
+    for i in range(1, len(sends)):
+        if sends[i - 1][1] is not None:
+            latest = max(latest, abs(sends[i - 1][1]))
+        if in_flight[i] == 0 and latest < sends[i][0]:
+            idle += sends[i][0] - latest
+    summary.update({
+        'reports': len(sends), 'span_ms': round(last - first, 1),
+        'ms_per_report': round((last - first) / len(sends), 2),
+        'latency_ms': round(sum(abs(s) - t for t, s in sends if s is not None) / max(1, len(done)), 2),
+        'mean_in_flight': round(sum(in_flight) / len(in_flight), 2),
+        'idle_ms': round(idle, 1),
+        'send_gaps_over_20ms': sum(1 for a, b in zip(sends, sends[1:]) if b[0] - a[0] > 20),
+    })
+    pauses = [p for p in probe['pauses'] if begin <= p[0] <= end]
+    if pauses:
+        summary['pauses'] = len(pauses)
+        summary['paused_ms'] = round(sum(b - a for a, b in pauses), 1)
+        summary['core_ms'] = round(last - first - summary['paused_ms'], 1)
+    return summary
 
 
 def main():
@@ -85,6 +197,8 @@ def main():
                         help="the page's simulated device instead of WebHID (a dry run)")
     parser.add_argument('--bare-loop', type=int, metavar='REPORTS',
                         help='first measure a bare sendReport loop of REPORTS reports')
+    parser.add_argument('--probe', action='store_true',
+                        help='say where the time of the output reports went (pace_probe.js)')
     args = parser.parse_args()
 
     web_dir = os.environ.get('GPS_WEB_DIR') or os.path.join(HERE, '..', '..', 'build', 'web')
@@ -97,14 +211,26 @@ def main():
     bare = None
     try:
         if args.bare_loop:
-            bare = bare_loop(browser, args.port, args.bare_loop, args.window, args.timeout)
+            bare = bare_loop(browser, args.port, args.bare_loop, args.window, args.timeout,
+                             args.probe)
         query = f'window={args.window}'
         if args.simulate:
             query += '&simulate=1'
-        page = browser.open(f'http://localhost:{args.port}/index.html?{query}', RECORD_STATUSES)
+        page = browser.open(f'http://localhost:{args.port}/index.html?{query}',
+                            RECORD_STATUSES + (PROBE if args.probe else ''))
         # Ended: the update has run and is over, or a message box tells why
         # nothing started.
         try:
+            if args.probe:
+                page.command('Performance.enable')
+                page.wait_for("window.statuses.some(s => s.text === '正在寫入資料庫...')",
+                              timeout=args.timeout)
+                before = main_thread(page)
+                cpu_before = browser_cpu(browser.process.pid)
+                page.wait_for("window.statuses.some(s => s.text === '資料庫寫入成功!')",
+                              timeout=args.timeout)
+                writing = spent(before, main_thread(page))
+                writing_cpu = spent(cpu_before, browser_cpu(browser.process.pid))
             page.wait_for("(document.body.dataset.job === 'idle' && "
                           "window.statuses.some(s => s.text === '正在清除...')) || "
                           "document.getElementById('message').open || "
@@ -114,6 +240,7 @@ def main():
                   file=sys.stderr, flush=True)
             raise
         statuses = page.evaluate('window.statuses')
+        probe = page.evaluate('window.paceProbe') if args.probe else None
         message = page.evaluate("(document.getElementById('message').open && "
                                 "document.getElementById('message-text').textContent) || "
                                 "(document.body.dataset.halted && "
@@ -132,11 +259,19 @@ def main():
         begin = statuses[texts.index('正在寫入資料庫...')]['at']
         end = statuses[texts.index('資料庫寫入成功!')]['at']
         print(f'write_ms {end - begin:.1f}', file=sys.stderr)
+        if probe:
+            print(f'probe_page {json.dumps(pace_summary(probe, begin, end))}', file=sys.stderr)
+            print(f'main_thread_page {json.dumps(writing)}', file=sys.stderr)
+            print(f'cpu_page {json.dumps(writing_cpu)}', file=sys.stderr)
     if bare:
         if 'error' in bare:
             print(f"bare_error {bare['error']}", file=sys.stderr)
         else:
             print(f"bare_ms {bare['ms']:.1f} reports {bare['reports']}", file=sys.stderr)
+            if 'probe' in bare:
+                print(f"probe_bare {json.dumps(pace_summary(bare['probe']))}", file=sys.stderr)
+                print(f"main_thread_bare {json.dumps(bare['main_thread'])}", file=sys.stderr)
+                print(f"cpu_bare {json.dumps(bare['cpu'])}", file=sys.stderr)
     return 0 if statuses and statuses[-1]['text'] == '更新成功!' else 1
 
 

@@ -9,7 +9,7 @@ guest() {
   device_up
   # The bare loop sends as many reports as the page's write step: the
   # write command and 1,004 data reports.
-  web_page page --timeout 600 --window 8 --bare-loop 1005 code_data.bin
+  web_page page --timeout 600 --window 8 --bare-loop 1005 --probe code_data.bin
   device_stop
 }
 
@@ -23,6 +23,8 @@ check() {
     fail "no pace measured: $(tr '\n' ' ' < page.err)"
     return
   fi
+  local line
+  while read -r line; do figure "$line"; done < <(grep -E '^(probe|main_thread|cpu)_' page.err)
   figure "$(awk -v p="$page" -v b="$bare" 'BEGIN {
     printf "1,005 output reports, 8 in flight: page %.1f ms per report, bare sendReport loop %.1f ms per report, ratio %.2f", p / 1005, b / 1005, p / b }')"
   awk -v p="$page" -v b="$bare" 'BEGIN { exit !(p <= 1.3 * b) }' ||
