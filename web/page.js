@@ -119,26 +119,35 @@
     if (!last || view.status !== last.status || view.statusFailed !== last.statusFailed ||
         view.boxSerial !== last.boxSerial) {
       drawNow();
-    } else if (!drawing.frame && !drawing.timer) {
-      const every = Math.min(Math.max(PROGRESS_MS, PROGRESS_SHARE * drawing.cost),
-                             PROGRESS_MOST_MS);
-      const wait = drawing.at + every - performance.now();
-      if (wait <= 0) {
+    } else {
+      progressed();
+    }
+  }
+
+  // The job moved on: its progress is drawn on the next progress frame.
+  function progressed() {
+    if (drawing.frame || drawing.timer) return;
+    const every = Math.min(Math.max(PROGRESS_MS, PROGRESS_SHARE * drawing.cost),
+                           PROGRESS_MOST_MS);
+    const wait = drawing.at + every - performance.now();
+    if (wait <= 0) {
+      drawing.frame = requestAnimationFrame(drawProgress);
+    } else {
+      drawing.timer = setTimeout(() => {
+        drawing.timer = 0;
         drawing.frame = requestAnimationFrame(drawProgress);
-      } else {
-        drawing.timer = setTimeout(() => {
-          drawing.timer = 0;
-          drawing.frame = requestAnimationFrame(drawProgress);
-        }, wait);
-      }
+      }, wait);
     }
   }
 
   // A frame of progress, and how long the browser took over it: from its
   // callback to the first task after it, the frame's style, layout, paint
-  // and hand-over to the compositor come in between.
+  // and hand-over to the compositor come in between. The core hands the
+  // page a view when a status or a box changes, and otherwise only says
+  // that the bar moved: the view is asked for here.
   function drawProgress() {
     const start = performance.now();
+    if (state.core) state.view = JSON.parse(state.core.UTF8ToString(state.core._gps_web_view()));
     draw(false);
     const channel = new MessageChannel();
     channel.port1.onmessage = () => {
@@ -310,7 +319,7 @@
       gpsHid: state.hid,
       // The core's .wasm carries the release in its URL, as every file does.
       locateFile: path => `${path}?v=${encodeURIComponent(RELEASE)}`,
-      gpsPage: {view: show, message},
+      gpsPage: {view: show, progressed, message},
     });
     // A .wasm that is slow to come (or to compile) gets a note meanwhile;
     // one that cannot come at all ends in the promise's failure.

@@ -162,6 +162,19 @@ test('each failure ends in its stage\'s texts, never in success', async t => {
   }
 });
 
+test('nothing queued behind the window goes out after a report was refused', async () => {
+  // The first data report is refused while the window and the queue behind
+  // it are full: the reports already handed to WebHID still reach the
+  // device, the queued ones never do.
+  const window = 8;
+  const r = await rig({window, device: {failReportAt: 3}});
+  assert.equal(await r.update(image(64 * 1024)), UPDATE.writeFailed);
+  assert.deepEqual(r.statuses.slice(-3), [T.writing, T.writeDataError, T.writeFailed]);
+  assert.ok(r.dev.mostInFlight === window);
+  assert.ok(r.dev.reportsOffered <= 2 + window, `${r.dev.reportsOffered} reports offered`);
+  assert.equal(r.dev.opened, false);
+});
+
 test('a stop ends a wait on a stalled wire at once, with the failing stage\'s texts',
      async () => {
   // The first data report is never taken: the core waits with a full window.
