@@ -3,7 +3,8 @@
 
     background.bmp  550 x 250, 24-bit uncompressed bitmap shown in the main dialog
     background.png, background-2x.png
-                    the same pictures for the web page
+                    the same picture at 550 x 250 and at 1100 x 500, for
+                    the web page and Update.exe (which keeps the 2x one)
     app.ico         32 x 32, 32-bit icon with alpha (the window and taskbar icon)
     app.png         the same icon at 256 x 256 (desktop entry, Qt window icon)
     app-48.png, app-64.png, app-128.png
@@ -579,7 +580,6 @@ ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 def main():
     background, background2x = draw_background(), draw_background(2)
     write_bmp(os.path.join(OUT_DIR, 'background.bmp'), background)
-    write_bmp(os.path.join(OUT_DIR, 'background-2x.bmp'), background2x)
     write_png(os.path.join(OUT_DIR, 'background.png'), background)
     write_png(os.path.join(OUT_DIR, 'background-2x.png'), background2x)
     icons = {size: draw_icon(size) for size in ICON_SIZES}
