@@ -61,6 +61,15 @@ class CUpdateDlg : public CDialog {
   void OnCancel() override { OnClose(IDCANCEL); }
 
  private:
+  // Posted to itself when the model asks for a box: the box's own loop runs
+  // from the dialog's, not inside the handler that changed the view.
+  static constexpr UINT WM_APP_OPEN_BOX = WM_APP + 33;
+  // While a device that would not open may still become usable after a
+  // change, the device list is looked at again at a short tick.
+  static constexpr UINT_PTR kSettleTimer = 1;
+  // While an update runs, the time left moves on between its reports.
+  static constexpr UINT_PTR kTickTimer = 2;
+
   // Returns true when it handled the command (the About entry, the file).
   bool OnSysCommand(UINT nID, LPARAM lParam);
   // Returns true when it painted (the minimised window's icon).
@@ -98,7 +107,9 @@ class CUpdateDlg : public CDialog {
   // Windows ends the session during an update after all.
   void OnEndSession();
 
-  // --- rendering --------------------------------------------------------------
+  // --- rendering (update_dlg_view.cc) ------------------------------------------
+  // A tooltip over the three lines, with the whole text of each.
+  void AttachLineTooltip();
   // Shows the model's view now; only what changed is touched.
   void Render();
   void RenderBar(uint32_t range, uint32_t position);
