@@ -250,7 +250,7 @@ DialogModel::AfterJob DialogModel::JobEnded(UpdateOutcome outcome, Clock::time_p
     return AfterJob::Close;
   }
   // The update is over: a close question still open goes, unanswered.
-  if (m_box.kind == DialogBox::Kind::CloseQuestion) m_box = {};
+  if (after == UpdateSession::AfterUpdate::WithdrawQuestion) m_box = {};
   m_statusFailed = EndsInFailureText(end);
   if (m_statusFailed) m_failedAtPercent = m_progress.Percent(kMeasure);
   // After a failure on the device the bar stays where the update got to, so
