@@ -17,6 +17,7 @@
 //          report sent to it, and the memory after 1,000 jobs
 //          (`gps_bench --station-only` prints these alone)
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -149,9 +150,10 @@ void WriteImageFile(const std::filesystem::path& dir, uint32_t size) {
 }
 
 // Runs gps-update-cli with `simulate` and `all` (or nothing: null) on the
-// simulated devices with the largest image and returns its peak resident memory in bytes, or -1. It must run before this
-// process grows: a child's peak counts the memory of the parent it was
-// forked from, until it executes the program.
+// simulated devices with the largest image and returns its peak resident
+// memory in bytes, or -1. It must run before this process grows: a child's
+// peak counts the memory of the parent it was forked from, until it executes
+// the program.
 long PeakMemoryOfCli(const char* simulate, const char* all) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("gps-bench-" + std::to_string(getpid()));
@@ -160,8 +162,12 @@ long PeakMemoryOfCli(const char* simulate, const char* all) {
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
-    std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
+    // Only calls that are safe between fork and exec: the child's output
+    // goes to /dev/null.
+    const int devNull = open("/dev/null", O_WRONLY);
+    if (devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0 || dup2(devNull, STDERR_FILENO) < 0) {
+      _exit(127);
+    }
     setenv("GPS_UPDATE_LOCK_PARENT", dir.c_str(), 1);
     execl(GPS_CLI_PATH, GPS_CLI_PATH, simulate, all, static_cast<char*>(nullptr));
     _exit(127);

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Draws the program's artwork and writes it next to this script.
 
-    background.bmp  550 x 250, 24-bit uncompressed bitmap shown in the main dialog
     background.png, background-2x.png
-                    the same pictures for the web page
+                    the main dialog's picture at 550 x 250 and at 1100 x 500
+                    (for screens of twice the pixels), for the Qt dialog and
+                    the web page; Update.exe keeps the 2x one
     app.ico         32 x 32, 32-bit icon with alpha (the window and taskbar icon)
     app.png         the same icon at 256 x 256 (desktop entry, Qt window icon)
     app-48.png, app-64.png, app-128.png
@@ -498,23 +499,6 @@ def draw_icon(size):
 # File writers
 # ---------------------------------------------------------------------------
 
-def write_bmp(path, c):
-    """24-bit BI_RGB bitmap, bottom-up rows padded to 4 bytes."""
-    row_len = (c.w * 3 + 3) & ~3
-    pad = b'\0' * (row_len - c.w * 3)
-    data = bytearray()
-    for y in range(c.h - 1, -1, -1):
-        for x in range(c.w):
-            r, g, b, _a = c.rgba8(x, y)
-            data += bytes((b, g, r))
-        data += pad
-    header_size = 14 + 40
-    file_header = struct.pack('<2sIHHI', b'BM', header_size + len(data), 0, 0, header_size)
-    info = struct.pack('<IiiHHIIiiII', 40, c.w, c.h, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    with open(path, 'wb') as f:
-        f.write(file_header + info + bytes(data))
-
-
 def write_png(path, c):
     with open(path, 'wb') as f:
         f.write(png_bytes(c))
@@ -578,8 +562,6 @@ ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 
 def main():
     background, background2x = draw_background(), draw_background(2)
-    write_bmp(os.path.join(OUT_DIR, 'background.bmp'), background)
-    write_bmp(os.path.join(OUT_DIR, 'background-2x.bmp'), background2x)
     write_png(os.path.join(OUT_DIR, 'background.png'), background)
     write_png(os.path.join(OUT_DIR, 'background-2x.png'), background2x)
     icons = {size: draw_icon(size) for size in ICON_SIZES}

@@ -50,4 +50,22 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
+// A TempFolder that is the process's working folder while it lives, as the
+// desktop programs look for their image in the working folder.
+class WorkingTempFolder : public TempFolder {
+ public:
+  explicit WorkingTempFolder(std::string_view tag = "test")
+      : TempFolder(tag), previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path());
+  }
+  // Runs before the folder is removed: the process leaves it first.
+  ~WorkingTempFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+  }
+
+ private:
+  std::filesystem::path previous_;
+};
+
 }  // namespace gps::test

@@ -107,8 +107,12 @@ std::string TerminalReporter::BarLine(int columns) const {
   if (cells < 1) return text;
   cells = std::min(cells, kWidestBar);
   const int filled = percent * cells / 100;
-  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(cells - filled), ' ') + "] " + text;
+  std::string bar = "[";
+  bar.append(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(cells - filled), ' ');
+  bar += "] ";
+  bar += text;
+  return bar;
 }
 
 // A large image moves the bar 65,000 times: the terminal sees it only when

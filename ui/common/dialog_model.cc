@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "hid/shown_text.h"
 #include "protocol/messages.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/failure_advice.h"
@@ -15,6 +16,17 @@ namespace {
 // control does: the update never sets more than 65377.
 uint32_t BarBound(uint32_t upper) { return upper & 0xFFFFu; }
 
+// The dialog's bar runs from 0 to each device operation's own range, so the
+// percentage beside it and in the title counts the step, as the bar does.
+constexpr UpdateProgress::Measure kMeasure = UpdateProgress::Measure::Step;
+
+// A folder as the user reads it: the whole path, its control characters
+// and invalid bytes written out.
+std::string ShownFolder(const std::filesystem::path& folder) {
+  const std::u8string name = folder.u8string();
+  return ShownText(std::string(name.begin(), name.end()));
+}
+
 }  // namespace
 
 ImageChoice LookAtImage(const std::filesystem::path& file, bool given) {
@@ -22,32 +34,34 @@ ImageChoice LookAtImage(const std::filesystem::path& file, bool given) {
 }
 
 DialogModel::DialogModel(std::filesystem::path file, bool given, std::string title)
-    : m_session(std::move(file), given), m_fileGiven(given), m_title(std::move(title)) {}
+    : m_session(std::move(file)), m_fileGiven(given), m_title(std::move(title)) {}
 
 DialogView DialogModel::View(Clock::time_point now) const {
   DialogView view;
   view.status = m_status;
   view.statusFailed = m_statusFailed;
+  if (m_deviceNoteApart) view.deviceNote = m_deviceNote;
   view.title = m_title;
-  if (m_progress.Running()) {
-    const std::string step = m_progress.Line(now);
+  // The warning not to unplug comes once something was sent: until then
+  // (the file being opened, a box about it) the line still tells of the file.
+  if (m_progress.Running() && m_progress.DeviceTouched()) {
+    const std::string step = m_progress.Line(now, kMeasure);
     view.progressLine = step.empty() ? std::string(text::kDoNotUnplug)
                                      : step + "　" + std::string(text::kDoNotUnplug);
     // From the first step on, until the job has returned: "100% - " while
     // the restart goes out, and never after the end.
-    if (m_progress.Step() > 0) {
-      view.percent = m_progress.Percent();
-      view.title = std::to_string(view.percent) + "% - " + m_title;
-    }
-  } else if (std::string end = m_progress.EndLine(); !end.empty()) {
+    view.percent = m_progress.Percent(kMeasure);
+    view.title = std::to_string(view.percent) + "% - " + m_title;
+  } else if (std::string end = m_progress.EndLine(kMeasure); !end.empty()) {
     view.progressLine = std::move(end);
   } else if (m_image) {
-    view.progressLine = FileLine(*m_image);
+    view.progressLine = FileLineNow();
+    view.lineFile = m_image->file;
   }
   view.failedAtPercent = m_failedAtPercent;
   view.barRange = m_barRange;
   view.barPosition = m_barPosition;
-  view.updateEnabled = m_session.MayStartUpdate();
+  view.updateEnabled = m_session.MayStartUpdate() && !m_boxRefusedFile;
   view.chooseFileEnabled = m_session.MayStartUpdate();
   view.cancelEnabled = !m_session.Closing();
   view.keepAwake = m_session.Updating();
@@ -77,7 +91,9 @@ bool DialogModel::DeviceListLooked(const std::vector<std::string>& interfaces,
 
 void DialogModel::Probed(ProbeOutcome outcome, std::string_view probeText) {
   m_probed = true;
-  ShowStatus(text::DeviceStatusText(probeText, m_interfaces.size()));
+  m_deviceNote = text::DeviceCountNote(m_interfaces.size());
+  ShowStatus(m_deviceNoteApart ? std::string(probeText)
+                               : text::DeviceStatusText(probeText, m_interfaces.size()));
   m_session.ProbeShown(outcome);
 }
 
@@ -91,17 +107,33 @@ void DialogModel::ImageLooked(ImageChoice image) {
 bool DialogModel::FileChosen(const std::filesystem::path& file) {
   if (!m_session.FileChosen(file)) return false;
   m_fileGiven = true;
-  // The line tells of the new file, no longer of the last update.
+  // The line tells of the new file, no longer of the last update, and a
+  // taskbar button no longer of its failure.
   m_progress = UpdateProgress();
+  m_failedAtPercent = -1;
   m_lookAtImage = true;
   return true;
+}
+
+std::string DialogModel::FileLineNow() const {
+  std::string line = FileLine(*m_image);
+  // The default file found nowhere: where it was looked for.
+  if (!m_fileGiven && !m_image->found && !m_image->offer && !m_searched.empty()) {
+    line += text::kSearchedPrefix;
+    for (std::size_t i = 0; i < m_searched.size(); ++i) {
+      if (i > 0) line += text::kSearchedSeparator;
+      line += ShownFolder(m_searched[i]);
+    }
+    line += text::kSearchedSuffix;
+  }
+  return line;
 }
 
 // --- "更新" --------------------------------------------------------------------
 
 DialogModel::StartAction DialogModel::UpdatePressed(ProbeOutcome probe, const ImageChoice& image,
                                                     const ImageCheck& check) {
-  if (!m_session.MayStartUpdate()) return StartAction::Nothing;
+  if (!m_session.MayStartUpdate() || m_boxRefusedFile) return StartAction::Nothing;
   m_image = image;
   if (!image.offer) return Decide(check, probe);
   // A browser's newer download is offered, never taken silently.
@@ -114,7 +146,7 @@ DialogModel::StartAction DialogModel::UpdatePressed(ProbeOutcome probe, const Im
 }
 
 DialogModel::StartAction DialogModel::UpdatePressed(ProbeOutcome probe, const ImageCheck& check) {
-  if (!m_session.MayStartUpdate()) return StartAction::Nothing;
+  if (!m_session.MayStartUpdate() || m_boxRefusedFile) return StartAction::Nothing;
   return Decide(check, probe);
 }
 
@@ -140,8 +172,9 @@ DialogModel::StartAction DialogModel::Decide(const ImageCheck& check, ProbeOutco
     const std::string name = DisplayName(File());
     const ImageRefusal refusal = RefusalOf(check, name);
     // The line under the status line tells of the file, not of an earlier
-    // update.
+    // update, and a taskbar button no longer of its failure.
     m_progress = UpdateProgress();
+    m_failedAtPercent = -1;
     m_lookAtImage = true;
     if (!refusal.status.empty()) {
       // Too large: a failure on the status line, as the job would show it,
@@ -154,6 +187,8 @@ DialogModel::StartAction DialogModel::Decide(const ImageCheck& check, ProbeOutco
       m_statusFailed = false;
       ShowBox(DialogBox::Kind::Message, refusal.message);
     }
+    // "更新" comes back once the user has closed the box that says why.
+    m_boxRefusedFile = true;
     return StartAction::Refused;
   }
   if (probe == ProbeOutcome::Absent) {
@@ -215,9 +250,9 @@ DialogModel::AfterJob DialogModel::JobEnded(UpdateOutcome outcome, Clock::time_p
     return AfterJob::Close;
   }
   // The update is over: a close question still open goes, unanswered.
-  if (m_box.kind == DialogBox::Kind::CloseQuestion) m_box = {};
+  if (after == UpdateSession::AfterUpdate::WithdrawQuestion) m_box = {};
   m_statusFailed = EndsInFailureText(end);
-  if (m_statusFailed) m_failedAtPercent = m_progress.Percent();
+  if (m_statusFailed) m_failedAtPercent = m_progress.Percent(kMeasure);
   // After a failure on the device the bar stays where the update got to, so
   // that the user sees how far it went; it empties only after a success.
   if (outcome != UpdateOutcome::Succeeded && m_progress.DeviceTouched()) {
@@ -268,11 +303,15 @@ DialogModel::AnswerAction DialogModel::EndRequested(int code) {
 }
 
 void DialogModel::BoxClosed() {
-  if (m_box.kind == DialogBox::Kind::Advice || m_box.kind == DialogBox::Kind::Message) m_box = {};
+  if (m_box.kind == DialogBox::Kind::Advice || m_box.kind == DialogBox::Kind::Message) {
+    m_box = {};
+    m_boxRefusedFile = false;
+  }
 }
 
 void DialogModel::ShowBox(DialogBox::Kind kind, std::string text, std::string keepLabel) {
   m_box = DialogBox{kind, std::move(text), std::move(keepLabel), ++m_boxSerial};
+  m_boxRefusedFile = false;
 }
 
 void DialogModel::ShowStatus(std::string text, bool failed) {

@@ -24,6 +24,9 @@
 //   - A close request goes to CloseRequested; the close question's answer to
 //     CloseAnswered. Close and CloseCode() end the dialog; StopUpdate sets
 //     the job's stop event.
+//   - A front end that shows the several-devices note on a line of its own
+//     calls KeepDeviceNoteApart once; one that looked for the default file in
+//     several folders names them with SetSearchedFolders.
 //   - After every event, render View(now): each field says what one widget
 //     shows. A box with a new View().box.serial is opened; an open box whose
 //     serial is no longer the view's is taken away unanswered; a closed
@@ -39,6 +42,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "protocol/device_probe.h"
@@ -76,10 +80,19 @@ struct DialogBox {
 struct DialogView {
   std::string status;
   bool statusFailed = false;  // the status line tells of a failure: a red text
+  // With KeepDeviceNoteApart: how many devices are attached, when more than
+  // one (for a line of its own); empty otherwise.
+  std::string deviceNote;
   std::string progressLine;   // the line under the status line
+  // The file the line tells of, while it tells of one (a renderer that must
+  // shorten the line keeps its name readable, and may show where it is);
+  // empty otherwise.
+  std::filesystem::path lineFile;
   std::string title;
-  // The job's percentage while it runs on the device (in the title, and on a
-  // taskbar button); -1 otherwise.
+  // The step's percentage while the job runs on the device, on the bar's
+  // measure: each step runs the bar from 0 to its own range, and the number
+  // on the progress line, in the title and on a taskbar button is how far
+  // the bar is. -1 otherwise.
   int percent = -1;
   // After a job that failed on the device, where it stopped (a taskbar
   // button shows it as failed there); -1 otherwise.
@@ -88,7 +101,9 @@ struct DialogView {
   // empty bar), at barPosition (never above the range).
   uint32_t barRange = 100;
   uint32_t barPosition = 0;
-  bool updateEnabled = true;      // "更新"
+  // "更新"; greyed while an update runs, and while the box that refused a
+  // file is open.
+  bool updateEnabled = true;
   bool cancelEnabled = true;      // "取消"
   bool chooseFileEnabled = true;  // "選擇檔案…", and a file dropped on the window
   bool keepAwake = false;         // hold the system awake: an update runs
@@ -117,6 +132,15 @@ class DialogModel {
                        std::string title = std::string(kDialogTitle));
 
   DialogView View(Clock::time_point now) const;
+
+  // The several-devices note goes to View().deviceNote, not after the
+  // probe's text on the status line.
+  void KeepDeviceNoteApart() { m_deviceNoteApart = true; }
+  // The folders the default file was looked for in: a line that says it was
+  // not found names them.
+  void SetSearchedFolders(std::vector<std::filesystem::path> folders) {
+    m_searched = std::move(folders);
+  }
 
   // --- the device ------------------------------------------------------------
 
@@ -201,6 +225,7 @@ class DialogModel {
   StartAction Decide(const ImageCheck& check, ProbeOutcome probe);
   void ShowBox(DialogBox::Kind kind, std::string text, std::string keepLabel = {});
   void ShowStatus(std::string text, bool failed = false);
+  std::string FileLineNow() const;
 
   UpdateSession m_session;
   bool m_fileGiven = false;
@@ -215,6 +240,9 @@ class DialogModel {
 
   std::vector<std::string> m_interfaces;
   bool m_probed = false;
+  bool m_deviceNoteApart = false;
+  std::string m_deviceNote;  // from the last probe
+  std::vector<std::filesystem::path> m_searched;
   int m_askedCode = 0;  // the close request's, while it is asked about
 
   std::string m_status;
@@ -228,6 +256,7 @@ class DialogModel {
   int m_failedAtPercent = -1;
   DialogBox m_box;
   uint64_t m_boxSerial = 0;
+  bool m_boxRefusedFile = false;  // m_box tells why a file was refused
 };
 
 }  // namespace gps

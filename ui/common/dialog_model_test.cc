@@ -54,6 +54,7 @@ UpdateOutcome Outcome(std::string_view name) {
   if (name == "write-failed") return UpdateOutcome::WriteFailed;
   if (name == "no-device") return UpdateOutcome::NoDevice;
   if (name == "restart-failed") return UpdateOutcome::RestartFailed;
+  if (name == "file-unreadable") return UpdateOutcome::FileUnreadable;
   ADD_FAILURE() << "no such outcome: " << name;
   return UpdateOutcome::Succeeded;
 }
@@ -79,8 +80,9 @@ std::string Name(E value, std::initializer_list<std::pair<E, const char*>> names
 // then ":" and its argument, then "@" and the time in ms where it takes one:
 //   look:N@T           the device list holds N of our interfaces -> "probe" or "no"
 //   probe:present|absent|denied|busy   a probe's outcome is shown
-//   press:FILE[:absent]  "更新", with the file in that state (see File) and a
-//                      device present unless ":absent" -> the StartAction
+//   press:FILE[:absent|:denied]  "更新", with the file in that state (see File)
+//                      and a device present, absent, or there without access
+//                      -> the StartAction
 //   take / keep / cancel   the answer to the copy question -> the StartAction
 //   start@T            the job starts
 //   stage:NAME@T, range:N, pos:N@T, status:TEXT   the job's reports
@@ -92,9 +94,9 @@ std::string Name(E value, std::initializer_list<std::pair<E, const char*>> names
 //   boxclosed          the user closed an advice or message box
 //   choose:FILE        a file dropped or picked -> "yes" or "no"
 // Expected: "key=value" pairs, separated by " | ", each compared with the
-// view after the event: answer, status, failed, line (its start), title,
-// percent, bar (range/position), box (its kind), boxtext (its start),
-// update, cancel, choose, awake, watch, settling.
+// view after the event: answer, status, failed, note, line (its start),
+// linefile, title, percent, failedat, bar (range/position), box (its kind),
+// boxtext (its start), update, cancel, choose, awake, watch, settling.
 struct Step {
   std::string event;
   std::string expect;
@@ -139,8 +141,10 @@ class ModelPlayer {
     if (word == "press") {
       const auto colon = argument.find(':');
       const FileState file = File(argument.substr(0, colon));
-      const ProbeOutcome probe =
-          colon == std::string::npos ? ProbeOutcome::Present : ProbeOutcome::Absent;
+      const std::string device = colon == std::string::npos ? "" : argument.substr(colon + 1);
+      const ProbeOutcome probe = device == "absent"   ? ProbeOutcome::Absent
+                                 : device == "denied" ? ProbeOutcome::NoPermission
+                                                      : ProbeOutcome::Present;
       return start(model_.UpdatePressed(probe, file.image, file.check));
     }
     if (word == "take") return start(model_.CopyAnswered(DialogModel::CopyAnswer::TakeCopy));
@@ -198,9 +202,12 @@ class ModelPlayer {
         {"answer", answer},
         {"status", view.status},
         {"failed", view.statusFailed ? "1" : "0"},
+        {"note", view.deviceNote},
         {"line", view.progressLine},
+        {"linefile", view.lineFile.string()},
         {"title", view.title},
         {"percent", std::to_string(view.percent)},
+        {"failedat", std::to_string(view.failedAtPercent)},
         {"bar", std::to_string(view.barRange) + "/" + std::to_string(view.barPosition)},
         {"box", Name(view.box.kind, {{K::None, "none"}, {K::Message, "message"},
                                      {K::Advice, "advice"}, {K::CloseQuestion, "close"},
@@ -313,14 +320,20 @@ TEST(DialogModel, UpdatePressedRefusesTheFileFirstThenLooksForTheDevice) {
   PlayAll({
       {"a missing file: its box; the probe's text stays and follows the device",
        Opened({{"press:missing", "answer=refused | box=message | boxtext=Can't find code_data.bin"
-                                 " | status=" + kConnected + " | failed=0 | update=1 | awake=0"},
+                                 " | status=" + kConnected + " | failed=0 | awake=0"},
                {"boxclosed", "box=none | watch=1"}})},
+      {"更新 comes back once the box that refused the file is closed",
+       Opened({{"press:empty", "answer=refused | update=0 | choose=1"},
+               {"press:ok", "answer=nothing"},
+               {"boxclosed", "update=1"},
+               {"press:ok", "answer=start"}})},
       {"a missing file is told before a missing device",
        Opened({{"press:missing:absent", "answer=refused | box=message | status=" + kConnected}})},
       {"1 GiB: too large from its size alone, with the size and the limit",
        Opened({{"press:1GiB", "answer=refused | status=" + std::string(text::kTooMuchData) +
                                   " | failed=1 | box=advice | boxtext=" + tooLarge1 +
-                                  " | watch=0 | update=1"}})},
+                                  " | watch=0 | update=0"},
+               {"boxclosed", "update=1 | failed=1"}})},
       {"over 2 GiB: the same, not a read error",
        Opened({{"press:3GiB", "answer=refused | status=" + std::string(text::kTooMuchData) +
                                   " | box=advice | boxtext=" + tooLarge3}})},
@@ -334,6 +347,8 @@ TEST(DialogModel, UpdatePressedRefusesTheFileFirstThenLooksForTheDevice) {
                                     std::string(text::kReadFileSuffix) + "\n(permission denied)"}})},
       {"a folder in the file's place: the read error",
        Opened({{"press:folder", "answer=refused | boxtext=" + std::string(text::kReadFilePrefix)}})},
+      {"a device there without access still starts: the job says what is wrong",
+       Opened({{"press:ok:denied", "answer=start"}})},
       {"no device: the status line says so; nothing starts, and 更新 stays usable",
        Opened({{"press:ok:absent", "answer=no device | status=" + kConnectFailed +
                                        " | failed=0 | update=1 | box=none | watch=1"}})},
@@ -366,15 +381,19 @@ TEST(DialogModel, TheJobShowsItsStepTitleAndBarAndNoneOfItAfterTheEnd) {
       {"a whole update: the step line with its warning, the title's percentage while the job "
        "runs (100 % while the restart goes out), plain after the end",
        Opened({{"press:ok", "answer=start"},
-               {"start@0", "line=" + kNotUnplug + " | title=" + kTitle + " | percent=-1"},
+               {"start@0", "line=檔案: code_data.bin | linefile=code_data.bin | title=" + kTitle +
+                               " | percent=-1"},
                {"stage:erase@0", "line=步驟 1/2 清除中 0%　" + kNotUnplug +
-                                     " | title=0% - " + kTitle},
+                                     " | linefile= | title=0% - " + kTitle},
                {"range:100", "bar=100/0"},
-               {"pos:50@500", "bar=100/50"},
-               {"pos:2@600", "bar=100/2"},
-               {"stage:write@700", "line=步驟 2/2 寫入中 "},
+               {"pos:50@500", "bar=100/50 | line=步驟 1/2 清除中 50%　 | title=50% - " + kTitle +
+                                  " | percent=50"},
+               // The erase ends on its sector count: the step's number stays.
+               {"pos:2@600", "bar=100/2 | percent=50"},
+               {"stage:write@700", "line=步驟 2/2 寫入中 0%　 | title=0% - " + kTitle},
                {"range:20", "bar=20/2"},
-               {"pos:20@900", "bar=20/20"},
+               {"pos:5@800", "bar=20/5 | line=步驟 2/2 寫入中 25%　 | percent=25"},
+               {"pos:20@900", "bar=20/20 | percent=100"},
                {"pos:0@900", "bar=20/0"},
                {"stage:written@900", ""},
                {"stage:header@900", ""},
@@ -399,8 +418,17 @@ TEST(DialogModel, TheJobShowsItsStepTitleAndBarAndNoneOfItAfterTheEnd) {
                 "status=" + std::string(text::kDatabaseWriteFailed) +
                     " | failed=1 | bar=20/8 | box=advice | boxtext=" +
                     FillIn(text::kAdviceIncomplete, {{"%again%", text::kAgainDialog}}) +
-                    " | line=更新停止於步驟 2/2 寫入中 | title=" + kTitle + " | update=1"},
-               {"boxclosed", "box=none | failed=1 | bar=20/8"}})},
+                    " | line=更新停止於步驟 2/2 寫入中 40%，共用時 | title=" + kTitle +
+                    " | update=1 | failedat=40"},
+               {"boxclosed", "box=none | failed=1 | bar=20/8 | failedat=40"},
+               // Another file: the line and a taskbar button no longer tell of the failure.
+               {"choose:other.bin", "answer=yes | failedat=-1 | line=檔案: code_data.bin"}})},
+      {"a file the job cannot read after all: its message, and the line still tells of the "
+       "file, since nothing was sent",
+       Opened({{"press:ok", "answer=start"},
+               {"start@0", ""},
+               {"message", "answer=shown | line=檔案: code_data.bin | percent=-1"},
+               {"end:file-unreadable@10", "line=檔案: code_data.bin | failedat=-1 | failed=0"}})},
       {"gone during the erase: the bar stays in the erase's range",
        Opened({{"press:ok", "answer=start"},
                {"start@0", ""},
@@ -481,6 +509,37 @@ TEST(DialogModel, ACloseDuringAnUpdateAsksThenStopsWithItsOwnText) {
                {"close", "answer=ask"},
                {"end:erase-failed@10", "answer=stay | box=advice | failed=1"}})},
   });
+}
+
+// A dialog with a line of its own for the several-devices note: the status
+// line keeps the probe's text alone; the note stays through an update.
+TEST(DialogModel, TheDeviceNoteMayHaveALineOfItsOwn) {
+  DialogModel model;
+  model.KeepDeviceNoteApart();
+  model.DeviceListLooked({"hid:0", "hid:1"}, {});
+  model.Probed(ProbeOutcome::Busy, text::kDeviceBusy);
+  EXPECT_EQ(model.View({}).status, text::kDeviceBusy);
+  EXPECT_EQ(model.View({}).deviceNote, text::DeviceCountNote(2));
+  EXPECT_EQ(text::DeviceStatusText(text::kDeviceBusy, 2),
+            std::string(text::kDeviceBusy) + "（" + text::DeviceCountNote(2) + "）");
+  model.DeviceListLooked({"hid:0"}, Clock::time_point{} + milliseconds(10));
+  model.Probed(ProbeOutcome::Present, text::kDeviceConnected);
+  EXPECT_EQ(model.View({}).deviceNote, "");
+}
+
+// The default file found in none of the folders looked in: the line names
+// them; a file the user named is told of alone.
+TEST(DialogModel, TheLineNamesTheFoldersSearchedForTheDefaultFile) {
+  DialogModel model;
+  model.SetSearchedFolders({"C:/Users/A/Desktop", "C:/Program Files/GPS\x01"});
+  model.ImageLooked(File("missing").image);
+  EXPECT_EQ(model.View({}).progressLine,
+            "找不到 code_data.bin（已找過 C:/Users/A/Desktop、C:/Program Files/GPS\\x01）");
+  model.ImageLooked(File("offer-only").image);
+  EXPECT_EQ(model.View({}).progressLine.find("已找過"), std::string::npos);
+  ASSERT_TRUE(model.FileChosen("code_data.bin"));
+  model.ImageLooked(File("missing").image);
+  EXPECT_EQ(model.View({}).progressLine, "找不到 code_data.bin");
 }
 
 TEST(DialogModel, AQuestionsAnswerClosesWithTheCodeOfItsRequest) {

@@ -28,16 +28,27 @@ inline constexpr std::string_view kAllFilesFilter = "所有檔案 (*)";
 inline constexpr std::string_view kUseFilePrefix = "使用 ";  // + the file's name
 inline constexpr std::string_view kCancel = "取消";
 
-// The probe's text on the status line; with several devices attached, also
-// how many, and that the dialog updates the first while the command line's
-// --all updates them all.
+// With several devices attached: how many, and that the dialog updates the
+// first while the command line's --all updates them all. Empty for one or
+// none.
+inline std::string DeviceCountNote(std::size_t attached) {
+  if (attached < 2) return {};
+  return "已連接 " + std::to_string(attached) +
+         " 台設備，本程式只更新第一台；gps-update-cli --all 可同時更新全部";
+}
+
+// The probe's text on the status line, with the note above in brackets
+// after it where the dialog has no line of its own for the note.
 inline std::string DeviceStatusText(std::string_view probeText, std::size_t attached) {
   std::string text(probeText);
-  if (attached > 1) {
-    text += "（已連接 " + std::to_string(attached) +
-            " 台設備，本程式只更新第一台；gps-update-cli --all 可同時更新全部）";
-  }
+  if (const std::string note = DeviceCountNote(attached); !note.empty()) text += "（" + note + "）";
   return text;
 }
+
+// After "找不到 code_data.bin", where the program looked for it: "（已找過 "
+// + the folders joined by "、" + "）".
+inline constexpr std::string_view kSearchedPrefix = "（已找過 ";
+inline constexpr std::string_view kSearchedSeparator = "、";
+inline constexpr std::string_view kSearchedSuffix = "）";
 
 }  // namespace gps::text

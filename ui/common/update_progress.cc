@@ -70,10 +70,6 @@ void UpdateProgress::OnStage(JobStage stage, Clock::time_point now) {
   m_fraction = 0;
 }
 
-void UpdateProgress::OnStatus(std::string_view text, Clock::time_point now) {
-  if (const std::optional<JobStage> stage = m_fromStatus.Stage(text)) OnStage(*stage, now);
-}
-
 void UpdateProgress::OnRange(uint32_t upper) { m_range = upper; }
 
 void UpdateProgress::OnPosition(uint32_t position, Clock::time_point) {
@@ -127,6 +123,12 @@ int UpdateProgress::Percent() const {
   return std::min(99, static_cast<int>(std::floor(100 * done / total)));
 }
 
+int UpdateProgress::StepPercent() const {
+  if (m_stage == Stage::Done) return 100;
+  if (m_stage == Stage::Idle) return 0;
+  return std::min(100, static_cast<int>(std::floor(100 * m_fraction)));
+}
+
 std::optional<seconds> UpdateProgress::TimeLeft(Clock::time_point now) const {
   if (!m_running || m_stage == Stage::Idle || m_stage == Stage::Done) return std::nullopt;
   if (now - m_begin < kEstimateAfter) return std::nullopt;
@@ -150,45 +152,28 @@ uint32_t UpdateProgress::BarPosition() const {
   return static_cast<uint32_t>(std::lround(m_fraction * m_range));
 }
 
-std::string UpdateProgress::StepText() const {
+std::string UpdateProgress::StepText(Measure measure) const {
   const std::string_view step = Step() == 1 ? text::kStepErasing : text::kStepWriting;
-  return std::string(step) + " " + std::to_string(Percent()) + "%";
+  return std::string(step) + " " + std::to_string(Percent(measure)) + "%";
 }
 
-std::string UpdateProgress::Line(Clock::time_point now) const {
+std::string UpdateProgress::Line(Clock::time_point now, Measure measure) const {
   if (!m_running || m_stage == Stage::Idle || m_stage == Stage::Done) return {};
-  std::string line = StepText();
+  std::string line = StepText(measure);
   if (const auto left = TimeLeft(now))
     line += std::string(text::kTimeLeftPrefix) + RoughDuration(*left);
   return line;
 }
 
-std::string UpdateProgress::EndLine() const {
+std::string UpdateProgress::EndLine(Measure measure) const {
   if (m_running || m_stage == Stage::Idle) return {};
   if (m_stage == Stage::Done) {
     return std::string(text::kFinishedPrefix) + std::string(text::kTookPrefix) +
            ExactDuration(std::chrono::round<seconds>(m_end - m_begin));
   }
-  return std::string(text::kStoppedAtPrefix) + StepText() + std::string(text::kComma) +
+  return std::string(text::kStoppedAtPrefix) + StepText(measure) + std::string(text::kComma) +
          std::string(text::kTookPrefix) +
          ExactDuration(std::chrono::round<seconds>(m_end - m_begin));
-}
-
-std::optional<JobStage> StageFromStatus::Stage(std::string_view text) {
-  if (text == text::kErasing && !m_writing) return JobStage::Erase;
-  if (text == text::kDatabaseWritten) {
-    m_imageWritten = true;
-    return JobStage::ImageWritten;
-  }
-  if (text == text::kWritingDatabase) {
-    if (!m_writing) {
-      m_writing = true;
-      return JobStage::Write;
-    }
-    if (m_imageWritten) return JobStage::Header;
-  }
-  if (text == text::kUpdateSucceeded && m_imageWritten) return JobStage::Done;
-  return std::nullopt;
 }
 
 std::string RoughDuration(seconds duration) {

@@ -13,24 +13,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "protocol/update_reporter.h"
 
 namespace gps {
-
-// The stage that a status text of the job marks, for a reporter that does
-// not pass the job's stages on (every front end of this tree now does):
-// "正在清除..." begins the erase, the first "正在寫入資料庫..."
-// the write, the one after "資料庫寫入成功!" the header.
-class StageFromStatus {
- public:
-  std::optional<JobStage> Stage(std::string_view text);
-
- private:
-  bool m_writing = false;
-  bool m_imageWritten = false;
-};
 
 class UpdateProgress {
  public:
@@ -38,13 +24,17 @@ class UpdateProgress {
 
   enum class Stage { Idle, Erase, Write, Header, Done };
 
+  // What a percentage counts: the whole job, across erase and write (beside
+  // a bar that runs once, as the command line's does), or the step under
+  // way, as far as its own bar has gone (beside a bar that each device
+  // operation runs from 0 to its own range, as the dialogs' does).
+  enum class Measure { WholeJob, Step };
+
   // A job for an image of `imageLength` bytes begins (the file's size as it
   // is on disk: 0 when it is not there).
   void Begin(uint64_t imageLength, Clock::time_point now);
   // The job's reports, as the front end receives them.
   void OnStage(JobStage stage, Clock::time_point now);
-  // The same, worked out from the status texts (StageFromStatus).
-  void OnStatus(std::string_view text, Clock::time_point now);
   void OnRange(uint32_t upper);
   void OnPosition(uint32_t position, Clock::time_point now);
   // The job has returned, whatever its outcome.
@@ -56,6 +46,12 @@ class UpdateProgress {
   int Step() const;
   // The whole job, 0 to 100; 100 only once the update has succeeded.
   int Percent() const;
+  // The step under way, 0 to 100, as its bar shows it (never falling back
+  // within the step); 100 once the update has succeeded.
+  int StepPercent() const;
+  int Percent(Measure measure) const {
+    return measure == Measure::WholeJob ? Percent() : StepPercent();
+  }
   // True once the erase command has gone out: from then on a failure may
   // have left the device without a complete database.
   bool DeviceTouched() const { return m_stage != Stage::Idle; }
@@ -70,17 +66,16 @@ class UpdateProgress {
 
   // While the job runs: "步驟 2/2 寫入中 64%" and, once known,
   // "，剩餘約 3 分鐘"; empty before the first step and after the job.
-  std::string Line(Clock::time_point now) const;
+  std::string Line(Clock::time_point now, Measure measure = Measure::WholeJob) const;
   // After End: "更新完成，共用時 5 分 02 秒" or "更新停止於步驟 2/2 寫入中
   // 64%，共用時 …"; empty when the job never reached the device.
-  std::string EndLine() const;
+  std::string EndLine(Measure measure = Measure::WholeJob) const;
 
  private:
   double StageFraction(Stage stage) const;
   double StageCost(Stage stage) const;
-  std::string StepText() const;
+  std::string StepText(Measure measure) const;
 
-  StageFromStatus m_fromStatus;
   Stage m_stage = Stage::Idle;
   bool m_running = false;
   bool m_imageWritten = false;  // every page of the image reached the device

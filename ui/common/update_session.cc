@@ -4,39 +4,11 @@
 
 namespace gps {
 
-UpdateSession::UpdateSession(std::filesystem::path file, bool given)
-    : file_(std::move(file)), fileGiven_(given) {}
-
-ImageChoice UpdateSession::Image() const {
-  return fileGiven_ ? ChooseGivenImage(file_) : ChooseDefaultImage(file_);
-}
+UpdateSession::UpdateSession(std::filesystem::path file) : file_(std::move(file)) {}
 
 bool UpdateSession::FileChosen(const std::filesystem::path& file) {
   if (updating_ || closing_) return false;
   file_ = file;
-  fileGiven_ = true;
-  return true;
-}
-
-UpdateSession::StartAction UpdateSession::UpdatePressed(ProbeOutcome probe) {
-  if (!MayStartUpdate()) return StartAction::Nothing;
-  if (probe == ProbeOutcome::Absent) {
-    ProbeShown(probe);
-    return StartAction::NoDevice;
-  }
-  ImageChoice image = Image();
-  if (!image.offer) return StartAction::Start;
-  offered_ = std::move(image);
-  return StartAction::AskAboutCopy;
-}
-
-bool UpdateSession::CopyAnswered(CopyAnswer answer) {
-  const std::optional<ImageChoice> offered = std::exchange(offered_, std::nullopt);
-  if (answer == CopyAnswer::Cancel || !offered || !MayStartUpdate()) return false;
-  if (answer == CopyAnswer::TakeCopy) {
-    file_ = offered->offer->path;
-    fileGiven_ = true;
-  }
   return true;
 }
 

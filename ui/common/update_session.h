@@ -1,8 +1,7 @@
-// The rules of the desktop dialogs, free of any toolkit: when the status
-// line follows the device, when an update may start, and what a close
-// request does. The Qt and the Win32 dialog each keep their widgets and
-// their own way of watching the bus, tell the session what happened and do
-// what it answers, so that both programs behave alike.
+// The rules of the dialogs, free of any toolkit: when the status line
+// follows the device, when an update may start, and what a close request
+// does. DialogModel (dialog_model.h) holds one and builds the rest of the
+// dialog's behaviour on it; the command line's station takes its times.
 //
 //   - The status line follows the device (plugged in, pulled out) only while
 //     it shows a probe's text and no update runs: an update's texts, its
@@ -10,10 +9,8 @@
 //   - One update at a time.
 //   - A close while an update runs asks the user once; confirmed, it stops
 //     the update and closes when the worker has ended.
-//   - "更新" with no device says so and starts nothing.
 //   - The file "更新" writes is the one the dialog was given, or the one the
-//     user dropped on it or picked; a browser's numbered copy of the default
-//     file is offered before an update, never taken silently.
+//     user dropped on it or picked, and stays the running update's.
 //   - udev grants the user's access a moment after the device appears, so a
 //     device that would not open is looked at again for a while after each
 //     change of the device list.
@@ -23,7 +20,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <optional>
 
 #include "protocol/device_probe.h"
 #include "protocol/update_job.h"
@@ -44,19 +40,16 @@ class UpdateSession {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // `file` is what "更新" writes; `given` when the user named it, so that no
-  // numbered copy of it is looked for.
-  explicit UpdateSession(std::filesystem::path file = kDefaultImageFile, bool given = false);
+  // `file` is what "更新" writes.
+  explicit UpdateSession(std::filesystem::path file = kDefaultImageFile);
 
   // --- the image file ------------------------------------------------------
 
-  // The file "更新" writes: the one given, chosen, or taken from an offer.
+  // The file "更新" writes: the one given, or chosen.
   const std::filesystem::path& File() const { return file_; }
-  // That file as it is on disk now, with a copy to offer (it reads the
-  // folder: for the dialog's file line, not for each report).
-  ImageChoice Image() const;
-  // The user dropped or picked `file`: it is taken as it is. False while an
-  // update runs (the running update keeps its file).
+  // The user dropped or picked `file` (or took a copy that was offered): it
+  // is taken as it is. False while an update runs (the running update keeps
+  // its file).
   bool FileChosen(const std::filesystem::path& file);
 
   // --- the status line -----------------------------------------------------
@@ -86,27 +79,6 @@ class UpdateSession {
   // --- updates -------------------------------------------------------------
 
   bool MayStartUpdate() const { return !updating_ && !closing_; }
-
-  // What "更新" does, after a fresh look at the device (`probe`).
-  enum class StartAction {
-    Nothing,      // an update runs, or the dialog is closing
-    NoDevice,     // show "設備連線失敗! 請檢查USB連接。"; nothing is sent
-    AskAboutCopy, // ask about Offered(), then call CopyAnswered
-    Start,        // start an update of File()
-  };
-  StartAction UpdatePressed(ProbeOutcome probe);
-  // While the question is open: the file and the copy it offers, as they
-  // were when "更新" was pressed.
-  const ImageChoice& Offered() const { return *offered_; }
-
-  // The answer to the question about a numbered copy.
-  enum class CopyAnswer {
-    TakeCopy,  // write the copy (and keep to it from now on)
-    KeepFile,  // write the file as it is
-    Cancel,    // start nothing
-  };
-  // True: start an update of File() now.
-  bool CopyAnswered(CopyAnswer answer);
 
   void UpdateStarted() { updating_ = true; }
   bool Updating() const { return updating_; }
@@ -149,8 +121,6 @@ class UpdateSession {
 
  private:
   std::filesystem::path file_;
-  bool fileGiven_ = false;
-  std::optional<ImageChoice> offered_;  // while the question is open
   bool statusFromProbe_ = false;
   ProbeOutcome lastProbe_ = ProbeOutcome::Absent;
   std::optional<Clock::time_point> lastChange_;

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/temp_folder.h"
-
 namespace gps {
 namespace {
 
@@ -126,70 +124,15 @@ TEST(UpdateSession, MessagesAreLeftOutOnceTheUserChoseToClose) {
   EXPECT_EQ(session.CloseCode(), 1);
 }
 
-// "更新" and the file it writes, in a folder where a browser's second
-// download landed beside the default file (or in place of it).
-TEST(UpdateSession, UpdatePressedChecksTheDeviceThenAsksAboutANewerDownload) {
-  using Start = UpdateSession::StartAction;
-  using Answer = UpdateSession::CopyAnswer;
-  struct Case {
-    const char* name;
-    bool defaultThere;      // code_data.bin, an hour old
-    bool copyThere;         // code_data (1).bin, a minute old
-    bool given;             // the user named code_data.bin
-    ProbeOutcome probe;
-    Start start;
-    std::optional<Answer> answer;  // to the question, when asked
-    const char* written;    // the file an update then writes; "" for none
-  };
-  const Case cases[] = {
-      {"no device: nothing starts, whatever the files", true, true, false,
-       ProbeOutcome::Absent, Start::NoDevice, {}, ""},
-      {"the default file alone is written without a question", true, false, false,
-       ProbeOutcome::Present, Start::Start, {}, "code_data.bin"},
-      {"a newer download is offered and may be taken", true, true, false,
-       ProbeOutcome::Present, Start::AskAboutCopy, Answer::TakeCopy, "code_data (1).bin"},
-      {"or declined", true, true, false, ProbeOutcome::Present, Start::AskAboutCopy,
-       Answer::KeepFile, "code_data.bin"},
-      {"or the question closed: nothing starts", false, true, false, ProbeOutcome::Present,
-       Start::AskAboutCopy, Answer::Cancel, ""},
-      {"a file the user named is taken as it is", true, true, true, ProbeOutcome::Present,
-       Start::Start, {}, "code_data.bin"},
-      {"a device without access still starts (the update says what is wrong)", true, false,
-       false, ProbeOutcome::NoPermission, Start::Start, {}, "code_data.bin"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::TempFolder folder("session");
-    const auto now = std::filesystem::file_time_type::clock::now();
-    if (c.defaultThere) {
-      std::filesystem::last_write_time(folder.Write("code_data.bin", "old"),
-                                       now - std::chrono::hours(1));
-    }
-    if (c.copyThere) {
-      std::filesystem::last_write_time(folder.Write("code_data (1).bin", "new"),
-                                       now - std::chrono::minutes(1));
-    }
-    UpdateSession session(folder.path() / "code_data.bin", c.given);
-    ASSERT_EQ(session.UpdatePressed(c.probe), c.start);
-    bool starts = c.start == Start::Start;
-    if (c.answer) starts = session.CopyAnswered(*c.answer);
-    EXPECT_EQ(starts ? session.Image().file.filename().string() : "", c.written);
-    if (c.answer == Answer::TakeCopy) {
-      // The copy is the file from now on: no question the next time.
-      EXPECT_EQ(session.UpdatePressed(ProbeOutcome::Present), Start::Start);
-    }
-  }
-}
-
 TEST(UpdateSession, AFileIsChosenOnlyWhileNoUpdateRuns) {
   UpdateSession session;
   EXPECT_TRUE(session.FileChosen("a.bin"));
-  EXPECT_EQ(session.Image().file, "a.bin");
+  EXPECT_EQ(session.File(), "a.bin");
   session.UpdateStarted();
   EXPECT_FALSE(session.FileChosen("b.bin"));
-  EXPECT_EQ(session.UpdatePressed(ProbeOutcome::Present), UpdateSession::StartAction::Nothing);
+  EXPECT_FALSE(session.MayStartUpdate());
   session.UpdateEnded();
-  EXPECT_EQ(session.Image().file, "a.bin");
+  EXPECT_EQ(session.File(), "a.bin");
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <signal.h>
@@ -22,9 +21,11 @@
 
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "protocol/messages.h"
+#include "tests/temp_folder.h"
 #include "tests/test_support.h"
 #include "ui/common/guidance_texts.h"
 #include "ui/qt/app.h"
@@ -52,19 +53,15 @@ class AppTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    oldDir_ = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    folder_.emplace("qt-app");
     // The program's single-instance lock goes into the test's folder.
-    qputenv("GPS_UPDATE_LOCK_PARENT", dir_->path().toUtf8());
+    qputenv("GPS_UPDATE_LOCK_PARENT", Folder().toUtf8());
   }
 
   void cleanup() {
     qunsetenv("GPS_UPDATE_LOCK_PARENT");
     qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    QDir::setCurrent(oldDir_);
-    dir_.reset();
+    folder_.reset();
   }
 
   // A name with markup in it is shown as the characters it is made of.
@@ -115,7 +112,7 @@ class AppTest : public QObject {
   // neither the dialog nor the update.
   void ASilentSystemBusHoldsNothing() {
     QLocalServer silent;  // listens, and never says a word
-    QVERIFY(silent.listen(dir_->filePath("silent-bus")));
+    QVERIFY(silent.listen(Folder() + "/silent-bus"));
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + silent.fullServerName()).toUtf8());
     WriteFile("code_data.bin", 5000);
     test::SimRig rig;
@@ -133,7 +130,7 @@ class AppTest : public QObject {
   // A dropped file whose name is not UTF-8 (Big5, as unzip leaves it) is
   // the very file written; a dropped folder is not taken at all.
   void ADroppedBig5NameIsTheFileWritten() {
-    const std::string raw = dir_->path().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
+    const std::string raw = Folder().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
     std::ofstream(raw, std::ios::binary) << std::string(5000, 'x');
     test::SimRig rig;
     CUpdateDlg dialog(rig.link);
@@ -148,7 +145,7 @@ class AppTest : public QObject {
       QApplication::sendEvent(&dialog, &dropped);
       return true;
     };
-    QVERIFY(!drop("file://" + QUrl::toPercentEncoding(dir_->path(), "/")));
+    QVERIFY(!drop("file://" + QUrl::toPercentEncoding(Folder(), "/")));
     QVERIFY(drop("file://" + QByteArray::fromStdString(raw).toPercentEncoding("/")));
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
     QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);
@@ -157,8 +154,9 @@ class AppTest : public QObject {
   }
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  QString oldDir_;
+  QString Folder() const { return QString::fromStdString(folder_->path().string()); }
+
+  std::optional<test::WorkingTempFolder> folder_;
 };
 
 }  // namespace gps

@@ -106,9 +106,12 @@ CUpdateDlg::CUpdateDlg(LinkSettings link, std::filesystem::path file, bool fileG
 
   m_picture = new QLabel(this);
   m_picture->setObjectName("picture");
-  const QPixmap background(QStringLiteral(":/background.bmp"));
+  // On a screen of twice the pixels or more Qt takes background@2x.png,
+  // drawn at twice the size, for a sharp picture in the same place.
+  const QPixmap background(QStringLiteral(":/background.png"));
   m_picture->setPixmap(background);
-  m_picture->setGeometry(QRect(DluRect(LAYOUT_PICTURE).topLeft(), background.size()));
+  m_picture->setGeometry(
+      QRect(DluRect(LAYOUT_PICTURE).topLeft(), background.deviceIndependentSize().toSize()));
 
   m_progress = new QProgressBar(this);
   m_progress->setObjectName("progress");

@@ -42,6 +42,7 @@
 #include "protocol/flash_layout.h"
 #include "protocol/messages.h"
 #include "res/version.h"
+#include "tests/temp_folder.h"
 #include "tests/test_support.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/fill_in.h"
@@ -226,15 +227,11 @@ class UpdateDialogTest : public QObject {
 
  private slots:
   void init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_oldDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_folder.emplace("qt-dialog");
   }
 
   void cleanup() {
-    QDir::setCurrent(m_oldDir);
-    m_dir.reset();
+    m_folder.reset();
   }
 
   void ProbeShowsWhatItFound_data() {
@@ -1004,8 +1001,7 @@ class UpdateDialogTest : public QObject {
   }
 
  private:
-  std::unique_ptr<QTemporaryDir> m_dir;
-  QString m_oldDir;
+  std::optional<test::WorkingTempFolder> m_folder;
 };
 
 }  // namespace gps

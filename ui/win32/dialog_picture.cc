@@ -3,42 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ui/win32/dialog_picture_decode.h"
+
 namespace gps {
 namespace {
-
-// A 24-bit bitmap resource as rows from the top without padding; empty when
-// the resource is missing or of another kind.
-RgbPicture ReadBitmapResource(UINT id) {
-  RgbPicture picture;
-  HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
-  if (!found) return picture;
-  const DWORD size = SizeofResource(module, found);
-  HGLOBAL loaded = LoadResource(module, found);
-  const auto* bytes = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
-  if (!bytes || size < sizeof(BITMAPINFOHEADER)) return picture;
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, bytes, sizeof header);
-  if (header.biBitCount != 24 || header.biCompression != BI_RGB || header.biWidth <= 0 ||
-      header.biHeight == 0 || header.biClrUsed != 0) {
-    return picture;
-  }
-  const auto width = static_cast<uint32_t>(header.biWidth);
-  const auto height = static_cast<uint32_t>(header.biHeight < 0 ? -header.biHeight : header.biHeight);
-  const std::size_t stride = (std::size_t{width} * 3 + 3) & ~std::size_t{3};
-  if (size < header.biSize + stride * height) return picture;
-  const uint8_t* rows = bytes + header.biSize;
-  picture.width = width;
-  picture.height = height;
-  picture.pixels.resize(std::size_t{width} * height * 3);
-  for (uint32_t y = 0; y < height; ++y) {
-    // A positive height stores the bottom row first.
-    const uint32_t from = header.biHeight > 0 ? height - 1 - y : y;
-    std::memcpy(picture.pixels.data() + std::size_t{y} * width * 3, rows + from * stride,
-                std::size_t{width} * 3);
-  }
-  return picture;
-}
 
 // A DIB section holding `picture`.
 HBITMAP MakeBitmap(const RgbPicture& picture) {
@@ -90,12 +58,14 @@ CDialogPicture::~CDialogPicture() {
   if (m_bitmap) DeleteObject(m_bitmap);
 }
 
-void CDialogPicture::Attach(HWND dialog, HWND picture, HWND bar, UINT bitmapId, UINT dpi) {
+void CDialogPicture::Attach(HWND dialog, HWND picture, HWND bar, UINT pictureId, UINT dpi) {
   m_dialog = dialog;
   m_picture = picture;
   m_bar = bar;
   m_dpi = dpi ? dpi : 96;
-  m_source = ReadBitmapResource(bitmapId);
+  // Without it (a damaged resource, no imaging component) the dialog shows
+  // without its picture.
+  m_source = ReadPictureResource(pictureId);
   // The template's place for the picture, as the dialog manager laid it out.
   m_place = PlaceOf(picture, dialog);
   Show();

@@ -1,6 +1,6 @@
 // The main dialog's picture at the size its place has on the screen.
 //
-// The bitmap resource holds the picture at twice its size at 96 DPI
+// The resource holds the picture, as PNG, at twice its size at 96 DPI
 // (1100 x 250 design units drawn as 1100 x 500 pixels), so that it is sharp up
 // to 192 DPI; it is scaled down (box filter) to the place the dialog
 // template gives it, keeping its aspect, and never over the progress bar.
@@ -21,10 +21,11 @@ class CDialogPicture {
   CDialogPicture(const CDialogPicture&) = delete;
   CDialogPicture& operator=(const CDialogPicture&) = delete;
 
-  // Reads the bitmap resource `bitmapId`, takes the place of `picture` (a
-  // static control with SS_BITMAP) as it is at `dpi`, and shows the picture
-  // there. `bar` is the control it must stay above.
-  void Attach(HWND dialog, HWND picture, HWND bar, UINT bitmapId, UINT dpi);
+  // Decodes the picture resource `pictureId` (RCDATA, PNG), takes the place
+  // of `picture` (a static control with SS_BITMAP) as it is at `dpi`, and
+  // shows the picture there; a picture that cannot be decoded leaves the
+  // place empty. `bar` is the control it must stay above.
+  void Attach(HWND dialog, HWND picture, HWND bar, UINT pictureId, UINT dpi);
 
   // The window now shows at `dpi`: the place scales with it. Call once the
   // dialog manager has moved the controls (after WM_DPICHANGED).

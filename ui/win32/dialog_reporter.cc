@@ -1,14 +1,9 @@
 #include "ui/win32/dialog_reporter.h"
 
-#include <string>
-
-#include "hid/win32/wide_text.h"
-
 namespace gps {
 
 void CDialogReporter::SetStatusText(std::string_view text) {
-  const std::wstring wide = WideFromUtf8(text);
-  SendMessageW(m_dialog, WM_APP_SET_STATUS, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  SendMessageW(m_dialog, WM_APP_SET_STATUS, 0, reinterpret_cast<LPARAM>(&text));
 }
 
 void CDialogReporter::SetProgressRange(uint32_t upper) {
@@ -20,8 +15,7 @@ void CDialogReporter::SetProgressPosition(uint32_t position) {
 }
 
 void CDialogReporter::ShowMessage(std::string_view text) {
-  const std::wstring wide = WideFromUtf8(text);
-  SendMessageW(m_dialog, WM_APP_SHOW_MESSAGE, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  SendMessageW(m_dialog, WM_APP_SHOW_MESSAGE, 0, reinterpret_cast<LPARAM>(&text));
 }
 
 void CDialogReporter::StageBegins(JobStage stage) {

@@ -9,17 +9,20 @@
 
 #include <windows.h>
 
+#include <string_view>
+
 #include "protocol/update_reporter.h"
 
 namespace gps {
 
-// The private messages; the texts travel as UTF-16 in lParam and live on the
-// worker's stack until SendMessageW returns.
+// The private messages; the texts travel as the job made them (UTF-8),
+// lParam pointing at a std::string_view on the worker's stack, which lives
+// until SendMessageW returns.
 enum : UINT {
-  WM_APP_SET_STATUS = WM_APP + 1,  // lParam: const wchar_t*
+  WM_APP_SET_STATUS = WM_APP + 1,  // lParam: const std::string_view*
   WM_APP_SET_RANGE,                // wParam: upper bound
   WM_APP_SET_POSITION,             // wParam: position
-  WM_APP_SHOW_MESSAGE,             // lParam: const wchar_t*
+  WM_APP_SHOW_MESSAGE,             // lParam: const std::string_view*
   WM_APP_WORKER_DONE,              // posted once, when the worker's job has ended
   WM_APP_STAGE_BEGINS,             // wParam: JobStage
 };

@@ -256,6 +256,9 @@ class DialogTest : public ::testing::Test {
 };
 
 TEST_F(DialogTest, WithoutADeviceTheStatusLineSaysSoAndTheDialogHasItsControls) {
+  // A file to write, so that "更新" below is about the device alone: a
+  // missing file is told first, in a box of its own.
+  WriteImage(4096);
   Program update(L"Update.exe", dir_);
   ASSERT_TRUE(update.started());
   HWND dialog = update.MainWindow();
