@@ -18,6 +18,7 @@
 // the stop event's JavaScript side.
 #include <emscripten.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -38,6 +39,7 @@
 #include "ui/common/dialog_texts.h"
 #include "ui/common/failure_advice.h"
 #include "ui/common/guidance_texts.h"
+#include "ui/common/image_file.h"
 #include "ui/common/instance_guard.h"
 
 namespace gps {
@@ -47,14 +49,6 @@ using Clock = DialogModel::Clock;
 
 EM_JS(void, PageView, (const char* json, size_t length), {
   Module.gpsPage.view(JSON.parse(UTF8ToString(json, length)));
-});
-// The bar's position moved: 1 when the page asks for the view itself when
-// it draws (gps_web_view), 0 when it must be handed the view now.
-EM_JS(int, PageProgressed, (), {
-  const page = Module.gpsPage;
-  if (!page.progressed) return 0;
-  page.progressed();
-  return 1;
 });
 EM_ASYNC_JS(void, PageMessage, (const char* text, size_t length), {
   try {
@@ -178,13 +172,9 @@ class PageReporter final : public UpdateReporter {
     core_.model->JobRange(upper);
     core_.Show();
   }
-  // A position moves only the bar and the line under it, and comes after
-  // every page written: the page draws those a few times a second and asks
-  // for the view when it does, instead of being handed a view (made and
-  // parsed) for every page.
   void SetProgressPosition(uint32_t position) override {
     core_.model->JobPosition(position, Clock::now());
-    if (!PageProgressed()) core_.Show();
+    core_.Show();
   }
   void StageBegins(JobStage stage) override {
     core_.model->JobStageBegins(stage, Clock::now());
@@ -225,12 +215,6 @@ EMSCRIPTEN_KEEPALIVE void gps_web_open(int simulated) {
 // runs): Module.gpsPage.view gets it.
 EMSCRIPTEN_KEEPALIVE void gps_web_show() { TheCore().Show(); }
 
-// The view as it is now, as gps_web_show hands it, for a page that was told
-// that the bar moved; read with UTF8ToString before the core is called again.
-EMSCRIPTEN_KEEPALIVE const char* gps_web_view() {
-  return Hand(ViewJson(TheCore().model->View(Clock::now())));
-}
-
 // A look at the granted devices (the list only); when the model wants it,
 // the device is then opened once and closed again. Returns the probe's
 // outcome (ProbeOutcome's order: present, absent, ...), or -1 when the
@@ -261,6 +245,26 @@ EMSCRIPTEN_KEEPALIVE int gps_web_file_chosen(const char* name, double size) {
   if (check.Refused()) core.model->UpdatePressed(ProbeOutcome::Absent, check);
   core.Show();
   return check.Refused() ? 0 : 1;
+}
+
+// Several files dropped on the page at once: the model's box asks for one.
+EMSCRIPTEN_KEEPALIVE void gps_web_several_dropped(int count) {
+  Core& core = TheCore();
+  const std::vector<DroppedItem> items(static_cast<std::size_t>(std::max(count, 2)));
+  if (core.model->Dropped(items)) core.Show();
+}
+
+// A folder named `name` was dropped (an unpacked download, say) and holds
+// no code_data.bin: the model tells of the missing file as for any other.
+// A folder that holds one is not told here: the page hands its
+// code_data.bin to gps_web_file_chosen.
+EMSCRIPTEN_KEEPALIVE void gps_web_folder_without_image(const char* name) {
+  Core& core = TheCore();
+  if (!core.model->Dropped({DroppedItem{name, true}})) return;
+  ImageCheck missing;
+  missing.problem = ImageProblem::Missing;
+  core.model->UpdatePressed(ProbeOutcome::Absent, missing);
+  core.Show();
 }
 
 // 1 when an answer of `size` bytes so far (an image from the site) is more
@@ -377,8 +381,9 @@ EMSCRIPTEN_KEEPALIVE const char* gps_web_unfinished_advice() {
 
 // The facts the page needs without the model, as a JSON object: the texts
 // it shows itself, so that it says exactly what the desktop programs say,
-// the device's ids for the browser's device chooser, and how soon a
-// device back on the bus is the one that just restarted.
+// the device's ids for the browser's device chooser, how soon a device
+// back on the bus is the one that just restarted, and the image's name in a
+// dropped folder.
 EMSCRIPTEN_KEEPALIVE const char* gps_web_facts() {
   static const std::string json = Json()
                                       .Text("cantFindPrefix", text::kCantFindPrefix)
@@ -389,6 +394,7 @@ EMSCRIPTEN_KEEPALIVE const char* gps_web_facts() {
                                       .Number("vendorId", HID_VENDOR_ID)
                                       .Number("productId", HID_PRODUCT_ID)
                                       .Number("restartWindowMs", kRestartWindow.count())
+                                      .Text("defaultImageFile", kDefaultImageFile)
                                       .Done();
   return json.c_str();
 }
