@@ -341,6 +341,27 @@
     await takeImage(file.name, file.size, () => file.arrayBuffer());
   }
 
+  // What a drop holds, as the desktop programs take it: one file is taken;
+  // one folder (the unpacked download) gives its code_data.bin; several get
+  // the core's box that asks for one. The items are read during the drop
+  // event, while the browser still hands them out.
+  function dropped(transfer) {
+    if (state.running || state.blocked || !state.core) return;
+    const items = [...transfer.items].filter(item => item.kind === 'file');
+    if (items.length > 1) {
+      state.core._gps_web_several_dropped(items.length);
+      return;
+    }
+    const entry = items.length === 1 && items[0].webkitGetAsEntry ? items[0].webkitGetAsEntry() : null;
+    if (!entry || !entry.isDirectory) {
+      chooseFile(transfer.files[0]);
+      return;
+    }
+    entry.getFile(state.facts.defaultImageFile, {}, found => found.file(chooseFile), () => {
+      state.core.ccall('gps_web_folder_without_image', null, ['string'], [entry.name]);
+    });
+  }
+
   function tooLarge(size) {
     return state.core.ccall('gps_web_too_large', 'number', ['number'], [size]);
   }
@@ -725,7 +746,7 @@
     document.addEventListener('drop', event => {
       event.preventDefault();
       document.body.classList.remove('dragging');
-      chooseFile(event.dataTransfer.files[0]);
+      dropped(event.dataTransfer);
     });
     document.addEventListener('visibilitychange', () => {
       if (awake.wanted && document.visibilityState === 'visible' && !awake.lock) {

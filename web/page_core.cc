@@ -18,6 +18,7 @@
 // the stop event's JavaScript side.
 #include <emscripten.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -38,6 +39,7 @@
 #include "ui/common/dialog_texts.h"
 #include "ui/common/failure_advice.h"
 #include "ui/common/guidance_texts.h"
+#include "ui/common/image_file.h"
 #include "ui/common/instance_guard.h"
 
 namespace gps {
@@ -245,6 +247,26 @@ EMSCRIPTEN_KEEPALIVE int gps_web_file_chosen(const char* name, double size) {
   return check.Refused() ? 0 : 1;
 }
 
+// Several files dropped on the page at once: the model's box asks for one.
+EMSCRIPTEN_KEEPALIVE void gps_web_several_dropped(int count) {
+  Core& core = TheCore();
+  const std::vector<DroppedItem> items(static_cast<std::size_t>(std::max(count, 2)));
+  if (core.model->Dropped(items)) core.Show();
+}
+
+// A folder named `name` was dropped (an unpacked download, say) and holds
+// no code_data.bin: the model tells of the missing file as for any other.
+// A folder that holds one is not told here: the page hands its
+// code_data.bin to gps_web_file_chosen.
+EMSCRIPTEN_KEEPALIVE void gps_web_folder_without_image(const char* name) {
+  Core& core = TheCore();
+  if (!core.model->Dropped({DroppedItem{name, true}})) return;
+  ImageCheck missing;
+  missing.problem = ImageProblem::Missing;
+  core.model->UpdatePressed(ProbeOutcome::Absent, missing);
+  core.Show();
+}
+
 // 1 when an answer of `size` bytes so far (an image from the site) is more
 // than the device takes: the page stops reading it and hands it to
 // gps_web_file_chosen, whose model then says why.
@@ -359,8 +381,9 @@ EMSCRIPTEN_KEEPALIVE const char* gps_web_unfinished_advice() {
 
 // The facts the page needs without the model, as a JSON object: the texts
 // it shows itself, so that it says exactly what the desktop programs say,
-// the device's ids for the browser's device chooser, and how soon a
-// device back on the bus is the one that just restarted.
+// the device's ids for the browser's device chooser, how soon a device
+// back on the bus is the one that just restarted, and the image's name in a
+// dropped folder.
 EMSCRIPTEN_KEEPALIVE const char* gps_web_facts() {
   static const std::string json = Json()
                                       .Text("cantFindPrefix", text::kCantFindPrefix)
@@ -371,6 +394,7 @@ EMSCRIPTEN_KEEPALIVE const char* gps_web_facts() {
                                       .Number("vendorId", HID_VENDOR_ID)
                                       .Number("productId", HID_PRODUCT_ID)
                                       .Number("restartWindowMs", kRestartWindow.count())
+                                      .Text("defaultImageFile", kDefaultImageFile)
                                       .Done();
   return json.c_str();
 }
