@@ -115,6 +115,16 @@ bool DialogModel::FileChosen(const std::filesystem::path& file) {
   return true;
 }
 
+bool DialogModel::Dropped(const std::vector<DroppedItem>& items) {
+  if (items.empty() || !m_session.MayStartUpdate()) return false;
+  if (items.size() > 1) {
+    ShowBox(DialogBox::Kind::Message, std::string(text::kOneFileOnly));
+    return true;
+  }
+  const DroppedItem& item = items.front();
+  return FileChosen(item.folder ? item.path / kDefaultImageFile : item.path);
+}
+
 std::string DialogModel::FileLineNow() const {
   std::string line = FileLine(*m_image);
   // The default file found nowhere: where it was looked for.

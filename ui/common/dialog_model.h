@@ -76,6 +76,12 @@ struct DialogBox {
   uint64_t serial = 0;
 };
 
+// One thing dropped on the window: a file, or a folder.
+struct DroppedItem {
+  std::filesystem::path path;
+  bool folder = false;
+};
+
 // What the dialog shows now.
 struct DialogView {
   std::string status;
@@ -158,6 +164,11 @@ class DialogModel {
   void ImageLooked(ImageChoice image);
   // The user dropped or picked `file`. False while an update runs.
   bool FileChosen(const std::filesystem::path& file);
+  // Things dropped on the window. One file is chosen; one folder (an
+  // unpacked download, say) gives its code_data.bin; several are refused
+  // with a box that asks for one. False while an update runs (nothing
+  // changed).
+  bool Dropped(const std::vector<DroppedItem>& items);
 
   // --- "更新" -----------------------------------------------------------------
 

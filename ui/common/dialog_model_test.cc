@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -190,6 +191,20 @@ class ModelPlayer {
       return "";
     }
     if (word == "choose") return model_.FileChosen(argument) ? "yes" : "no";
+    if (word == "drop") {
+      // "a.bin", "dir/" (a folder), or several joined by ",".
+      std::vector<DroppedItem> items;
+      for (std::size_t from = 0; from <= argument.size();) {
+        std::size_t to = argument.find(',', from);
+        if (to == std::string::npos) to = argument.size();
+        std::string name = argument.substr(from, to - from);
+        const bool folder = !name.empty() && name.back() == '/';
+        if (folder) name.pop_back();
+        items.push_back({name, folder});
+        from = to + 1;
+      }
+      return model_.Dropped(items) ? "yes" : "no";
+    }
     ADD_FAILURE() << "no such event: " << event;
     return "";
   }
@@ -205,6 +220,7 @@ class ModelPlayer {
         {"note", view.deviceNote},
         {"line", view.progressLine},
         {"linefile", view.lineFile.string()},
+        {"file", model_.File().string()},
         {"title", view.title},
         {"percent", std::to_string(view.percent)},
         {"failedat", std::to_string(view.failedAtPercent)},
@@ -372,6 +388,20 @@ TEST(DialogModel, UpdatePressedRefusesTheFileFirstThenLooksForTheDevice) {
                {"choose:other.bin", "answer=no"},
                {"end:ok@10", "update=1"},
                {"choose:other.bin", "answer=yes"}})},
+      {"a dropped file is taken as it is, a dropped folder gives its code_data.bin",
+       Opened({{"drop:other.bin", "answer=yes | file=other.bin"},
+               {"drop:unpacked/", "answer=yes | file=" + (std::filesystem::path("unpacked") /
+                                                          "code_data.bin").string()}})},
+      {"several dropped at once: a box asks for one, and the file stays",
+       Opened({{"drop:a.bin,b.bin", "answer=yes | box=message | boxtext=" +
+                                        std::string(text::kOneFileOnly) +
+                                        " | file=code_data.bin"},
+               {"boxclosed", "box=none | update=1"}})},
+      {"nothing dropped is taken during an update",
+       Opened({{"press:ok", "answer=start"},
+               {"start@0", ""},
+               {"drop:other.bin", "answer=no | box=none | file=code_data.bin"},
+               {"drop:a.bin,b.bin", "answer=no | box=none"}})},
   });
 }
 

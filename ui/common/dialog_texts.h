@@ -22,6 +22,9 @@ inline constexpr std::string_view kKeepUpdating = "繼續更新";
 inline constexpr std::string_view kChooseFile = "選擇檔案…";
 inline constexpr std::string_view kImageFilesFilter = "資料庫檔案 (*.bin)";
 inline constexpr std::string_view kAllFilesFilter = "所有檔案 (*)";
+// Several things dropped on the window at once: which to write is not
+// guessed.
+inline constexpr std::string_view kOneFileOnly = "請一次只選一個檔案。";
 
 // The answers to the question about a newer download: the download, the
 // file as it is ("使用 code_data.bin"), or nothing.

@@ -128,7 +128,7 @@ class AppTest : public QObject {
   }
 
   // A dropped file whose name is not UTF-8 (Big5, as unzip leaves it) is
-  // the very file written; a dropped folder is not taken at all.
+  // the very file written; a dropped folder stands for its code_data.bin.
   void ADroppedBig5NameIsTheFileWritten() {
     const std::string raw = Folder().toStdString() + "/\xa7\xf3\xb7\x73.bin";  // 更新 in Big5
     std::ofstream(raw, std::ios::binary) << std::string(5000, 'x');
@@ -145,7 +145,8 @@ class AppTest : public QObject {
       QApplication::sendEvent(&dialog, &dropped);
       return true;
     };
-    QVERIFY(!drop("file://" + QUrl::toPercentEncoding(Folder(), "/")));
+    QVERIFY(drop("file://" + QUrl::toPercentEncoding(Folder(), "/")));
+    QVERIFY(dialog.findChild<QLabel*>("progress_line")->text().startsWith("找不到 code_data.bin"));
     QVERIFY(drop("file://" + QByteArray::fromStdString(raw).toPercentEncoding("/")));
     QSignalSpy finished(&dialog, &CUpdateDlg::UpdateFinished);
     QTest::mouseClick(dialog.findChild<QPushButton*>("update"), Qt::LeftButton);

@@ -41,20 +41,23 @@ namespace {
 
 constexpr int kWatchIntervalMs = 500;
 
-// The one local file a drag carries, if it carries exactly that and it is
-// not a folder. The path is taken from the URL's own bytes: a name that is
-// not UTF-8 (a Big5 name that unzip left from an archive made on Windows)
-// would not survive a round trip through QString.
-std::optional<std::filesystem::path> DraggedFile(const QMimeData* data) {
-  if (!data || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
-  const QUrl url = data->urls().first();
-  if (!url.isLocalFile()) return std::nullopt;
-  const QByteArray raw = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-  const std::filesystem::path file(
-      std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
-  std::error_code error;
-  if (std::filesystem::is_directory(file, error)) return std::nullopt;
-  return file;
+// The local files and folders a drag carries; none when any of it is not
+// local. Each path is taken from the URL's own bytes: a name that is not
+// UTF-8 (a Big5 name that unzip left from an archive made on Windows) would
+// not survive a round trip through QString.
+std::vector<DroppedItem> DraggedItems(const QMimeData* data) {
+  std::vector<DroppedItem> items;
+  if (!data || !data->hasUrls()) return items;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    const QByteArray raw =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    std::filesystem::path path(std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
+    std::error_code error;
+    const bool folder = std::filesystem::is_directory(path, error);
+    items.push_back({std::move(path), folder});
+  }
+  return items;
 }
 
 // The file the chooser picked, as the file system names it. The chooser
@@ -405,14 +408,16 @@ void CUpdateDlg::FileChosen(const std::filesystem::path& file) {
 }
 
 void CUpdateDlg::dragEnterEvent(QDragEnterEvent* event) {
-  if (m_shown.chooseFileEnabled && DraggedFile(event->mimeData())) event->acceptProposedAction();
+  if (m_shown.chooseFileEnabled && !DraggedItems(event->mimeData()).empty()) {
+    event->acceptProposedAction();
+  }
 }
 
 void CUpdateDlg::dropEvent(QDropEvent* event) {
-  const std::optional<std::filesystem::path> file = DraggedFile(event->mimeData());
-  if (!file) return;
+  const std::vector<DroppedItem> items = DraggedItems(event->mimeData());
+  if (items.empty()) return;
   event->acceptProposedAction();
-  FileChosen(*file);
+  if (m_model.Dropped(items)) Render();
 }
 
 void CUpdateDlg::OnAbout() {

@@ -33,9 +33,6 @@ constexpr UINT WM_APP_DPI_CHANGED = WM_APP + 32;
 // worker before it lets Windows go on.
 constexpr DWORD kEndSessionWaitMs = 5000;
 
-// Said when several files are dropped onto the window at once.
-constexpr wchar_t kOneFileOnly[] = L"請一次只選一個檔案。";
-
 // The system menu's entry that picks the file, with its mnemonic.
 std::wstring ChooseFileEntry() {
   std::wstring entry = WideFromUtf8(text::kChooseFile);
@@ -207,19 +204,13 @@ void CUpdateDlg::OnChooseFile() {
 }
 
 void CUpdateDlg::OnDropFiles(HDROP drop) {
-  const std::vector<std::filesystem::path> files = DroppedFiles(drop);
-  if (files.empty() || !m_shown.chooseFileEnabled) return;
-  if (files.size() > 1) {
-    MessageBoxW(m_hWnd, kOneFileOnly, theApp.AppName().c_str(), MB_OK | MB_ICONINFORMATION);
-    return;
+  std::vector<DroppedItem> items;
+  for (std::filesystem::path& file : DroppedFiles(drop)) {
+    std::error_code error;
+    const bool folder = std::filesystem::is_directory(file, error);
+    items.push_back({std::move(file), folder});
   }
-  // A folder (the unpacked download, say): its code_data.bin.
-  std::error_code error;
-  if (std::filesystem::is_directory(files.front(), error)) {
-    FileChosen(files.front() / kDefaultImageFile);
-    return;
-  }
-  FileChosen(files.front());
+  if (m_model.Dropped(items)) Render();
 }
 
 void CUpdateDlg::FileChosen(const std::filesystem::path& file) {

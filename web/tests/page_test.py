@@ -341,6 +341,20 @@ class PageTest(unittest.TestCase):
             self.assertEqual(self.wait_until_done(page), '更新成功!')
             self.assertEqual(page.evaluate('window.statuses'), SUCCESS)
 
+    def test_a_drop_takes_one_file_and_asks_for_one_of_several(self):
+        page = self.open('simulate=1')
+        page.wait_for(f"{STATUS} === '設備連線正常!'")
+        drop = ('(names => { const data = new DataTransfer();'
+                ' for (const name of names) data.items.add(new File([new Uint8Array(700)], name));'
+                " document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true,"
+                ' cancelable: true})); })')
+        page.evaluate(drop + "(['a.bin', 'b.bin'])")
+        self.assertEqual(page.wait_for(MESSAGE), '請一次只選一個檔案。')
+        page.click('#message button')
+        page.evaluate(drop + "(['dropped.bin'])")
+        page.wait_for("document.getElementById('file-text').textContent.includes('dropped.bin')")
+        page.wait_for("!document.getElementById('update').disabled")
+
     def test_files_refused_from_their_size_before_anything_is_read(self):
         with tempfile.TemporaryDirectory() as folder:
             large = os.path.join(folder, 'large.bin')
