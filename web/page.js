@@ -203,6 +203,7 @@
       $('confirm-text').textContent = view.boxText;
       box.returnValue = '';
       delete box.dataset.withdrawn;
+      delete box.dataset.answered;
       boxShown.element = box;
       box.showModal();
     } else if (view.boxKind === 'message' || view.boxKind === 'advice') {
@@ -635,12 +636,15 @@
     if (action === CLOSE_NOW) closePage();
   }
 
-  // The answer to the close question (a box taken away by the model is no
-  // answer).
-  async function onCloseAnswered() {
+  // The answer to the close question, once (a box taken away by the model
+  // is no answer). A button's answer goes to the core as it is pressed, not
+  // a task later with the dialog's close event: a close asked for in between
+  // would still find the question open and be ignored. Esc and the close
+  // event keep the update.
+  function onCloseAnswered(stop) {
     const box = $('confirm-close');
-    if (box.dataset.withdrawn) return;
-    const stop = box.returnValue === 'stop';
+    if (box.dataset.withdrawn || box.dataset.answered) return;
+    box.dataset.answered = '1';
     const action = state.core._gps_web_close_answered(stop ? 1 : 0);
     if (action === ANSWER_CLOSE) closePage();
     if (action === ANSWER_STOP && state.stop) state.stop();
@@ -724,7 +728,9 @@
   function wireEvents() {
     ui.update.addEventListener('click', () => runUpdate(true));
     ui.cancel.addEventListener('click', onCancel);
-    $('confirm-close').addEventListener('close', onCloseAnswered);
+    $('confirm-stop').addEventListener('click', () => onCloseAnswered(true));
+    $('confirm-keep').addEventListener('click', () => onCloseAnswered(false));
+    $('confirm-close').addEventListener('close', () => onCloseAnswered(false));
     ui.fileInput.addEventListener('change', () => chooseFile(ui.fileInput.files[0]));
     $('about-open').addEventListener('click', () => $('about').showModal());
     document.addEventListener('keydown', event => {

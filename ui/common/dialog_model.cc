@@ -112,6 +112,9 @@ bool DialogModel::FileChosen(const std::filesystem::path& file) {
   m_progress = UpdateProgress();
   m_failedAtPercent = -1;
   m_lookAtImage = true;
+  // A box that refused the last file does not hold back the new one (a
+  // page may hand over a file before it has told of that box's close).
+  m_boxRefusedFile = false;
   return true;
 }
 
