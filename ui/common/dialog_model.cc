@@ -33,6 +33,20 @@ ImageChoice LookAtImage(const std::filesystem::path& file, bool given) {
   return given ? ChooseGivenImage(file) : ChooseDefaultImage(file);
 }
 
+DialogView ViewWithImageLooked(DialogModel& model, DialogModel::Clock::time_point now) {
+  DialogView view = model.View(now);
+  if (!view.lookAtImage) return view;
+  model.ImageLooked(LookAtImage(model.File(), model.FileGiven()));
+  return model.View(now);
+}
+
+DialogModel::StartAction PressUpdate(DialogModel& model, const LinkSettings& link) {
+  if (!model.MayStartUpdate()) return DialogModel::StartAction::Nothing;
+  const ProbeOutcome probe = ProbeDevice(link).outcome;
+  const std::filesystem::path& file = model.File();
+  return model.UpdatePressed(probe, LookAtImage(file, model.FileGiven()), CheckImageFile(file));
+}
+
 DialogModel::DialogModel(std::filesystem::path file, bool given, std::string title)
     : m_session(std::move(file)), m_fileGiven(given), m_title(std::move(title)) {}
 

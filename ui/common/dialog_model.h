@@ -270,4 +270,14 @@ class DialogModel {
   bool m_boxRefusedFile = false;  // m_box tells why a file was refused
 };
 
+// Two steps of a desktop dialog, which has the file on disk and the device
+// at hand (the web page, with a browser's file, takes them itself):
+//
+// The view, with the file looked at again first when the view asks for it.
+DialogView ViewWithImageLooked(DialogModel& model, DialogModel::Clock::time_point now);
+// "更新": a fresh probe on `link`, the file looked at and checked on disk,
+// then the model's decision. Nothing is probed while an update runs: the
+// device is the worker's.
+DialogModel::StartAction PressUpdate(DialogModel& model, const LinkSettings& link);
+
 }  // namespace gps

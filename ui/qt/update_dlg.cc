@@ -27,7 +27,6 @@
 #include "hid/device_match.h"
 #include "hid/device_view_backend.h"
 #include "protocol/device_probe.h"
-#include "protocol/image_check.h"
 #include "protocol/messages.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/guidance_texts.h"
@@ -199,15 +198,9 @@ CUpdateDlg::~CUpdateDlg() {
 }
 
 void CUpdateDlg::OnUpdate() {
-  // One update at a time, and the device is the worker's while it runs.
-  if (!m_model.MayStartUpdate()) return;
   // As the command-line program does, a look at the device first: with none
   // there nothing is sent, and "更新" stays usable.
-  const ProbeOutcome probe = ProbeDevice(m_link).outcome;
-  const std::filesystem::path& file = m_model.File();
-  const DialogModel::StartAction action =
-      m_model.UpdatePressed(probe, LookAtImage(file, m_model.FileGiven()), CheckImageFile(file));
-  if (action == DialogModel::StartAction::Start) StartUpdate();
+  if (PressUpdate(m_model, m_link) == DialogModel::StartAction::Start) StartUpdate();
   Render();
 }
 
@@ -429,12 +422,7 @@ void CUpdateDlg::OnAbout() {
 }
 
 void CUpdateDlg::Render() {
-  const auto now = DialogModel::Clock::now();
-  DialogView view = m_model.View(now);
-  if (view.lookAtImage) {
-    m_model.ImageLooked(LookAtImage(m_model.File(), m_model.FileGiven()));
-    view = m_model.View(now);
-  }
+  DialogView view = ViewWithImageLooked(m_model, DialogModel::Clock::now());
   const bool all = !m_rendered;
   m_rendered = true;
   // Positions come once a page: only what changed is touched.

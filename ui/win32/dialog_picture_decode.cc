@@ -5,21 +5,10 @@
 #include <new>
 
 #include "hid/win32/system_library.h"
+#include "ui/win32/com_calls.h"
 
 namespace gps {
 namespace {
-
-using CoInitializeExFn = HRESULT(WINAPI*)(void*, DWORD);
-using CoUninitializeFn = void(WINAPI*)();
-using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
-
-// ole32.dll is a known DLL, but the programs load every COM call at run time
-// (as the taskbar button does); the imaging component itself is found by COM
-// through its registration in the system folder, never beside the program.
-HMODULE Ole32() {
-  static const HMODULE module = LoadSystemLibrary(L"ole32.dll");
-  return module;
-}
 
 // COM on this thread for as long as the decoding lasts, in the single-
 // threaded apartment the dialog's thread uses for the taskbar button. A
@@ -71,6 +60,8 @@ class ComRef {
 RgbPicture Decode(const void* bytes, std::size_t size) {
   RgbPicture none;
   if (!bytes || size == 0 || size > MAXDWORD) return none;
+  // The imaging component is found by COM through its registration in the
+  // system folder, never beside the program.
   const auto create = SystemFunction<CoCreateInstanceFn>(Ole32(), "CoCreateInstance");
   if (!create) return none;
   // The first version of the factory: Windows 7 has no other.

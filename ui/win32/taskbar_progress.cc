@@ -2,22 +2,9 @@
 
 #include <shobjidl.h>
 
-#include "hid/win32/system_library.h"
+#include "ui/win32/com_calls.h"
 
 namespace gps {
-namespace {
-
-using CoInitializeExFn = HRESULT(WINAPI*)(void*, DWORD);
-using CoUninitializeFn = void(WINAPI*)();
-using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
-
-// Loaded once, on first use, and kept for the process.
-HMODULE Ole32() {
-  static const HMODULE module = LoadSystemLibrary(L"ole32.dll");
-  return module;
-}
-
-}  // namespace
 
 TaskbarProgress::~TaskbarProgress() {
   if (list_) list_->Release();

@@ -11,7 +11,6 @@
 #include "hid/device_view_backend.h"
 #include "hid/win32/wide_text.h"
 #include "protocol/device_probe.h"
-#include "protocol/image_check.h"
 #include "res/resource.h"
 #include "ui/common/dialog_texts.h"
 #include "ui/common/image_file.h"
@@ -164,15 +163,9 @@ void CUpdateDlg::OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header) {
 // --- the file and "更新" -------------------------------------------------------
 
 void CUpdateDlg::OnUpdate() {
-  // One update at a time, and the device is the worker's while it runs.
-  if (!m_model.MayStartUpdate()) return;
   // As the command-line program does, a look at the device first: with none
   // there nothing is sent, and "更新" stays usable.
-  const ProbeOutcome probe = ProbeDevice(m_link).outcome;
-  const std::filesystem::path& file = m_model.File();
-  const DialogModel::StartAction action =
-      m_model.UpdatePressed(probe, LookAtImage(file, m_model.FileGiven()), CheckImageFile(file));
-  if (action == DialogModel::StartAction::Start) StartUpdate();
+  if (PressUpdate(m_model, m_link) == DialogModel::StartAction::Start) StartUpdate();
   Render();
 }
 

@@ -97,12 +97,7 @@ void CUpdateDlg::AttachLineTooltip() {
 // --- rendering -----------------------------------------------------------------
 
 void CUpdateDlg::Render() {
-  const auto now = DialogModel::Clock::now();
-  DialogView view = m_model.View(now);
-  if (view.lookAtImage) {
-    m_model.ImageLooked(LookAtImage(m_model.File(), m_model.FileGiven()));
-    view = m_model.View(now);
-  }
+  DialogView view = ViewWithImageLooked(m_model, DialogModel::Clock::now());
   const bool all = !m_rendered;
   m_rendered = true;
   // Positions come once a page: only what changed is touched.
