@@ -99,7 +99,11 @@ class PrivateBus : public ::testing::Test {
   void TearDown() override {
     if (logind_) {
       QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
-      QMetaObject::invokeMethod(logind_, "deleteLater");
+      // Deleted on its own thread before the thread is told to quit: a
+      // deleteLater could still be queued when the loop ends, and leak.
+      FakeLogind* logind = logind_;
+      QMetaObject::invokeMethod(logind_, [logind] { delete logind; }, Qt::BlockingQueuedConnection);
+      logind_ = nullptr;
     }
     thread_.quit();
     thread_.wait(5000);
