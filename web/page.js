@@ -640,9 +640,12 @@
   // is no answer). A button's answer goes to the core as it is pressed, not
   // a task later with the dialog's close event: a close asked for in between
   // would still find the question open and be ignored. Esc and the close
-  // event keep the update.
-  function onCloseAnswered(stop) {
+  // event keep the update. A close event that arrives when the box is open
+  // again belongs to an earlier question (the event comes a task after the
+  // box shut): it must not answer the new one.
+  function onCloseAnswered(stop, event) {
     const box = $('confirm-close');
+    if (event && box.open) return;
     if (box.dataset.withdrawn || box.dataset.answered) return;
     box.dataset.answered = '1';
     const action = state.core._gps_web_close_answered(stop ? 1 : 0);
@@ -730,7 +733,7 @@
     ui.cancel.addEventListener('click', onCancel);
     $('confirm-stop').addEventListener('click', () => onCloseAnswered(true));
     $('confirm-keep').addEventListener('click', () => onCloseAnswered(false));
-    $('confirm-close').addEventListener('close', () => onCloseAnswered(false));
+    $('confirm-close').addEventListener('close', event => onCloseAnswered(false, event));
     ui.fileInput.addEventListener('change', () => chooseFile(ui.fileInput.files[0]));
     $('about-open').addEventListener('click', () => $('about').showModal());
     document.addEventListener('keydown', event => {

@@ -423,9 +423,19 @@ class PageTest(unittest.TestCase):
         question = page.wait_for("document.getElementById('confirm-close').open && "
                                  "document.getElementById('confirm-text').textContent")
         self.assertIn('確定要中斷更新並關閉嗎?', question)
+        # 繼續, and 取消 again at once: the first box's close event, which
+        # comes a task later, must not answer the second question.
+        self.assertTrue(page.evaluate('''(() => {
+            const box = document.getElementById('confirm-close');
+            const closed = new Promise(resolve => box.addEventListener('close', resolve, {once: true}));
+            box.querySelector("button[value='keep']").click();
+            const asked = box.open;
+            document.getElementById('cancel').click();
+            return closed.then(() => !asked && box.open);
+        })()'''))
+        self.assertEqual(page.evaluate("document.getElementById('cancel').textContent"), '取消')
         page.click("#confirm-close button[value='keep']")
         page.wait_for("!document.getElementById('confirm-close').open")
-        self.assertEqual(page.evaluate("document.getElementById('cancel').textContent"), '取消')
         if SCREENSHOT:
             page.wait_for(f"{STATUS} === '正在寫入資料庫...' && "
                           "Number(document.getElementById('progress').ariaValueNow) >= 300")
