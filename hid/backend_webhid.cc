@@ -5,7 +5,8 @@
 // blocking while the browser keeps running. The JavaScript half,
 // backend_webhid.js, holds the HIDDevice objects, one shared connection per
 // device, the input reports that arrived for each read handle, and the
-// output reports still in flight on each write handle.
+// output reports still in flight (and queued behind them) on each write
+// handle.
 //
 // Every call answers: a JavaScript fault ends as a failed call (safely()),
 // never as a core that waits for ever.
@@ -63,10 +64,12 @@ EM_ASYNC_JS(int, WebHidRead, (int handle, uint8_t* buffer, uint32_t length, uint
   return result;
 });
 
-// An output report is handed to WebHID without a pause of the core: only
-// when the window of reports in flight is full does the write wait, through
-// Asyncify (each such pause unwinds and rewinds the core's whole stack, which
-// costs more than a report).
+// An output report is taken without a pause of the core: handed to WebHID,
+// or queued behind the window of reports in flight and handed over by
+// JavaScript as soon as one of those has gone. Only when the queue is full
+// too does the write wait, through Asyncify (each such pause unwinds and
+// rewinds the core's whole stack, which costs more than a report), until a
+// window's worth of room is free; WebHID meanwhile keeps a full window.
 EM_JS(int, WebHidSend, (int handle, const uint8_t* buffer, uint32_t length, int stop), {
   return gpsWebHid.send(handle, buffer, length, stop);
 });

@@ -127,7 +127,8 @@ var gpsWebHid = {
       return 0;
     });
     if (error) return [-1, error];
-    const h = {device, read, queue: [], waiter: null, gone: false, inFlight: [], failed: false};
+    const h = {device, read, queue: [], waiter: null, gone: false, inFlight: [], queued: [],
+               failed: false, stop: 0};
     if (read) {
       h.listener = event => {
         if (h.queue.length >= this.queueLimit) return;
@@ -191,68 +192,110 @@ var gpsWebHid = {
   },
 
   // One output report from HEAPU8 at `ptr`: byte 0 is the report identifier,
-  // the rest its data. It is handed to WebHID at once, without a wait:
-  // returns 0 when it was, 4 when it was and the window is now full (the
-  // core then calls makeRoom), 1 when it could not be, 3 when event `stop`
-  // is set. A report that failed after it was accepted fails the next write
-  // (or the flush).
+  // the rest its data. It is taken without a wait: handed to WebHID at once
+  // while fewer than `window` are in flight, else kept in the handle's queue
+  // and handed over as soon as one in flight has gone (from that report's
+  // settling, without the core). Returns 0 when it was taken, 4 when it was
+  // and the handle now holds as many as it may (the core then calls
+  // makeRoom), 1 when it could not be, 3 when event `stop` is set. A report
+  // that failed after it was taken fails the next write (or the flush), and
+  // nothing queued after it is sent.
   send(id, ptr, length, stop) {
     try {
-      if (gpsStopEvents.isSet(stop)) return 3;
       const h = this.handles.get(id);
-      if (!h || h.read || length < 1) return 1;
-      if (h.failed || h.gone) return 1;
-      const reportId = HEAPU8[ptr];
-      const data = HEAPU8.slice(ptr + 1, ptr + length);
-      let sent;
-      try {
-        sent = h.device.sendReport(reportId, data);
-      } catch (e) {
-        sent = Promise.reject(e);
+      if (gpsStopEvents.isSet(stop)) {
+        if (h) this.drop(h);
+        return 3;
       }
-      const entry = {settled: false};
-      const settle = ok => {
-        entry.settled = true;
-        if (!ok) h.failed = true;
-      };
-      entry.promise = Promise.resolve(sent).then(() => settle(true), () => settle(false));
-      h.inFlight.push(entry);
-      return h.inFlight.length >= Math.max(1, this.window) ? 4 : 0;
+      if (!h || h.read || length < 1) return 1;
+      if (h.failed || h.gone) {
+        this.drop(h);
+        return 1;
+      }
+      h.stop = stop;
+      h.queued.push({reportId: HEAPU8[ptr], data: HEAPU8.slice(ptr + 1, ptr + length)});
+      this.pump(h);
+      return this.held(h) >= this.most() ? 4 : 0;
     } catch (e) {
       console.error('WebHID:', e);
       return 1;
     }
   },
 
-  // Waits while the window is full: until half of it is free (with a window
-  // of 1, until the report has gone), so that the core then hands over
-  // several reports before it has to pause again. 0 when the reports that
-  // went meanwhile all went.
+  // The most reports a write handle holds, in flight and queued: the window
+  // in flight and, behind it, all but one of another window's worth, so
+  // that WebHID always has the next reports while the core is paused. With
+  // a window of 1 nothing is queued: each report is awaited before the next.
+  most() {
+    const window = Math.max(1, this.window);
+    return 2 * window - 1;
+  },
+
+  held(h) { return h.inFlight.length + h.queued.length; },
+
+  // Hands queued reports to WebHID while the window has room; after a
+  // failure, a stop or an unplug, drops them instead.
+  pump(h) {
+    const window = Math.max(1, this.window);
+    while (h.queued.length > 0 && h.inFlight.length < window) {
+      if (h.failed || h.gone || gpsStopEvents.isSet(h.stop)) {
+        this.drop(h);
+        return;
+      }
+      const report = h.queued.shift();
+      let sent;
+      try {
+        sent = h.device.sendReport(report.reportId, report.data);
+      } catch (e) {
+        sent = Promise.reject(e);
+      }
+      const entry = {settled: false};
+      entry.promise = Promise.resolve(sent).then(() => this.settle(h, entry, true),
+                                                 () => this.settle(h, entry, false));
+      h.inFlight.push(entry);
+    }
+  },
+
+  settle(h, entry, ok) {
+    entry.settled = true;
+    if (!ok) h.failed = true;
+    while (h.inFlight.length > 0 && h.inFlight[0].settled) h.inFlight.shift();
+    this.pump(h);
+  },
+
+  drop(h) { h.queued.length = 0; },
+
+  // Waits while the handle holds as many reports as it may: until fewer
+  // than a window are left, so that the core then hands over a window's
+  // worth before it has to pause again. 0 when the reports that went
+  // meanwhile all went.
   async makeRoom(id, boundMs, stop) {
     const h = this.handles.get(id);
     if (!h) return 1;
-    const low = Math.floor(Math.max(1, this.window) / 2);
-    while (h.inFlight.length > low) {
+    const low = Math.max(1, this.window) - 1;
+    while (this.held(h) > low) {
       const result = await this.settleOldest(h, boundMs, stop);
       if (result !== 0) return result;
     }
     return h.failed || h.gone ? 1 : 0;
   },
 
-  // Waits for the oldest report in flight; 0 when it went.
+  // Waits for the oldest report in flight; 0 when it went. A wait that
+  // ends otherwise drops what is queued: nothing more goes out.
   async settleOldest(h, boundMs, stop) {
+    if (h.inFlight.length === 0) this.pump(h);
+    if (h.inFlight.length === 0) return h.failed || h.gone ? 1 : 0;
     const end = await gpsStopEvents.within(h.inFlight[0].promise, boundMs, stop);
-    if (end.stopped) return 3;
-    if (end.timedOut) return 2;
-    while (h.inFlight.length > 0 && h.inFlight[0].settled) h.inFlight.shift();
-    return h.failed ? 1 : 0;
+    const result = end.stopped ? 3 : end.timedOut ? 2 : h.failed ? 1 : 0;
+    if (result !== 0) this.drop(h);
+    return result;
   },
 
-  // Waits until every report in flight has gone: 0 when all did.
+  // Waits until every report taken has gone: 0 when all did.
   async flush(id, boundMs, stop) {
     const h = this.handles.get(id);
     if (!h) return 1;
-    while (h.inFlight.length > 0) {
+    while (this.held(h) > 0) {
       const result = await this.settleOldest(h, boundMs, stop);
       if (result !== 0) return result;
     }
@@ -267,6 +310,7 @@ var gpsWebHid = {
     const h = this.handles.get(id);
     if (!h) return;
     this.handles.delete(id);
+    this.drop(h);
     if (h.listener) h.device.removeEventListener('inputreport', h.listener);
     this.wake(h);
     const device = h.device;

@@ -99,46 +99,121 @@
   }
 
   // The model's view. A new status text or box is drawn at once (each text
-  // is seen, and announced); the bar and the line under it once per frame
-  // at most, so that a report of the job costs the update nothing but the
-  // view's making.
-  let viewFrame = 0;
+  // is seen, and announced). The bar, the line under it and the title
+  // follow the job's progress on an animation frame at most every
+  // PROGRESS_MS, less often where drawing such a frame takes the page's
+  // thread more than 1/PROGRESS_SHARE of that time (a slow computer), and
+  // never less often than PROGRESS_MOST_MS; the title at most every
+  // TITLE_MS. Every frame the browser draws, and every new title (which its
+  // own process shows and records), costs it far more than the reports the
+  // job writes meanwhile, and those reports go through the same processes
+  // (web/README.md, "Pace").
+  const PROGRESS_MS = 250;
+  const PROGRESS_SHARE = 20;
+  const PROGRESS_MOST_MS = 2000;
+  const TITLE_MS = 2000;
+  const drawing = {frame: 0, timer: 0, at: -Infinity, titleAt: -Infinity, cost: 0};
   function show(view) {
     const last = state.view;
     state.view = view;
     if (!last || view.status !== last.status || view.statusFailed !== last.statusFailed ||
         view.boxSerial !== last.boxSerial) {
       drawNow();
-    } else if (!viewFrame) {
-      viewFrame = requestAnimationFrame(draw);
+    } else {
+      progressed();
     }
   }
 
-  function drawNow() {
-    if (viewFrame) cancelAnimationFrame(viewFrame);
-    draw();
+  // The job moved on: its progress is drawn on the next progress frame.
+  function progressed() {
+    if (drawing.frame || drawing.timer) return;
+    const every = Math.min(Math.max(PROGRESS_MS, PROGRESS_SHARE * drawing.cost),
+                           PROGRESS_MOST_MS);
+    const wait = drawing.at + every - performance.now();
+    if (wait <= 0) {
+      drawing.frame = requestAnimationFrame(drawProgress);
+    } else {
+      drawing.timer = setTimeout(() => {
+        drawing.timer = 0;
+        drawing.frame = requestAnimationFrame(drawProgress);
+      }, wait);
+    }
   }
 
-  function draw() {
-    viewFrame = 0;
+  // A frame of progress, and how long the browser took over it: from its
+  // callback to the first task after it, the frame's style, layout, paint
+  // and hand-over to the compositor come in between. The core hands the
+  // page a view when a status or a box changes, and otherwise only says
+  // that the bar moved: the view is asked for here.
+  function drawProgress() {
+    const start = performance.now();
+    if (state.core) state.view = JSON.parse(state.core.UTF8ToString(state.core._gps_web_view()));
+    draw(false);
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => {
+      drawing.cost = performance.now() - start;
+      channel.port1.close();
+    };
+    channel.port2.postMessage(null);
+  }
+
+  function drawNow() {
+    cancelAnimationFrame(drawing.frame);
+    clearTimeout(drawing.timer);
+    drawing.timer = 0;
+    draw(true);
+  }
+
+  let drawnWidth = null;  // the bar's width as last written (the style reads it back rounded)
+  // `now`: the title too, however recently it changed.
+  function draw(now) {
+    drawing.frame = 0;
+    drawing.at = performance.now();
     const view = state.view;
     if (!view || state.blocked) return;
     if (ui.status.textContent !== view.status || ui.status.classList.contains('failure') !==
         view.statusFailed) {
       showStatus(view.status, view.statusFailed);
     }
-    ui.detail.textContent = view.progressLine;
-    if (view.progressLine) ui.bar.setAttribute('aria-valuetext', view.progressLine);
-    else ui.bar.removeAttribute('aria-valuetext');
-    document.title = view.title;
+    setText(ui.detail, view.progressLine);
+    setAttribute(ui.bar, 'aria-valuetext', view.progressLine || null);
+    if (document.title !== view.title && (now || drawing.at - drawing.titleAt >= TITLE_MS)) {
+      drawing.titleAt = drawing.at;
+      document.title = view.title;
+    }
     const range = view.barRange;
     const position = Math.min(view.barPosition, range);
-    ui.bar.setAttribute('aria-valuemax', String(range));
-    ui.bar.setAttribute('aria-valuenow', String(position));
-    ui.fill.style.width = range > 0 ? `${(100 * position) / range}%` : '0';
+    setAttribute(ui.bar, 'aria-valuemax', String(range));
+    setAttribute(ui.bar, 'aria-valuenow', String(position));
+    const width = range > 0 ? `${(100 * position) / range}%` : '0';
+    if (drawnWidth !== width) {
+      drawnWidth = width;
+      ui.fill.style.width = width;
+    }
     keepScreenAwake(view.keepAwake);
     refreshButtons();
     showBox(view);
+  }
+
+  // The view comes after every page the job writes, and most of it is as
+  // it was: only what changed is written to the document. A write of the
+  // same text or attribute still costs the browser a style and layout pass,
+  // and a title a message to the browser's own process, which the reports
+  // in flight wait on.
+  function setText(element, value) {
+    if (element.textContent !== value) element.textContent = value;
+  }
+
+  function setAttribute(element, name, value) {
+    if (value === null) {
+      if (element.hasAttribute(name)) element.removeAttribute(name);
+    } else if (element.getAttribute(name) !== value) {
+      element.setAttribute(name, value);
+    }
+  }
+
+  function setDisabled(element, disabled) {
+    if (element.disabled !== disabled) element.disabled = disabled;
   }
 
   // A modal box with one OK button; resolves when the user has closed it.
@@ -180,11 +255,12 @@
   function refreshButtons() {
     const view = state.view;
     const may = !!view && !state.blocked && !!state.core;
-    ui.update.disabled = !may || !view.updateEnabled || !state.image || !state.hid;
-    ui.cancel.textContent = view && view.keepAwake ? '取消' : '關閉';
-    ui.cancel.disabled = !!view && !view.cancelEnabled;
-    ui.fileInput.disabled = !may || !view.chooseFileEnabled;
-    document.body.dataset.job = state.running ? 'running' : 'idle';
+    setDisabled(ui.update, !may || !view.updateEnabled || !state.image || !state.hid);
+    setText(ui.cancel, view && view.keepAwake ? '取消' : '關閉');
+    setDisabled(ui.cancel, !!view && !view.cancelEnabled);
+    setDisabled(ui.fileInput, !may || !view.chooseFileEnabled);
+    const job = state.running ? 'running' : 'idle';
+    if (document.body.dataset.job !== job) document.body.dataset.job = job;
   }
 
   // The model's box: one with a new number opens; one that is no longer in
@@ -244,7 +320,7 @@
       gpsHid: state.hid,
       // The core's .wasm carries the release in its URL, as every file does.
       locateFile: path => `${path}?v=${encodeURIComponent(RELEASE)}`,
-      gpsPage: {view: show, message},
+      gpsPage: {view: show, progressed, message},
     });
     // A .wasm that is slow to come (or to compile) gets a note meanwhile;
     // one that cannot come at all ends in the promise's failure.

@@ -50,6 +50,14 @@ using Clock = DialogModel::Clock;
 EM_JS(void, PageView, (const char* json, size_t length), {
   Module.gpsPage.view(JSON.parse(UTF8ToString(json, length)));
 });
+// The bar's position moved: 1 when the page asks for the view itself when
+// it draws (gps_web_view), 0 when it must be handed the view now.
+EM_JS(int, PageProgressed, (), {
+  const page = Module.gpsPage;
+  if (!page.progressed) return 0;
+  page.progressed();
+  return 1;
+});
 EM_ASYNC_JS(void, PageMessage, (const char* text, size_t length), {
   try {
     await Module.gpsPage.message(UTF8ToString(text, length));
@@ -172,9 +180,13 @@ class PageReporter final : public UpdateReporter {
     core_.model->JobRange(upper);
     core_.Show();
   }
+  // A position moves only the bar and the line under it, and comes after
+  // every page written: the page draws those a few times a second and asks
+  // for the view when it does, instead of being handed a view (made and
+  // parsed) for every page.
   void SetProgressPosition(uint32_t position) override {
     core_.model->JobPosition(position, Clock::now());
-    core_.Show();
+    if (!PageProgressed()) core_.Show();
   }
   void StageBegins(JobStage stage) override {
     core_.model->JobStageBegins(stage, Clock::now());
@@ -214,6 +226,12 @@ EMSCRIPTEN_KEEPALIVE void gps_web_open(int simulated) {
 // The view as it is now (the time left moves on its own while an update
 // runs): Module.gpsPage.view gets it.
 EMSCRIPTEN_KEEPALIVE void gps_web_show() { TheCore().Show(); }
+
+// The view as it is now, as gps_web_show hands it, for a page that was told
+// that the bar moved; read with UTF8ToString before the core is called again.
+EMSCRIPTEN_KEEPALIVE const char* gps_web_view() {
+  return Hand(ViewJson(TheCore().model->View(Clock::now())));
+}
 
 // A look at the granted devices (the list only); when the model wants it,
 // the device is then opened once and closed again. Returns the probe's

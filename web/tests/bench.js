@@ -20,9 +20,10 @@ const LENGTH = 1 << 20;
 async function measure(window, updates) {
   const hid = new SimHid();
   const device = hid.add(makeModel(await GpsSimDevice(), {test: true}));
-  // The page as page.js is to the core: a view after each event and report.
+  // The page as page.js is to the core: a view for each status, the bar's
+  // moves only said (the page asks for the view when it draws).
   const core = await GpsCore({gpsHid: hid, gpsPage: {
-    view() {}, message: async () => {}}});
+    view() {}, progressed() {}, message: async () => {}}});
   core.gpsWebHid.window = window;
   const buffer = core._gps_web_image(LENGTH);
   const runs = [];
