@@ -223,12 +223,22 @@ var gpsWebHid = {
   },
 
   // The most reports a write handle holds, in flight and queued: the window
-  // in flight and, behind it, all but one of another window's worth, so
-  // that WebHID always has the next reports while the core is paused. With
-  // a window of 1 nothing is queued: each report is awaited before the next.
+  // in flight and, behind it, `queueBehind` more, so that the core pauses
+  // (an Asyncify unwind and rewind of its whole stack, which costs more
+  // than a report) once for many reports. With a window of 1 nothing is
+  // queued: each report is awaited before the next.
+  queueBehind: 64,
   most() {
     const window = Math.max(1, this.window);
-    return 2 * window - 1;
+    return window === 1 ? 1 : window + this.queueBehind;
+  },
+
+  // What makeRoom leaves the handle holding: a window in flight and one
+  // more queued, so that WebHID has the next reports while the core is
+  // rewound and hands over the rest.
+  resumeAt() {
+    const window = Math.max(1, this.window);
+    return window === 1 ? 0 : 2 * window;
   },
 
   held(h) { return h.inFlight.length + h.queued.length; },
@@ -265,14 +275,14 @@ var gpsWebHid = {
 
   drop(h) { h.queued.length = 0; },
 
-  // Waits while the handle holds as many reports as it may: until fewer
-  // than a window are left, so that the core then hands over a window's
-  // worth before it has to pause again. 0 when the reports that went
-  // meanwhile all went.
+  // Waits while the handle holds as many reports as it may: until it holds
+  // no more than resumeAt(), so that the core then hands over most of the
+  // queue's worth before it has to pause again. 0 when the reports that
+  // went meanwhile all went.
   async makeRoom(id, boundMs, stop) {
     const h = this.handles.get(id);
     if (!h) return 1;
-    const low = Math.max(1, this.window) - 1;
+    const low = this.resumeAt();
     while (this.held(h) > low) {
       const result = await this.settleOldest(h, boundMs, stop);
       if (result !== 0) return result;

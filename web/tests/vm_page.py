@@ -6,7 +6,7 @@ http://localhost:PORT, opens it on whatever device the browser's policy
 grants, and waits for the update to end.
 
     vm_page.py [--port 8000] [--window N] [--timeout SECONDS] [--browser-log FILE]
-               [--simulate] [--bare-loop REPORTS] FILE
+               [--simulate] [--bare-loop REPORTS] [--pages N] [--probe] FILE
 
 Prints each status text the page showed, one a line, and then on standard
 error the update's time, measured in the page from the first text of the
@@ -14,7 +14,8 @@ update to its last, and the time of its page writes (from the first
 "正在寫入資料庫..." to "資料庫寫入成功!"). With --bare-loop, runs the harness's
 bare sendReport loop (harness/bare_loop.html) for REPORTS reports in the
 same browser before the page and again after it (a browser's first minutes
-carry work of its own), and prints both times too. With --probe, prints
+carry work of its own), and prints those times too. With --pages N, the
+page updates N times, each in a new tab, with a bare loop before each. With --probe, prints
 where the time of the output reports went in each (pace_probe.js, the
 renderer's own figures, the CPU time of the browser's processes). Exit
 status 0 when the last text is "更新成功!".
@@ -108,7 +109,7 @@ def browser_cpu(root):
     used so far, by process type (the browser itself, renderer, gpu-process,
     utility...)."""
     tick_ms = 1000 / os.sysconf('SC_CLK_TCK')
-    parent, used, kind = {}, {}, {}
+    parent, used, kind, threads = {}, {}, {}, {}
     for entry in os.listdir('/proc'):
         if not entry.isdigit():
             continue
@@ -125,6 +126,8 @@ def browser_cpu(root):
         parent[pid] = int(fields[1])
         used[pid] = (int(fields[11]) + int(fields[12])) * tick_ms
         kind[pid] = found.group(1).decode() if found else 'browser'
+        if kind[pid] == 'renderer':
+            threads[pid] = thread_cpu(pid, tick_ms)
 
     totals = {}
     for pid in used:
@@ -133,7 +136,31 @@ def browser_cpu(root):
             p = parent[p]
         if p == root:
             totals[kind[pid]] = totals.get(kind[pid], 0) + used[pid]
+            # The renderers' threads by name: the page's own thread, the
+            # compositor, V8's background workers (wasm compiles), IO...
+            for name, ms in threads.get(pid, {}).items():
+                key = f'renderer/{name}'
+                totals[key] = totals.get(key, 0) + ms
     return totals
+
+
+def thread_cpu(pid, tick_ms):
+    """The CPU time (ms) of a process's threads, summed by thread name."""
+    by_name = {}
+    try:
+        tasks = os.listdir(f'/proc/{pid}/task')
+    except OSError:
+        return by_name
+    for task in tasks:
+        try:
+            with open(f'/proc/{pid}/task/{task}/stat') as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name = stat[stat.index('(') + 1:stat.rindex(')')]
+        fields = stat[stat.rindex(')') + 2:].split()
+        by_name[name] = by_name.get(name, 0) + (int(fields[11]) + int(fields[12])) * tick_ms
+    return by_name
 
 
 def spent(before, after):
@@ -189,6 +216,48 @@ def pace_summary(probe, begin=float('-inf'), end=float('inf')):
     return summary
 
 
+def page_update(browser, port, query, timeout, probe):
+    """One update by the kiosk page in a new tab: its status texts with their
+    times, the box it ended with (if any) and, with `probe`, where the time
+    of its page writes went."""
+    page = browser.open(f'http://localhost:{port}/index.html?{query}',
+                        RECORD_STATUSES + (PROBE if probe else ''))
+    result = {'probe': None, 'writing': None, 'writing_cpu': None}
+    try:
+        # Ended: the update has run and is over, or a message box tells why
+        # nothing started.
+        try:
+            if probe:
+                page.command('Performance.enable')
+                page.wait_for("window.statuses.some(s => s.text === '正在寫入資料庫...')",
+                              timeout=timeout)
+                before = main_thread(page)
+                cpu_before = browser_cpu(browser.process.pid)
+                page.wait_for("window.statuses.some(s => s.text === '資料庫寫入成功!')",
+                              timeout=timeout)
+                result['writing'] = spent(before, main_thread(page))
+                result['writing_cpu'] = spent(cpu_before, browser_cpu(browser.process.pid))
+            page.wait_for("(document.body.dataset.job === 'idle' && "
+                          "window.statuses.some(s => s.text === '正在清除...')) || "
+                          "document.getElementById('message').open || "
+                          "document.body.dataset.halted", timeout=timeout)
+        except BrowserError:
+            print(f'the page did not end in time: {page.evaluate(STATE, timeout=30)}',
+                  file=sys.stderr, flush=True)
+            raise
+        result['statuses'] = page.evaluate('window.statuses')
+        if probe:
+            result['probe'] = page.evaluate('window.paceProbe')
+        result['message'] = page.evaluate(
+            "(document.getElementById('message').open && "
+            "document.getElementById('message-text').textContent) || "
+            "(document.body.dataset.halted && "
+            "document.getElementById('unsupported').textContent)")
+        return result
+    finally:
+        page.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('file')
@@ -200,6 +269,8 @@ def main():
                         help="the page's simulated device instead of WebHID (a dry run)")
     parser.add_argument('--bare-loop', type=int, metavar='REPORTS',
                         help='first measure a bare sendReport loop of REPORTS reports')
+    parser.add_argument('--pages', type=int, default=1, metavar='N',
+                        help='N updates by the page, each in a new tab')
     parser.add_argument('--probe', action='store_true',
                         help='say where the time of the output reports went (pace_probe.js)')
     args = parser.parse_args()
@@ -211,65 +282,48 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     # Under QEMU without KVM the browser's own start can take minutes.
     browser = Browser(timeout=args.timeout, log=args.browser_log)
-    bares = []
+    bares, updates = [], []
+    query = f'window={args.window}' + ('&simulate=1' if args.simulate else '')
     try:
-        if args.bare_loop:
-            bares.append(('bare', bare_loop(browser, args.port, args.bare_loop, args.window,
-                                            args.timeout, args.probe)))
-        query = f'window={args.window}'
-        if args.simulate:
-            query += '&simulate=1'
-        page = browser.open(f'http://localhost:{args.port}/index.html?{query}',
-                            RECORD_STATUSES + (PROBE if args.probe else ''))
-        # Ended: the update has run and is over, or a message box tells why
-        # nothing started.
-        try:
-            if args.probe:
-                page.command('Performance.enable')
-                page.wait_for("window.statuses.some(s => s.text === '正在寫入資料庫...')",
-                              timeout=args.timeout)
-                before = main_thread(page)
-                cpu_before = browser_cpu(browser.process.pid)
-                page.wait_for("window.statuses.some(s => s.text === '資料庫寫入成功!')",
-                              timeout=args.timeout)
-                writing = spent(before, main_thread(page))
-                writing_cpu = spent(cpu_before, browser_cpu(browser.process.pid))
-            page.wait_for("(document.body.dataset.job === 'idle' && "
-                          "window.statuses.some(s => s.text === '正在清除...')) || "
-                          "document.getElementById('message').open || "
-                          "document.body.dataset.halted", timeout=args.timeout)
-        except BrowserError:
-            print(f'the page did not end in time: {page.evaluate(STATE, timeout=30)}',
-                  file=sys.stderr, flush=True)
-            raise
-        statuses = page.evaluate('window.statuses')
-        probe = page.evaluate('window.paceProbe') if args.probe else None
-        message = page.evaluate("(document.getElementById('message').open && "
-                                "document.getElementById('message-text').textContent) || "
-                                "(document.body.dataset.halted && "
-                                "document.getElementById('unsupported').textContent)")
-        page.close()
+        # A bare loop before each update of the page and one after the
+        # last: the browser's warming up (its first minutes, the core's
+        # compile) falls on both alike.
+        for run in range(args.pages):
+            if args.bare_loop:
+                bares.append(('bare' if run == 0 else f'bare{run + 1}',
+                              bare_loop(browser, args.port, args.bare_loop, args.window,
+                                        args.timeout, args.probe)))
+            updates.append(('page' if run == 0 else f'page{run + 1}',
+                            page_update(browser, args.port, query, args.timeout, args.probe)))
         if args.bare_loop:
             bares.append(('bare_after', bare_loop(browser, args.port, args.bare_loop,
                                                   args.window, args.timeout, args.probe)))
     finally:
         browser.close()
         server.shutdown()
-    for s in statuses:
-        print(s['text'])
-    if message:
-        print(f'message: {message}', file=sys.stderr)
-    if len(statuses) >= 2:
-        print(f"update_ms {statuses[-1]['at'] - statuses[1]['at']:.0f}", file=sys.stderr)
-    texts = [s['text'] for s in statuses]
-    if '正在寫入資料庫...' in texts and '資料庫寫入成功!' in texts:
-        begin = statuses[texts.index('正在寫入資料庫...')]['at']
-        end = statuses[texts.index('資料庫寫入成功!')]['at']
-        print(f'write_ms {end - begin:.1f}', file=sys.stderr)
-        if probe:
-            print(f'probe_page {json.dumps(pace_summary(probe, begin, end))}', file=sys.stderr)
-            print(f'main_thread_page {json.dumps(writing)}', file=sys.stderr)
-            print(f'cpu_page {json.dumps(writing_cpu)}', file=sys.stderr)
+    statuses = []
+    for name, update in updates:
+        statuses = update['statuses']
+        for s in statuses:
+            print(s['text'])
+        if update['message']:
+            print(f"message: {update['message']}", file=sys.stderr)
+        suffix = '' if name == 'page' else name[len('page'):]
+        if len(statuses) >= 2:
+            print(f"update{suffix}_ms {statuses[-1]['at'] - statuses[1]['at']:.0f}",
+                  file=sys.stderr)
+        texts = [s['text'] for s in statuses]
+        if '正在寫入資料庫...' in texts and '資料庫寫入成功!' in texts:
+            begin = statuses[texts.index('正在寫入資料庫...')]['at']
+            end = statuses[texts.index('資料庫寫入成功!')]['at']
+            print(f'write{suffix}_ms {end - begin:.1f}', file=sys.stderr)
+            if update['probe']:
+                print(f"probe_{name} {json.dumps(pace_summary(update['probe'], begin, end))}",
+                      file=sys.stderr)
+                print(f"main_thread_{name} {json.dumps(update['writing'])}", file=sys.stderr)
+                print(f"cpu_{name} {json.dumps(update['writing_cpu'])}", file=sys.stderr)
+        if not statuses or statuses[-1]['text'] != '更新成功!':
+            break
     for name, bare in bares:
         if 'error' in bare:
             print(f"{name}_error {bare['error']}", file=sys.stderr)
@@ -279,7 +333,9 @@ def main():
             print(f"probe_{name} {json.dumps(pace_summary(bare['probe']))}", file=sys.stderr)
             print(f"main_thread_{name} {json.dumps(bare['main_thread'])}", file=sys.stderr)
             print(f"cpu_{name} {json.dumps(bare['cpu'])}", file=sys.stderr)
-    return 0 if statuses and statuses[-1]['text'] == '更新成功!' else 1
+    if not all(u['statuses'] and u['statuses'][-1]['text'] == '更新成功!' for _, u in updates):
+        return 1
+    return 0
 
 
 if __name__ == '__main__':

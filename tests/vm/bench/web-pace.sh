@@ -9,27 +9,38 @@ guest() {
   device_up
   # The page's time is that of its image pages, from "正在寫入資料庫..."
   # (the write command has gone) to "資料庫寫入成功!": 1,004 data reports.
-  # The bare loop sends as many, before the page and again after it.
-  web_page page --timeout 600 --window 8 --bare-loop 1004 --probe code_data.bin
+  # The bare loop sends as many, before each of the page's three updates
+  # and after the last.
+  web_page page --timeout 600 --window 8 --bare-loop 1004 --pages 3 --probe code_data.bin
   device_stop
 }
 
 check() {
   expect_status 0 page
   expect_image code_data.bin
-  local page bare
-  page=$(sed -n 's/^write_ms //p' page.err)
-  # The faster of the two bare loops: the page is held to the browser's best.
-  bare=$(sed -n 's/^bare\(_after\)\{0,1\}_ms \([0-9.]*\) .*/\2/p' page.err |
-         sort -g | head -1)
-  if [ -z "$page" ] || [ -z "$bare" ]; then
+  # The browser and the VM grow faster over the minutes of a run (QEMU
+  # translates the browser's new machine code as it first runs), so each
+  # update of the page is held against the mean of the bare loops just
+  # before and just after it, and the last update, the most warmed up, is
+  # the one that counts.
+  local writes bares
+  writes=$(sed -n 's/^write[0-9]*_ms //p' page.err)
+  bares=$(sed -n 's/^bare[a-z0-9_]*_ms \([0-9.]*\) .*/\1/p' page.err)
+  if [ -z "$writes" ] || [ "$(wc -l <<< "$bares")" -ne $(($(wc -l <<< "$writes") + 1)) ]; then
     fail "no pace measured: $(tr '\n' ' ' < page.err)"
     return
   fi
   local line
-  while read -r line; do figure "$line"; done < <(grep -E '^(bare|probe|main_thread|cpu)_' page.err)
-  figure "$(awk -v p="$page" -v b="$bare" 'BEGIN {
-    printf "1,004 data reports, 8 in flight: page %.1f ms per report, bare sendReport loop %.1f ms per report (the faster run), ratio %.2f", p / 1004, b / 1004, p / b }')"
-  awk -v p="$page" -v b="$bare" 'BEGIN { exit !(p <= 1.3 * b) }' ||
-    fail "the page took more than 1.3 times the bare loop's time ($page ms against $bare ms)"
+  while read -r line; do figure "$line"; done < <(grep -E '^(write[0-9]*_ms|bare[a-z0-9_]*_ms|probe|main_thread|cpu)_?' page.err)
+  local k=0 page before after ratio
+  while read -r page; do
+    before=$(sed -n "$((k + 1))p" <<< "$bares")
+    after=$(sed -n "$((k + 2))p" <<< "$bares")
+    ratio=$(awk -v p="$page" -v b="$before" -v a="$after" 'BEGIN { printf "%.2f", 2 * p / (b + a) }')
+    figure "$(awk -v k=$((k + 1)) -v p="$page" -v b="$before" -v a="$after" -v r="$ratio" 'BEGIN {
+      printf "update %d: 1,004 data reports, 8 in flight: page %.1f ms per report, bare sendReport loop %.1f before and %.1f after, ratio %s", k, p / 1004, b / 1004, a / 1004, r }')"
+    k=$((k + 1))
+  done <<< "$writes"
+  awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' ||
+    fail "the page's last update took $ratio times the bare loops beside it (more than 1.3)"
 }
