@@ -36,6 +36,8 @@
   // The mark of an update under way, kept by the browser across a closed
   // tab, a crash or a power cut.
   const UNFINISHED_MARK = 'gps-update-unfinished';
+  // How long a new copy waits for the lock of one that is going away.
+  const LOCK_WAIT_MS = 2000;
 
   const params = new URLSearchParams(location.search);
   const simulate = params.get('simulate') === '1';
@@ -131,13 +133,35 @@
                            PROGRESS_MOST_MS);
     const wait = drawing.at + every - performance.now();
     if (wait <= 0) {
-      drawing.frame = requestAnimationFrame(drawProgress);
+      nextProgressFrame();
     } else {
       drawing.timer = setTimeout(() => {
         drawing.timer = 0;
-        drawing.frame = requestAnimationFrame(drawProgress);
+        nextProgressFrame();
       }, wait);
     }
+  }
+
+  // A hidden tab draws no frames, but its title is what the tab strip shows
+  // of the update: there the progress is written from a task instead (never
+  // from inside the core's call that said the bar moved).
+  function nextProgressFrame() {
+    if (!document.hidden) {
+      drawing.frame = requestAnimationFrame(drawProgress);
+      return;
+    }
+    drawing.timer = setTimeout(() => {
+      drawing.timer = 0;
+      drawProgress();
+    }, 0);
+  }
+
+  // A tab hidden while its frame was asked for would never get it.
+  function hiddenWithFrameAsked() {
+    if (!document.hidden || !drawing.frame) return;
+    cancelAnimationFrame(drawing.frame);
+    drawing.frame = 0;
+    progressed();
   }
 
   // A frame of progress, and how long the browser took over it: from its
@@ -787,13 +811,17 @@
 
   // One copy at a time, as on the desktop: the lock has the desktop
   // programs' name and is held while the page is open.
+  // A copy that is going away (a reload, a tab being closed) holds the lock
+  // until its document is gone, a moment after the new copy asks: the new
+  // copy waits for it that long before it says another copy is open.
   async function takeInstanceLock() {
     if (!navigator.locks) return true;
     return new Promise(resolve => {
-      navigator.locks.request('GPS_UPDATE_CLIENT', {ifAvailable: true}, lock => {
-        resolve(lock !== null);
-        return lock ? new Promise(() => {}) : undefined;
-      });
+      navigator.locks.request('GPS_UPDATE_CLIENT', {signal: AbortSignal.timeout(LOCK_WAIT_MS)},
+                              () => {
+                                resolve(true);
+                                return new Promise(() => {});
+                              }).catch(() => resolve(false));
     });
   }
 
@@ -834,6 +862,7 @@
       dropped(event.dataTransfer);
     });
     document.addEventListener('visibilitychange', () => {
+      hiddenWithFrameAsked();
       if (awake.wanted && document.visibilityState === 'visible' && !awake.lock) {
         awake.wanted = false;
         keepScreenAwake(true);

@@ -50,6 +50,8 @@ class Browser:
         self._buffer = b''
         self._next_id = 0
         self._events = []
+        # Tabs' comings and goings arrive as events (Page.close waits for one).
+        self.command('Target.setDiscoverTargets', {'discover': True})
 
     def command(self, method, params=None, session=None, timeout=None):
         self._next_id += 1
@@ -61,6 +63,13 @@ class Browser:
         if 'error' in answer:
             raise BrowserError(f"{method}: {answer['error'].get('message')}")
         return answer.get('result', {})
+
+    def wait_event(self, wanted, timeout=None):
+        """The first event, come or to come, for which `wanted` holds."""
+        for i, message in enumerate(self._events):
+            if wanted(message):
+                return self._events.pop(i)
+        return self._receive(wanted, timeout)
 
     def _receive(self, wanted, timeout=None):
         deadline = time.monotonic() + (timeout or self.timeout)
@@ -172,3 +181,7 @@ class Page:
         except (BrowserError, OSError):
             pass
         self.browser.command('Target.closeTarget', {'targetId': self.target})
+        # Closed is not yet gone: the tab's document (and what it holds, such
+        # as a lock) goes a moment later. The next tab must not meet it.
+        self.browser.wait_event(lambda m: m.get('method') == 'Target.targetDestroyed'
+                                and m['params'].get('targetId') == self.target, timeout=10)
