@@ -376,6 +376,30 @@
     return run;
   }
 
+  // Calls one of the core's functions that never wait, with numbers and
+  // strings. Not through ccall: while another call is paused (a look at the
+  // device, an update), ccall takes any call for the paused one's
+  // resumption, hands it the paused call's result, and the paused call
+  // never ends.
+  function callCore(name, ...args) {
+    const core = state.core;
+    const strings = [];
+    try {
+      const cArgs = args.map(arg => {
+        if (typeof arg !== 'string') return arg;
+        const size = core.lengthBytesUTF8(arg) + 1;
+        const at = core._malloc(size);
+        if (!at) throw new Error('out of memory');
+        strings.push(at);
+        core.stringToUTF8(arg, at, size);
+        return at;
+      });
+      return core[`_${name}`](...cArgs);
+    } finally {
+      for (const at of strings) core._free(at);
+    }
+  }
+
   // One look at the device: the list of granted devices, and, when the
   // model wants it, the device opened once and closed again. Looks never
   // overlap; one asked for meanwhile follows the current one.
@@ -428,8 +452,7 @@
   // byte of it is read); its view says why.
   async function takeImage(name, size, read) {
     state.image = null;
-    const taken = state.core.ccall('gps_web_file_chosen', 'number', ['string', 'number'],
-                                   [name, size]);
+    const taken = callCore('gps_web_file_chosen', name, size);
     if (taken) state.image = {name, size, read};
     else state.autostart = false;
     refreshButtons();
@@ -459,12 +482,12 @@
       return;
     }
     entry.getFile(state.facts.defaultImageFile, {}, found => found.file(chooseFile), () => {
-      state.core.ccall('gps_web_folder_without_image', null, ['string'], [entry.name]);
+      callCore('gps_web_folder_without_image', entry.name);
     });
   }
 
   function tooLarge(size) {
-    return state.core.ccall('gps_web_too_large', 'number', ['number'], [size]);
+    return callCore('gps_web_too_large', size);
   }
 
   // ?image= and kiosk.json's image: a URL of this page's own site (http or
@@ -626,8 +649,7 @@
     state.running = true;
     state.autostart = false;
     refreshButtons();
-    const pressed = device => core.ccall('gps_web_update_pressed', 'number', ['number', 'number'],
-                                         [image.size, device]);
+    const pressed = device => callCore('gps_web_update_pressed', image.size, device);
     let outcome = null;
     try {
       // The file first, before any device chooser opens.

@@ -360,6 +360,35 @@ class PageTest(unittest.TestCase):
             self.assertEqual(self.wait_until_done(page), '更新成功!')
             self.assertEqual(page.evaluate('window.statuses'), SUCCESS)
 
+    def test_a_file_chosen_while_the_device_is_looked_at_is_written(self):
+        # A look at the device pauses the core (the list of devices comes
+        # later): a file chosen meanwhile must not take the look's place.
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, 'code_data.bin')
+            with open(path, 'wb') as f:
+                f.write(test_image(3000))
+            page = self.open('simulate=1')
+            page.wait_for(f"{STATUS} === '設備連線正常!'")
+            self.assertTrue(page.evaluate('''(async () => {
+                const hid = GpsSimHid.demos[0];
+                const getDevices = hid.getDevices.bind(hid);
+                let held = true;
+                hid.getDevices = () => {
+                  if (!held) return getDevices();
+                  held = false;
+                  return new Promise(resolve => { window.letLookGo = () => resolve(getDevices()); });
+                };
+                hid.announce('connect', hid.devices[0]);
+                await new Promise(resolve => setTimeout(resolve, 100));
+                return typeof window.letLookGo === 'function';
+            })()'''))
+            page.set_files('#file-input', [path])
+            page.wait_for("document.getElementById('file-text').textContent.includes('3,000')")
+            page.evaluate('window.letLookGo()')
+            page.wait_for("!document.getElementById('update').disabled")
+            page.click('#update')
+            self.assertEqual(self.wait_until_done(page), '更新成功!')
+
     def test_a_drop_takes_one_file_and_asks_for_one_of_several(self):
         page = self.open('simulate=1')
         page.wait_for(f"{STATUS} === '設備連線正常!'")
