@@ -126,34 +126,20 @@
     }
   }
 
-  // The job moved on: its progress is drawn on the next progress frame.
+  // The job moved on: its progress is drawn on the next progress frame,
+  // asked for from a timer (never from inside the core's call that said the
+  // bar moved). A hidden tab draws no frames, but its title is what the tab
+  // strip shows of the update: there the timer draws the progress itself.
   function progressed() {
     if (drawing.frame || drawing.timer) return;
     const every = Math.min(Math.max(PROGRESS_MS, PROGRESS_SHARE * drawing.cost),
                            PROGRESS_MOST_MS);
-    const wait = drawing.at + every - performance.now();
-    if (wait <= 0) {
-      nextProgressFrame();
-    } else {
-      drawing.timer = setTimeout(() => {
-        drawing.timer = 0;
-        nextProgressFrame();
-      }, wait);
-    }
-  }
-
-  // A hidden tab draws no frames, but its title is what the tab strip shows
-  // of the update: there the progress is written from a task instead (never
-  // from inside the core's call that said the bar moved).
-  function nextProgressFrame() {
-    if (!document.hidden) {
-      drawing.frame = requestAnimationFrame(drawProgress);
-      return;
-    }
+    const wait = Math.max(0, drawing.at + every - performance.now());
     drawing.timer = setTimeout(() => {
       drawing.timer = 0;
-      drawProgress();
-    }, 0);
+      if (document.hidden) drawProgress();
+      else drawing.frame = requestAnimationFrame(drawProgress);
+    }, wait);
   }
 
   // A tab hidden while its frame was asked for would never get it.

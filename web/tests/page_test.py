@@ -65,6 +65,14 @@ def test_image(length, seed=7):
     return bytes((i * seed + 3) & 0xFF for i in range(length))
 
 
+def image_file(folder, name, length):
+    """A test image of `length` bytes saved as `name` in `folder`: its path."""
+    path = os.path.join(folder, name)
+    with open(path, 'wb') as f:
+        f.write(test_image(length))
+    return path
+
+
 class Site:
     """One origin on this machine: the page's folder plus what a test puts
     under `routes` (URL path -> function(handler) that answers)."""
@@ -341,9 +349,7 @@ class PageTest(unittest.TestCase):
 
     def test_a_chosen_file_is_shown_and_written_with_the_buttons(self):
         with tempfile.TemporaryDirectory() as folder:
-            path = os.path.join(folder, 'code_data (1).bin')
-            with open(path, 'wb') as f:
-                f.write(test_image(3000))
+            path = image_file(folder, 'code_data (1).bin', 3000)
             page = self.open('simulate=1')
             page.wait_for(f"{STATUS} === '設備連線正常!'")
             self.assertTrue(page.evaluate("document.getElementById('update').disabled"))
@@ -364,9 +370,7 @@ class PageTest(unittest.TestCase):
         # A look at the device pauses the core (the list of devices comes
         # later): a file chosen meanwhile must not take the look's place.
         with tempfile.TemporaryDirectory() as folder:
-            path = os.path.join(folder, 'code_data.bin')
-            with open(path, 'wb') as f:
-                f.write(test_image(3000))
+            path = image_file(folder, 'code_data.bin', 3000)
             page = self.open('simulate=1')
             page.wait_for(f"{STATUS} === '設備連線正常!'")
             self.assertTrue(page.evaluate('''(async () => {
@@ -605,9 +609,7 @@ class OfflineTest(unittest.TestCase):
             page = browser.open(url, RECORD_STATUSES)
             page.wait_for(f"{STATUS} === '設備連線正常!'")
             with tempfile.TemporaryDirectory() as folder:
-                path = os.path.join(folder, 'code_data.bin')
-                with open(path, 'wb') as f:
-                    f.write(test_image(2000))
+                path = image_file(folder, 'code_data.bin', 2000)
                 page.set_files('#file-input', [path])
                 page.wait_for("!document.getElementById('update').disabled")
                 page.click('#update')
