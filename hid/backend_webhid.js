@@ -128,7 +128,7 @@ var gpsWebHid = {
     });
     if (error) return [-1, error];
     const h = {device, read, queue: [], waiter: null, gone: false, inFlight: [], queued: [],
-               failed: false, stop: 0};
+               failed: false, stop: 0, settledCount: 0, low: 0};
     if (read) {
       h.listener = event => {
         if (h.queue.length >= this.queueLimit) return;
@@ -268,9 +268,11 @@ var gpsWebHid = {
 
   settle(h, entry, ok) {
     entry.settled = true;
+    h.settledCount++;
     if (!ok) h.failed = true;
     while (h.inFlight.length > 0 && h.inFlight[0].settled) h.inFlight.shift();
     this.pump(h);
+    if (h.waiter && (this.held(h) <= h.low || h.failed)) this.wake(h);
   },
 
   drop(h) { h.queued.length = 0; },
@@ -279,37 +281,40 @@ var gpsWebHid = {
   // no more than resumeAt(), so that the core then hands over most of the
   // queue's worth before it has to pause again. 0 when the reports that
   // went meanwhile all went.
-  async makeRoom(id, boundMs, stop) {
+  makeRoom(id, boundMs, stop) {
     const h = this.handles.get(id);
-    if (!h) return 1;
-    const low = this.resumeAt();
-    while (this.held(h) > low) {
-      const result = await this.settleOldest(h, boundMs, stop);
-      if (result !== 0) return result;
-    }
-    return h.failed || h.gone ? 1 : 0;
-  },
-
-  // Waits for the oldest report in flight; 0 when it went. A wait that
-  // ends otherwise drops what is queued: nothing more goes out.
-  async settleOldest(h, boundMs, stop) {
-    if (h.inFlight.length === 0) this.pump(h);
-    if (h.inFlight.length === 0) return h.failed || h.gone ? 1 : 0;
-    const end = await gpsStopEvents.within(h.inFlight[0].promise, boundMs, stop);
-    const result = end.stopped ? 3 : end.timedOut ? 2 : h.failed ? 1 : 0;
-    if (result !== 0) this.drop(h);
-    return result;
+    return h ? this.drain(h, this.resumeAt(), boundMs, stop) : 1;
   },
 
   // Waits until every report taken has gone: 0 when all did.
-  async flush(id, boundMs, stop) {
+  flush(id, boundMs, stop) {
     const h = this.handles.get(id);
-    if (!h) return 1;
-    while (this.held(h) > 0) {
-      const result = await this.settleOldest(h, boundMs, stop);
-      if (result !== 0) return result;
+    return h ? this.drain(h, 0, boundMs, stop) : 1;
+  },
+
+  // Waits until the handle holds no more than `low` reports. Reports settle
+  // in the order they were handed over, so the wire is stalled only when
+  // none settles: the wait times out (2) at the end of the first `boundMs`
+  // in which none did, and not while they keep going. One timer serves each
+  // such stretch, not one each report: a timer costs the page's thread more
+  // than the report it waits on (web/README.md, "Pace"). A
+  // wait that ends otherwise than with 0 drops what is queued, so nothing
+  // more goes out: 1 after a report failed or the device left, 3 on a stop.
+  async drain(h, low, boundMs, stop) {
+    let result = 0;
+    while (result === 0 && !h.failed && !h.gone && this.held(h) > low) {
+      if (h.inFlight.length === 0) this.pump(h);
+      const settled = h.settledCount;
+      h.low = low;
+      const drained = new Promise(resolve => { h.waiter = resolve; });
+      const end = await gpsStopEvents.within(drained, boundMs, stop);
+      h.waiter = null;
+      if (end.stopped) result = 3;
+      else if (end.timedOut && h.settledCount === settled) result = 2;
     }
-    return h.failed || h.gone ? 1 : 0;
+    if (result === 0 && (h.failed || h.gone)) result = 1;
+    if (result !== 0) this.drop(h);
+    return result;
   },
 
   // Nothing a handle started can be withdrawn from WebHID: a read only stops

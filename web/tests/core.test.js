@@ -209,6 +209,36 @@ test('a stop ends a wait on a stalled wire at once, with the failing stage\'s te
   assert.equal(next.model.restarts(), 1);
 });
 
+test('a wait on the wire times out when it stalls, not while its reports keep going',
+     async t => {
+  // 40 reports at 20 ms each take 800 ms, four times the wait's bound.
+  const bound = 200;
+  const cases = [
+    {name: 'slow but moving', device: {reportMs: 20}, result: 0, taken: 40},
+    {name: 'stalled at the 10th report', device: {reportMs: 20, stallReportAt: 10},
+     result: 2, taken: 9},
+  ];
+  for (const c of cases) {
+    await t.test(c.name, async () => {
+      const r = await rig({device: c.device});
+      const hid = r.core.gpsWebHid;
+      const [number] = await hid.enumerate();
+      const [id] = await hid.open(number, false);
+      // A report the device takes and ignores: no command block starts it.
+      const report = r.core._malloc(65);
+      r.core.HEAPU8.fill(0xFF, report, report + 65);
+      r.core.HEAPU8[report] = 0;
+      for (let i = 0; i < 40; i++) assert.equal(hid.send(id, report, 65, 0), 0);
+      r.core._free(report);
+      const started = performance.now();
+      assert.equal(await hid.flush(id, bound, 0), c.result);
+      if (c.result === 2) assert.ok(performance.now() - started >= bound);
+      assert.equal(r.dev.reportsTaken, c.taken);
+      await hid.close(id);
+    });
+  }
+});
+
 test('the look at start tells a usable, a missing and a refused device apart', async t => {
   const cases = [
     {name: 'granted and plugged in', device: {}, outcome: PROBE.present, text: T.connected},

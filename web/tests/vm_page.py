@@ -126,7 +126,7 @@ def browser_cpu(root):
         parent[pid] = int(fields[1])
         used[pid] = (int(fields[11]) + int(fields[12])) * tick_ms
         kind[pid] = found.group(1).decode() if found else 'browser'
-        if kind[pid] == 'renderer':
+        if kind[pid] in ('browser', 'renderer', 'gpu-process'):
             threads[pid] = thread_cpu(pid, tick_ms)
 
     totals = {}
@@ -136,10 +136,11 @@ def browser_cpu(root):
             p = parent[p]
         if p == root:
             totals[kind[pid]] = totals.get(kind[pid], 0) + used[pid]
-            # The renderers' threads by name: the page's own thread, the
-            # compositor, V8's background workers (wasm compiles), IO...
+            # The threads by name: the page's own thread, the compositor,
+            # V8's background workers (wasm compiles), IO, the browser's
+            # main and IO threads, its thread pool (devices, storage)...
             for name, ms in threads.get(pid, {}).items():
-                key = f'renderer/{name}'
+                key = f'{kind[pid]}/{name}'
                 totals[key] = totals.get(key, 0) + ms
     return totals
 
