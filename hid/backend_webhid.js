@@ -297,13 +297,14 @@ var gpsWebHid = {
   // none settles: the wait times out (2) at the end of the first `boundMs`
   // in which none did, and not while they keep going. One timer serves each
   // such stretch, not one each report: a timer costs the page's thread more
-  // than the report it waits on (web/README.md, "Pace"). A
-  // wait that ends otherwise than with 0 drops what is queued, so nothing
-  // more goes out: 1 after a report failed or the device left, 3 on a stop.
+  // than the report it waits on (web/README.md, "Pace"). A wait that ends
+  // otherwise than with 0 drops what is queued, so nothing more goes out:
+  // 1 after a report failed or the device left, 3 on a stop.
   async drain(h, low, boundMs, stop) {
     let result = 0;
-    while (result === 0 && !h.failed && !h.gone && this.held(h) > low) {
+    while (result === 0 && !h.failed && !h.gone) {
       if (h.inFlight.length === 0) this.pump(h);
+      if (this.held(h) <= low) break;
       const settled = h.settledCount;
       h.low = low;
       const drained = new Promise(resolve => { h.waiter = resolve; });
